@@ -1,0 +1,28 @@
+// The executable's own path and folder, the working directory, environment
+// expansion and the environment prepared for the Java program.
+#ifndef LAUNCHER_ENVIRONMENT_H
+#define LAUNCHER_ENVIRONMENT_H
+
+#include "support/wide_string.h"
+
+class Launcher;
+
+// The executable's full path, however long. On failure shows message 202
+// (with 208) owned by messageOwner and returns false.
+bool modulePath(Launcher& launcher, WideString& path);
+// The module path up to and including its last backslash (empty without one).
+bool executableFolder(Launcher& launcher, WideString& folder);
+// Makes the executable's folder the current directory ("Override WorkingDir").
+void applyWorkingDirectory(Launcher& launcher);
+// Expands %NAME% references in place; on failure the text stays as it was.
+void expandEnvironment(WideString& text);
+// Sets VEDA_JVM_PATH, VEDA_JVM_HOME, the library-path option and Path.
+void prepareEnvironment(Launcher& launcher);
+
+// Folders derived from the path of a runtime's jvm library, e.g. for
+// C:\Java\jre\bin\client\jvm.dll: C:\Java\jre, C:\Java\jre\bin, C:\Java\jre\.
+WideString runtimeHome(const WideString& jvmLibraryPath);
+WideString runtimeBinFolder(const WideString& jvmLibraryPath);
+WideString runtimeHomeWithSeparator(const WideString& jvmLibraryPath);
+
+#endif

@@ -1,0 +1,107 @@
+// The Launcher record: all state of one launch, and the fixed sequence of
+// initialisation, run and teardown that the entry point drives.
+#ifndef LAUNCHER_LAUNCHER_H
+#define LAUNCHER_LAUNCHER_H
+
+#include <stdint.h>
+
+#include <string>
+
+#include <jni.h>
+
+#include "runtime/version.h"
+#include "support/wide_string.h"
+
+// Receives the virtual machine's exit and abort hooks. The launcher installs
+// none; an embedding may.
+class VmListener {
+public:
+    virtual void exit(int32_t code) = 0;
+    virtual void abort() = 0;
+
+protected:
+    ~VmListener() = default;
+};
+
+class SplashWindow;
+
+// Which registry vendor key a runtime came from; None for a runtime taken
+// from "JRE Path", from beside the executable or from the dialog.
+enum class RuntimeVendor { None, JavaSoft, JRockit, Ibm };
+
+typedef jint(JNICALL* CreateJavaVMFunction)(JavaVM**, void**, void*);
+typedef jint(JNICALL* GetDefaultJavaVMInitArgsFunction)(void*);
+
+class Launcher {
+public:
+    Launcher();
+    ~Launcher();
+    Launcher(const Launcher&) = delete;
+    Launcher& operator=(const Launcher&) = delete;
+
+    bool initialise();
+    int32_t run();
+
+    VmListener* vmListener = nullptr;
+    void* splashThread = nullptr;
+    uint32_t splashThreadId = 0;
+    WideString splashImagePath;
+    WideString splashShadow;
+    int32_t jvmType = 0;
+    WideString jvmLibraryPath;
+    JavaVM* javaVM = nullptr;
+    JNIEnv* jniEnv = nullptr;
+    WideString mainClass;
+    RuntimeVersion foundVersion;
+    RuntimeVersion minimumVersion;
+    RuntimeVersion maximumVersion;
+    List<WideString> arguments;
+    SplashWindow* splashWindow = nullptr;
+    void* messageOwner = nullptr;
+    bool isService = false;
+    bool omitServiceName = false;
+    bool jdkPreferred = false;
+    bool jrePreferred = false;
+    bool acceptBothKinds = true;
+    bool jrockitAllowed = false;
+    bool sunAllowed = true;
+    bool ibmAllowed = false;
+    bool jrockitFavoured = false;
+    bool sunFavoured = true;
+    bool ibmFavoured = false;
+    WideString productName;
+    WideString productCode;
+    List<NarrowString> vmOptions;
+    List<WideString> preferredVersions;
+    WideString jrePath;
+    WideString libraryPath;
+    void* instanceBlock = nullptr;
+    void* instanceMapping = nullptr;
+    void* instanceListener = nullptr;
+    bool isPrimaryInstance = false;
+    bool singleInstance = false;
+    WideString outputFile;
+    WideString errorFile;
+    WideString systemPath;
+    WideString extraArguments;
+    WideString pairProduct;
+    bool pairReturnCode = false;
+    bool failureCheck = false;
+    bool overrideWorkingDir = false;
+    uint32_t threadStackSize = 0;
+    void (*runtimeSplashClose)() = nullptr;
+    void* vmReadyEvent = nullptr;
+    bool pairLaunch = false;
+    CreateJavaVMFunction createJavaVM = nullptr;
+    GetDefaultJavaVMInitArgsFunction getDefaultJavaVMInitArgs = nullptr;
+    // The vendor key of the runtime the search chose.
+    RuntimeVendor runtimeVendor = RuntimeVendor::None;
+};
+
+// The launcher of this process, for the virtual machine's hooks.
+Launcher* currentLauncher();
+
+// Exit code of the launch (the entry point's whole sequence).
+int32_t launchMain();
+
+#endif

@@ -1,0 +1,155 @@
+#include "launcher/launcher_settings.h"
+
+#include "launcher/environment.h"
+#include "launcher/launcher.h"
+#include "launcher/settings.h"
+#include "support/messages.h"
+#include "support/platform.h"
+
+static const char16_t* const kRuntimeSection = u"Java Runtime Environment";
+static const char16_t* const kApplicationSection = u"Application";
+
+WideString settingsPathFor(const WideString& modulePath) {
+    size_t dot = modulePath.findLast(u'.');
+    if (dot == WideString::npos) return WideString();
+    return modulePath.left(dot + 1) + u"ini";
+}
+
+bool settingsFilePath(Launcher& launcher, WideString& path) {
+    WideString module;
+    if (!modulePath(launcher, module)) return false;
+    path = settingsPathFor(module);
+    return !path.empty();
+}
+
+WideString perUserSettingsPath(Launcher& launcher, const WideString& sourcePath, bool create) {
+    size_t slash = sourcePath.findLast(u'\\');
+    WideString fileName = slash == WideString::npos ? sourcePath : sourcePath.substr(slash + 1);
+    size_t dot = fileName.findLast(u'.');
+    if (dot != WideString::npos) fileName = fileName.left(dot);
+    fileName += u".ini";
+
+    WideString product;
+    for (size_t i = 0; i < launcher.productName.size(); ++i) {
+        char16_t c = launcher.productName[i];
+        if (WideString(u"\\?\"|><:/*").find(c) == WideString::npos) product += c;
+    }
+
+    WideString path;
+    platform::readEnvironment(u"APPDATA", path);  // used whole, however long
+    path += u"\\" + product;
+    if (create) platform::createDirectory(path);
+    path += u"\\" + launcher.productCode;
+    if (create) platform::createDirectory(path);
+    return path + u"\\" + fileName;
+}
+
+WideString ownPerUserSettingsPath(Launcher& launcher, bool create) {
+    WideString module;
+    if (!modulePath(launcher, module)) return WideString();
+    return perUserSettingsPath(launcher, module, create);
+}
+
+WideString builtInSettingsText() {
+    NarrowString bytes;
+    if (!platform::builtInSettingsBytes(bytes)) return WideString();
+    return decodeSettingsText(bytes);
+}
+
+struct ProviderRow {
+    const char16_t* name;
+    bool jrockitAllowed, jrockitFavoured, sunAllowed, sunFavoured, ibmAllowed, ibmFavoured;
+};
+
+static const ProviderRow kProviders[] = {
+    {u"jrockit", true, true, false, false, false, false},
+    {u"ibm", false, false, false, false, true, true},
+    {u"favor_sun", true, false, true, true, true, false},
+    {u"favor_jrockit", true, true, true, false, true, false},
+    {u"favor_ibm", true, false, true, false, true, true},
+    {u"any", true, false, true, false, true, false},
+};
+
+static void applyProvider(Launcher& launcher, const WideString& value) {
+    if (value.empty()) return;
+    for (const ProviderRow& row : kProviders) {
+        if (!value.equalsIgnoreAsciiCase(row.name)) continue;
+        launcher.jrockitAllowed = row.jrockitAllowed;
+        launcher.jrockitFavoured = row.jrockitFavoured;
+        launcher.sunAllowed = row.sunAllowed;
+        launcher.sunFavoured = row.sunFavoured;
+        launcher.ibmAllowed = row.ibmAllowed;
+        launcher.ibmFavoured = row.ibmFavoured;
+        return;
+    }
+}
+
+static void applySource(Launcher& launcher, const WideString& value) {
+    if (!value.empty()) launcher.acceptBothKinds = value == u"favor_JRE" || value == u"favor_JDK";
+    launcher.jdkPreferred = value.empty() || value == u"favor_JDK" || value == u"only_JDK";
+    launcher.jrePreferred = value.empty() || value == u"favor_JRE" || value == u"only_JRE";
+}
+
+static bool isYes(const WideString& value) { return value.equalsIgnoreAsciiCase(u"Yes"); }
+
+static WideString readJrePath(Launcher& launcher, SettingsStore& settings) {
+    if (platform::isNtFamily() && !launcher.isService) {
+        WideString perUser = ownPerUserSettingsPath(launcher, false);
+        // An existing per-user copy decides, even when it has no "JRE Path".
+        if (!perUser.empty() && platform::fileExists(perUser))
+            return SettingsFile(perUser).read(kRuntimeSection, u"JRE Path");
+    }
+    return settings.read(kRuntimeSection, u"JRE Path");
+}
+
+bool readLauncherSettings(Launcher& launcher) {
+    WideString path;
+    if (!settingsFilePath(launcher, path)) return false;
+
+    SettingsFile plain(path);
+    launcher.productCode = plain.read(u"Product Information", u"Product Code");
+    launcher.productName = plain.read(u"Product Information", u"Product Name");
+
+    LayeredSettingsFile layered(path, builtInSettingsText());
+    SettingsStore& settings = static_cast<SettingsFile&>(layered);
+
+    WideString minimum = settings.read(kRuntimeSection, u"Minimum Version");
+    if (minimum == u"any")
+        launcher.minimumVersion = RuntimeVersion{0, 0, 0, 0, 4};
+    else
+        launcher.minimumVersion = parseVersion(minimum, 0);
+
+    WideString maximum = settings.read(kRuntimeSection, u"Maximum Version");
+    if (maximum == u"any")
+        launcher.maximumVersion = RuntimeVersion{65535, 65535, 65535, 65535, 4};
+    else
+        launcher.maximumVersion = parseVersion(maximum, 65535);
+
+    launcher.isService = settings.read(kApplicationSection, u"Application Type") == u"service";
+    if (launcher.isService)
+        launcher.omitServiceName = !settings.read(kApplicationSection, u"Omit Service Name").empty();
+
+    launcher.preferredVersions = splitAt(settings.read(kRuntimeSection, u"Preferred versions"), u';');
+    launcher.jrePath = readJrePath(launcher, settings);
+
+    WideString jvmType = settings.read(kRuntimeSection, u"JVM Type");
+    launcher.jvmType = jvmType == u"server" ? 1 : jvmType == u"favor_server" ? 2 : 0;
+
+    applySource(launcher, settings.read(kRuntimeSection, u"JVM Source"));
+    applyProvider(launcher, settings.read(kRuntimeSection, u"VM Provider"));
+
+    launcher.mainClass = settings.read(kRuntimeSection, u"Main Class");
+    if (launcher.mainClass.empty()) {
+        reportError(launcher.messageOwner, LaunchError::plain(MsgNoMainClass));
+        return false;
+    }
+    launcher.mainClass.replaceAll(u'.', u'/');
+
+    launcher.failureCheck = isYes(settings.read(kApplicationSection, u"Failure Check"));
+    launcher.overrideWorkingDir = isYes(settings.read(kApplicationSection, u"Override WorkingDir"));
+    launcher.systemPath = settings.read(kRuntimeSection, u"System Path");
+    launcher.libraryPath = settings.read(kRuntimeSection, u"Library Path");
+    launcher.pairProduct = settings.read(kApplicationSection, u"Pair Product");
+    launcher.pairReturnCode = isYes(settings.read(kApplicationSection, u"Pair Return Code"));
+    return true;
+}

@@ -1,0 +1,12 @@
+// The process entry point of the Windows executables.
+#include <windows.h>
+
+#include "launcher/launcher.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    Launcher launcher;
+    // Narrow texts (virtual-machine options) use the system default locale's code page.
+    SetThreadLocale(GetSystemDefaultLCID());
+    DefWindowProcW(nullptr, 0, 0, 0);
+    return launcher.initialise() ? launcher.run() : -1;
+}

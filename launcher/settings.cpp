@@ -1,0 +1,119 @@
+#include "launcher/settings.h"
+
+#include "support/platform.h"
+
+WideString SettingsFile::read(const WideString& section, const WideString& key) {
+    List<char16_t> buffer(256);
+    for (;;) {
+        uint32_t size = static_cast<uint32_t>(buffer.size());
+        uint32_t length = platform::readProfileString(path_, section, key, buffer.data(), size);
+        if (length != size - 1) return WideString(buffer.data(), length);
+        buffer.assign(buffer.size() * 2, 0);
+    }
+}
+
+List<WideString> SettingsFile::sectionNames() {
+    List<char16_t> buffer(256);
+    uint32_t length;
+    for (;;) {
+        uint32_t size = static_cast<uint32_t>(buffer.size());
+        length = platform::readProfileSectionNames(path_, buffer.data(), size);
+        if (length != size - 2) break;
+        buffer.assign(buffer.size() * 2, 0);
+    }
+    List<WideString> names;
+    WideString name;
+    for (uint32_t i = 0; i <= length && i < buffer.size(); ++i) {
+        if (buffer[i] == 0) {
+            if (!name.empty()) names.push_back(name);
+            name.clear();
+        } else {
+            name += buffer[i];
+        }
+    }
+    return names;
+}
+
+void SettingsFile::write(const WideString& section, const WideString& key, const WideString& value) {
+    platform::writeProfileString(path_, section, key, value);
+}
+
+void SettingsFile::deleteFile() { platform::deleteFile(path_); }
+
+static bool isBlank(char16_t c) { return c <= 32; }
+
+static WideString trimBlanks(const WideString& text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && isBlank(text[begin])) ++begin;
+    while (end > begin && isBlank(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+void MemorySettings::parse(const WideString& text) {
+    sections_.clear();
+    List<WideString> lines = splitAt(text, u'\n');
+    if (!lines.empty() && !lines[0].empty() && lines[0][0] == u'\uFEFF') lines[0] = lines[0].substr(1);
+    for (const WideString& line : lines) {
+        if (line.empty()) continue;
+        WideString trimmed = trimBlanks(line);
+        if (!trimmed.empty() && trimmed[0] == u'[' && trimmed.last() == u']') {
+            size_t open = line.find(u'[');
+            size_t close = line.findLast(u']');
+            sections_.push_back(Section{line.substr(open + 1, close - open - 1), {}});
+            continue;
+        }
+        if (sections_.empty()) continue;
+        size_t equals = line.find(u'=');
+        if (equals == WideString::npos) continue;
+        sections_.back().entries.push_back(
+            Entry{trimBlanks(line.left(equals)), trimBlanks(line.substr(equals + 1))});
+    }
+}
+
+WideString MemorySettings::read(const WideString& section, const WideString& key) {
+    for (const Section& s : sections_) {
+        if (s.name != section) continue;
+        for (const Entry& e : s.entries)
+            if (e.key == key) return e.value;
+        break;
+    }
+    return WideString();
+}
+
+List<WideString> MemorySettings::sectionNames() {
+    List<WideString> names;
+    for (const Section& s : sections_) names.push_back(s.name);
+    return names;
+}
+
+void MemorySettings::write(const WideString& section, const WideString& key, const WideString& value) {
+    for (Section& s : sections_) {
+        if (s.name == section) {
+            s.entries.push_back(Entry{key, value});
+            return;
+        }
+    }
+    sections_.push_back(Section{section, {Entry{key, value}}});
+}
+
+WideString LayeredSettingsFile::read(const WideString& section, const WideString& key) {
+    WideString builtIn = MemorySettings::read(section, key);
+    WideString value = SettingsFile::read(section, key);
+    if (!value.empty()) return value;
+    WideString extension = SettingsFile::read(section + u"+", key);
+    if (extension.empty()) return builtIn;
+    if (extension[0] != u' ') builtIn += u' ';
+    return builtIn + extension;
+}
+
+WideString decodeSettingsText(const NarrowString& bytes) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (bytes.size() >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+        WideString text;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2) text += static_cast<char16_t>(p[i] | (p[i + 1] << 8));
+        return text;
+    }
+    size_t skip = (bytes.size() >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) ? 3 : 0;
+    return fromUtf8(bytes.data() + skip, bytes.size() - skip);
+}

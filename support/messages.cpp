@@ -1,0 +1,85 @@
+#include "support/messages.h"
+
+#include "support/platform.h"
+
+static MessageArgument textArgument(const WideString& text) {
+    MessageArgument argument;
+    argument.text = text;
+    return argument;
+}
+
+static MessageArgument numberArgument(int32_t number) {
+    MessageArgument argument;
+    argument.isNumber = true;
+    argument.number = number;
+    return argument;
+}
+
+LaunchError LaunchError::plain(MessageId id) { return LaunchError{id, {}}; }
+
+LaunchError LaunchError::system(MessageId description) {
+    int32_t code = static_cast<int32_t>(platform::lastError());
+    return LaunchError{MsgWindowsException,
+                       {textArgument(platform::messageText(description)), numberArgument(code)}};
+}
+
+LaunchError LaunchError::library(const WideString& path) {
+    int32_t code = static_cast<int32_t>(platform::lastError());
+    return LaunchError{MsgVmLibraryNotLoaded, {textArgument(path), numberArgument(code)}};
+}
+
+int creationReasonId(int32_t result) {
+    if (result <= -1 && result >= -6) return MsgReasonUnknown + (-1 - result);
+    return 0;
+}
+
+LaunchError LaunchError::vmCreation(int32_t result) {
+    int reason = creationReasonId(result);
+    WideString reasonText = reason ? platform::messageText(static_cast<MessageId>(reason)) : WideString();
+    return LaunchError{MsgJniException,
+                       {textArgument(platform::messageText(MsgVmNotCreated)), textArgument(reasonText)}};
+}
+
+LaunchError LaunchError::named(MessageId id, const WideString& name) {
+    return LaunchError{id, {textArgument(name)}};
+}
+
+WideString formatMessage(const WideString& format, const List<MessageArgument>& arguments) {
+    WideString result;
+    size_t next = 0;
+    for (size_t i = 0; i < format.size(); ++i) {
+        char16_t c = format[i];
+        if (c != u'%' || i + 1 >= format.size()) {
+            result += c;
+            continue;
+        }
+        char16_t kind = format[i + 1];
+        if (kind == u'%') {
+            result += u'%';
+            ++i;
+        } else if (kind == u's' || kind == u'd') {
+            if (next < arguments.size()) {
+                const MessageArgument& argument = arguments[next];
+                if (kind == u'd')
+                    result += decimal(argument.isNumber ? argument.number : 0);
+                else if (!argument.isNumber)
+                    result += argument.text;
+                else
+                    result += decimal(argument.number);
+            }
+            ++next;
+            ++i;
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
+WideString messageFor(const LaunchError& error) {
+    WideString text = platform::messageText(error.id);
+    if (error.arguments.empty()) return text;
+    return formatMessage(text, error.arguments);
+}
+
+void reportError(void* owner, const LaunchError& error) { platform::showErrorBox(owner, messageFor(error)); }

@@ -1,0 +1,108 @@
+// The few services that the launcher's platform-neutral code needs from the
+// operating system. platform_win32.cpp supplies them on Windows;
+// platform_host.cpp supplies them on the build machine, for the tests.
+#ifndef SUPPORT_PLATFORM_H
+#define SUPPORT_PLATFORM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+
+#include "support/messages.h"
+#include "support/wide_string.h"
+
+namespace platform {
+
+// The calling thread's last system error code.
+uint32_t lastError();
+
+// The running executable's full path, however long. False when the system
+// cannot tell (the last error is then set).
+bool modulePath(WideString& path);
+// The process command line as the system holds it.
+WideString commandLine();
+bool setCurrentDirectory(const WideString& path);
+
+// Environment variables of the launcher's own process.
+bool readEnvironment(const WideString& name, WideString& value);
+void writeEnvironment(const WideString& name, const WideString& value);
+// Expands %NAME% references; undefined names stay as written. False when
+// the expansion fails (the caller keeps its text).
+bool expandEnvironment(const WideString& text, WideString& expanded);
+// True on the NT family of systems (version platform id 2).
+bool isNtFamily();
+
+// A file "exists" for the launcher when a directory search finds it.
+bool fileExists(const WideString& path);
+// Names matched by a directory search on pattern, in file-system order.
+List<WideString> findFiles(const WideString& pattern);
+void createDirectory(const WideString& path);
+bool deleteFile(const WideString& path);
+
+// A whole file mapped read-only; empty when it could not be opened or mapped.
+class ReadOnlyMapping {
+public:
+    explicit ReadOnlyMapping(const WideString& path);
+    ~ReadOnlyMapping();
+    ReadOnlyMapping(const ReadOnlyMapping&) = delete;
+    ReadOnlyMapping& operator=(const ReadOnlyMapping&) = delete;
+    bool isOpen() const { return opened_; }
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+
+private:
+    bool opened_ = false;
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+    void* file_ = nullptr;
+    void* mapping_ = nullptr;
+};
+
+// Profile-string (INI) access with the semantics of the system's reader:
+// the returned count excludes the terminator; a value longer than the buffer
+// is cut to size - 1 characters (section names: size - 2).
+uint32_t readProfileString(const WideString& path, const WideString& section, const WideString& key,
+                           char16_t* buffer, uint32_t size);
+uint32_t readProfileSectionNames(const WideString& path, char16_t* buffer, uint32_t size);
+bool writeProfileString(const WideString& path, const WideString& section, const WideString& key,
+                        const WideString& value);
+
+// The executable's built-in settings text as raw bytes; false when it has none.
+bool builtInSettingsBytes(NarrowString& bytes);
+
+// Registry under HKEY_LOCAL_MACHINE, through this build's own view or the
+// other one (the 64-bit view for the 32-bit build, and the other way round).
+List<WideString> registrySubkeys(const WideString& key, bool otherView);
+bool registryText(const WideString& key, const WideString& valueName, bool otherView, WideString& text);
+
+// Dynamic libraries; they stay loaded for the life of the process.
+void* loadLibrary(const WideString& path);
+void* librarySymbol(void* library, const char* name);
+
+// Runs body(argument) on a new thread whose stack reservation is stackSize
+// bytes (0: the system default), waits for it without time limit and gives
+// its result. False when no thread could be created.
+bool runOnThread(uint32_t stackSize, uint32_t (*body)(void*), void* argument, uint32_t& result);
+[[noreturn]] void sleepForever();
+void closeHandle(void* handle);
+void signalEvent(void* event);
+// Ends a thread that runs a message loop: posts it a quit message and waits
+// on its handle, posting again while it has no message queue yet.
+void stopThread(void* thread, uint32_t threadId);
+
+// Global memory status, in bytes.
+uint64_t totalPhysicalMemory();
+uint64_t availableVirtualMemory();
+
+// Narrow text in the ANSI code page of the current thread's locale.
+NarrowString toAnsi(const WideString& text);
+WideString fromAnsi(const char* text, size_t length);
+
+// The message table and the error message box.
+WideString messageText(MessageId id);
+void showErrorBox(void* owner, const WideString& text);
+
+}  // namespace platform
+
+#endif

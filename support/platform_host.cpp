@@ -1,0 +1,466 @@
+// The platform services on the build machine, so that the launcher's
+// platform-neutral code runs in host tests: real files, threads and
+// libraries; an in-memory registry, environment and message boxes.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+
+#include "launcher/settings.h"
+#include "support/message_texts.h"
+#include "support/platform.h"
+#include "support/platform_host.h"
+
+void fatalStop() { abort(); }
+
+namespace {
+
+WideString upper(const WideString& text) {
+    WideString result;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char16_t c = text[i];
+        result += (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+    }
+    return result;
+}
+
+struct RegistryKey {
+    List<WideString> subkeys;
+    std::map<std::u16string, WideString> values;  // upper-case name -> data
+};
+
+struct HostState {
+    bool moduleFails = false;
+    uint32_t moduleError = 0;
+    WideString module;
+    WideString commandLine;
+    bool ntFamily = true;
+    uint64_t physical = 2147483648ull;
+    uint64_t availableVirtual = 2147483648ull;
+    NarrowString builtIn;
+    std::map<std::u16string, std::pair<WideString, WideString>> environment;  // upper name -> (name, value)
+    std::map<std::u16string, RegistryKey> registry[2];                        // upper path
+    List<WideString> opened;
+    List<WideString> messages;
+    WideString directory;
+};
+
+HostState& state() {
+    static HostState s;
+    return s;
+}
+
+thread_local uint32_t lastErrorCode = 0;
+
+WideString registryName(WideString path) {
+    while (!path.empty() && path.last() == u'\\') path = path.left(path.size() - 1);
+    return upper(path);
+}
+
+NarrowString readWholeFile(const std::string& path, bool& ok) {
+    ok = false;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return std::string();
+    NarrowString bytes;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+    fclose(f);
+    ok = true;
+    return bytes;
+}
+
+// The INI file as the system reader sees it: sections and keys without
+// regard to case, first occurrence wins, values trimmed.
+MemorySettings loadIni(const WideString& path, bool& ok) {
+    NarrowString bytes = readWholeFile(platform::host::hostPath(path), ok);
+    MemorySettings settings;
+    if (ok) settings.parse(decodeSettingsText(bytes));
+    return settings;
+}
+
+uint32_t copyOut(const WideString& text, char16_t* buffer, uint32_t size, uint32_t reserve) {
+    if (size == 0) return 0;
+    if (text.size() + reserve <= size) {
+        std::copy(text.data(), text.data() + text.size(), buffer);
+        buffer[text.size()] = 0;
+        if (reserve == 2) buffer[text.size() + 1] = 0;
+        return static_cast<uint32_t>(text.size());
+    }
+    uint32_t kept = size > reserve ? size - reserve : 0;
+    std::copy(text.data(), text.data() + kept, buffer);
+    buffer[kept] = 0;
+    if (reserve == 2 && kept + 1 < size) buffer[kept + 1] = 0;
+    return kept;
+}
+
+}  // namespace
+
+namespace platform {
+namespace host {
+
+std::string hostPath(const WideString& path) {
+    WideString p = path;
+    if (p.size() >= 2 && (p[0] == u'Z' || p[0] == u'z') && p[1] == u':') p = p.substr(2);
+    p.replaceAll(u'\\', u'/');
+    return toUtf8(p).c_str();
+}
+
+WideString windowsPath(const std::string& hostPath) {
+    WideString p = fromUtf8(hostPath.data(), hostPath.size());
+    p.replaceAll(u'/', u'\\');
+    if (!p.empty() && p[0] == u'\\') p = u"Z:" + p;
+    return p;
+}
+
+void reset() {
+    HostState& s = state();
+    s = HostState();
+    lastErrorCode = 0;
+}
+
+void setModulePath(const WideString& path) {
+    state().module = path;
+    state().moduleFails = false;
+}
+
+void failModulePath(uint32_t errorCode) {
+    state().moduleFails = true;
+    state().moduleError = errorCode;
+}
+
+void setCommandLine(const WideString& line) { state().commandLine = line; }
+void setLastError(uint32_t code) { lastErrorCode = code; }
+void setNtFamily(bool nt) { state().ntFamily = nt; }
+
+void setMemory(uint64_t physicalBytes, uint64_t availableVirtualBytes) {
+    state().physical = physicalBytes;
+    state().availableVirtual = availableVirtualBytes;
+}
+
+void setBuiltInSettings(const NarrowString& bytes) { state().builtIn = bytes; }
+void clearEnvironment() { state().environment.clear(); }
+
+void setEnvironment(const WideString& name, const WideString& value) {
+    state().environment[upper(name).str()] = std::make_pair(name, value);
+}
+
+WideString environment(const WideString& name) {
+    auto found = state().environment.find(upper(name).str());
+    return found == state().environment.end() ? WideString() : found->second.second;
+}
+
+WideString currentDirectory() { return state().directory; }
+
+void addRegistryKey(bool otherView, const WideString& path) {
+    auto& registry = state().registry[otherView ? 1 : 0];
+    WideString name = registryName(path);
+    if (registry.count(name.str())) return;
+    registry[name.str()];
+    size_t slash = name.findLast(u'\\');
+    if (slash == WideString::npos) return;
+    WideString original = path;
+    while (!original.empty() && original.last() == u'\\') original = original.left(original.size() - 1);
+    addRegistryKey(otherView, original.left(slash));
+    registry[name.left(slash).str()].subkeys.push_back(original.substr(slash + 1));
+}
+
+void setRegistryValue(bool otherView, const WideString& path, const WideString& name, const WideString& data) {
+    addRegistryKey(otherView, path);
+    state().registry[otherView ? 1 : 0][registryName(path).str()].values[upper(name).str()] = data;
+}
+
+const List<WideString>& openedRegistryKeys() { return state().opened; }
+
+List<WideString>& shownMessages() { return state().messages; }
+
+}  // namespace host
+
+uint32_t lastError() { return lastErrorCode; }
+
+bool modulePath(WideString& path) {
+    HostState& s = state();
+    if (s.moduleFails) {
+        lastErrorCode = s.moduleError;
+        return false;
+    }
+    if (s.module.empty()) {
+        char buffer[4096];
+        ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+        if (n <= 0) return false;
+        s.module = host::windowsPath(std::string(buffer, static_cast<size_t>(n)));
+    }
+    path = s.module;
+    return true;
+}
+
+WideString commandLine() { return state().commandLine; }
+
+bool setCurrentDirectory(const WideString& path) {
+    state().directory = path;
+    return true;
+}
+
+bool readEnvironment(const WideString& name, WideString& value) {
+    auto found = state().environment.find(upper(name).str());
+    if (found == state().environment.end()) {
+        value.clear();
+        return false;
+    }
+    value = found->second.second;
+    return true;
+}
+
+void writeEnvironment(const WideString& name, const WideString& value) { host::setEnvironment(name, value); }
+
+bool expandEnvironment(const WideString& text, WideString& expanded) {
+    WideString result;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t open = text.find(u'%', at);
+        size_t close = open == WideString::npos ? WideString::npos : text.find(u'%', open + 1);
+        if (close == WideString::npos) {
+            result += text.substr(at);
+            break;
+        }
+        WideString name = text.substr(open + 1, close - open - 1);
+        WideString value;
+        result += text.substr(at, open - at);
+        if (!name.empty() && readEnvironment(name, value)) {
+            result += value;
+            at = close + 1;
+        } else {
+            // An undefined name stays, and its closing "%" may open the next one.
+            result += text.substr(open, close - open);
+            at = close;
+        }
+    }
+    expanded = result;
+    return true;
+}
+
+bool isNtFamily() { return state().ntFamily; }
+
+bool fileExists(const WideString& path) {
+    if (path.find(u'*') != WideString::npos || path.find(u'?') != WideString::npos)
+        return !findFiles(path).empty();
+    struct stat info;
+    std::string p = host::hostPath(path);
+    return !p.empty() && stat(p.c_str(), &info) == 0;
+}
+
+List<WideString> findFiles(const WideString& pattern) {
+    List<WideString> names;
+    std::string p = host::hostPath(pattern);
+    size_t slash = p.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : p.substr(0, slash + 1);
+    std::string mask = slash == std::string::npos ? p : p.substr(slash + 1);
+    if (mask.empty()) return names;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return names;
+    while (dirent* entry = readdir(dir)) {
+        if (fnmatch(mask.c_str(), entry->d_name, 0) == 0)
+            names.push_back(fromUtf8(entry->d_name, strlen(entry->d_name)));
+    }
+    closedir(dir);
+    return names;
+}
+
+void createDirectory(const WideString& path) { mkdir(host::hostPath(path).c_str(), 0777); }
+
+bool deleteFile(const WideString& path) { return unlink(host::hostPath(path).c_str()) == 0; }
+
+ReadOnlyMapping::ReadOnlyMapping(const WideString& path) {
+    int fd = open(host::hostPath(path).c_str(), O_RDONLY);
+    if (fd < 0) return;
+    struct stat info;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        void* view = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (view != MAP_FAILED) {
+            data_ = static_cast<const uint8_t*>(view);
+            size_ = static_cast<size_t>(info.st_size);
+            opened_ = true;
+        }
+    }
+    close(fd);
+}
+
+ReadOnlyMapping::~ReadOnlyMapping() {
+    if (data_) munmap(const_cast<uint8_t*>(data_), size_);
+}
+
+uint32_t readProfileString(const WideString& path, const WideString& section, const WideString& key,
+                           char16_t* buffer, uint32_t size) {
+    bool ok;
+    MemorySettings ini = loadIni(path, ok);
+    WideString value;
+    for (const MemorySettings::Section& s : ini.sections()) {
+        if (!s.name.equalsIgnoreAsciiCase(section)) continue;
+        for (const MemorySettings::Entry& e : s.entries) {
+            if (e.key.equalsIgnoreAsciiCase(key)) {
+                value = e.value;
+                return copyOut(value, buffer, size, 1);
+            }
+        }
+    }
+    return copyOut(value, buffer, size, 1);
+}
+
+uint32_t readProfileSectionNames(const WideString& path, char16_t* buffer, uint32_t size) {
+    bool ok;
+    MemorySettings ini = loadIni(path, ok);
+    WideString all;
+    for (const MemorySettings::Section& s : ini.sections()) {
+        all += s.name;
+        all += u'\0';
+    }
+    if (all.empty()) {
+        if (size >= 2) buffer[0] = buffer[1] = 0;
+        return 0;
+    }
+    // The list ends in two NULs; the count covers the last name's NUL.
+    WideString body = all.left(all.size() - 1);
+    return copyOut(body, buffer, size, 2) + (body.size() + 2 <= size ? 1 : 0);
+}
+
+bool writeProfileString(const WideString& path, const WideString& section, const WideString& key,
+                        const WideString& value) {
+    bool ok;
+    MemorySettings ini = loadIni(path, ok);
+    NarrowString out;
+    bool written = false;
+    for (const MemorySettings::Section& s : ini.sections()) {
+        out += "[" + toUtf8(s.name) + "]\n";
+        bool here = s.name.equalsIgnoreAsciiCase(section);
+        for (const MemorySettings::Entry& e : s.entries) {
+            if (here && !written && e.key.equalsIgnoreAsciiCase(key)) {
+                out += toUtf8(e.key) + "=" + toUtf8(value) + "\n";
+                written = true;
+            } else {
+                out += toUtf8(e.key) + "=" + toUtf8(e.value) + "\n";
+            }
+        }
+        if (here && !written) {
+            out += toUtf8(key) + "=" + toUtf8(value) + "\n";
+            written = true;
+        }
+    }
+    if (!written) out += "[" + toUtf8(section) + "]\n" + toUtf8(key) + "=" + toUtf8(value) + "\n";
+    FILE* f = fopen(host::hostPath(path).c_str(), "wb");
+    if (!f) return false;
+    fwrite(out.data(), 1, out.size(), f);
+    fclose(f);
+    return true;
+}
+
+bool builtInSettingsBytes(NarrowString& bytes) {
+    if (state().builtIn.empty()) return false;
+    bytes = state().builtIn;
+    return true;
+}
+
+List<WideString> registrySubkeys(const WideString& key, bool otherView) {
+    auto& registry = state().registry[otherView ? 1 : 0];
+    state().opened.push_back(WideString(otherView ? u"other:" : u"own:") + key);
+    auto found = registry.find(registryName(key).str());
+    return found == registry.end() ? List<WideString>() : found->second.subkeys;
+}
+
+bool registryText(const WideString& key, const WideString& valueName, bool otherView, WideString& text) {
+    auto& registry = state().registry[otherView ? 1 : 0];
+    auto found = registry.find(registryName(key).str());
+    if (found == registry.end()) return false;
+    auto value = found->second.values.find(upper(valueName).str());
+    if (value == found->second.values.end()) return false;
+    text = value->second;
+    return true;
+}
+
+void* loadLibrary(const WideString& path) {
+    void* library = dlopen(host::hostPath(path).c_str(), RTLD_NOW | RTLD_GLOBAL);
+    if (!library) lastErrorCode = 126;  // the code Windows gives for a missing module
+    return library;
+}
+
+void* librarySymbol(void* library, const char* name) {
+    void* symbol = dlsym(library, name);
+    if (!symbol) lastErrorCode = 127;
+    return symbol;
+}
+
+namespace {
+struct ThreadStart {
+    uint32_t (*body)(void*);
+    void* argument;
+    uint32_t result;
+};
+
+void* threadStart(void* parameter) {
+    ThreadStart* start = static_cast<ThreadStart*>(parameter);
+    start->result = start->body(start->argument);
+    return nullptr;
+}
+}  // namespace
+
+bool runOnThread(uint32_t stackSize, uint32_t (*body)(void*), void* argument, uint32_t& result) {
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    if (stackSize) pthread_attr_setstacksize(&attributes, std::max<size_t>(stackSize, 65536));
+    ThreadStart start{body, argument, 1};
+    pthread_t thread;
+    int failed = pthread_create(&thread, &attributes, threadStart, &start);
+    pthread_attr_destroy(&attributes);
+    if (failed) return false;
+    pthread_join(thread, nullptr);
+    result = start.result;
+    return true;
+}
+
+void sleepForever() {
+    for (;;) pause();
+}
+
+void closeHandle(void*) {}
+void signalEvent(void*) {}
+void stopThread(void*, uint32_t) {}
+
+uint64_t totalPhysicalMemory() { return state().physical; }
+uint64_t availableVirtualMemory() { return state().availableVirtual; }
+
+NarrowString toAnsi(const WideString& text) { return toUtf8(text); }
+WideString fromAnsi(const char* text, size_t length) { return fromUtf8(text, length); }
+
+WideString messageText(MessageId id) {
+    static const struct {
+        int id;
+        const char16_t* text;
+    } kTexts[] = {
+        {202, u"" MSG_TEXT_202}, {203, u"" MSG_TEXT_203}, {204, u"" MSG_TEXT_204}, {205, u"" MSG_TEXT_205},
+        {206, u"" MSG_TEXT_206}, {207, u"" MSG_TEXT_207}, {208, u"" MSG_TEXT_208}, {209, u"" MSG_TEXT_209},
+        {210, u"" MSG_TEXT_210}, {211, u"" MSG_TEXT_211}, {212, u"" MSG_TEXT_212}, {213, u"" MSG_TEXT_213},
+        {214, u"" MSG_TEXT_214}, {215, u"" MSG_TEXT_215}, {216, u"" MSG_TEXT_216}, {217, u"" MSG_TEXT_217},
+        {218, u"" MSG_TEXT_218}, {219, u"" MSG_TEXT_219}, {220, u"" MSG_TEXT_220}, {221, u"" MSG_TEXT_221},
+        {222, u"" MSG_TEXT_222}, {223, u"" MSG_TEXT_223}, {224, u"" MSG_TEXT_224}, {225, u"" MSG_TEXT_225},
+        {226, u"" MSG_TEXT_226}, {227, u"" MSG_TEXT_227}, {228, u"" MSG_TEXT_228}, {229, u"" MSG_TEXT_229},
+        {230, u"" MSG_TEXT_230},
+    };
+    for (const auto& entry : kTexts)
+        if (entry.id == id) return WideString(entry.text);
+    return WideString();
+}
+
+void showErrorBox(void*, const WideString& text) {
+    state().messages.push_back(text);
+    fprintf(stderr, "[message box] %s\n", toUtf8(text).c_str());
+}
+
+}  // namespace platform

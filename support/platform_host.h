@@ -1,0 +1,45 @@
+// Controls of the host build's platform services, for the tests: a fake
+// registry, the captured message boxes, and settable process facts. File
+// paths are Windows-style: "Z:\tmp\x" stands for /tmp/x, "\" for "/".
+#ifndef SUPPORT_PLATFORM_HOST_H
+#define SUPPORT_PLATFORM_HOST_H
+
+#include <stdint.h>
+
+#include <string>
+
+#include "support/wide_string.h"
+
+namespace platform {
+namespace host {
+
+// Windows-style path <-> host path.
+std::string hostPath(const WideString& path);
+WideString windowsPath(const std::string& hostPath);
+
+void reset();  // everything below back to its default
+void setModulePath(const WideString& path);  // default: this test program
+void failModulePath(uint32_t errorCode);
+void setCommandLine(const WideString& line);
+void setLastError(uint32_t code);
+void setNtFamily(bool nt);
+void setMemory(uint64_t physicalBytes, uint64_t availableVirtualBytes);
+void setBuiltInSettings(const NarrowString& bytes);  // empty: none
+void clearEnvironment();
+void setEnvironment(const WideString& name, const WideString& value);
+WideString environment(const WideString& name);
+WideString currentDirectory();
+
+// The fake HKEY_LOCAL_MACHINE: keys in insertion order, per view.
+void addRegistryKey(bool otherView, const WideString& path);
+void setRegistryValue(bool otherView, const WideString& path, const WideString& name, const WideString& data);
+// Keys opened during the search, as "view:path".
+const List<WideString>& openedRegistryKeys();
+
+// Texts of the message boxes shown, oldest first.
+List<WideString>& shownMessages();
+
+}  // namespace host
+}  // namespace platform
+
+#endif

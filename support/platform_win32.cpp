@@ -1,0 +1,278 @@
+// Windows implementations of the launcher's platform services.
+#include <windows.h>
+
+#include "support/platform.h"
+#include "support/win32.h"
+
+void fatalStop() { TerminateProcess(GetCurrentProcess(), 3); for (;;) Sleep(INFINITE); }
+
+namespace platform {
+
+uint32_t lastError() { return GetLastError(); }
+
+bool modulePath(WideString& path) {
+    List<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        DWORD size = static_cast<DWORD>(buffer.size());
+        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
+        if (length == 0) return false;
+        // A cut name fills the whole buffer; grow until the path fits.
+        if (length < size) {
+            path = fromWide(buffer.data(), length);
+            return true;
+        }
+        buffer.assign(buffer.size() * 2, 0);
+    }
+}
+
+WideString commandLine() { return fromWide(GetCommandLineW()); }
+
+bool setCurrentDirectory(const WideString& path) { return SetCurrentDirectoryW(wide(path)) != 0; }
+
+bool readEnvironment(const WideString& name, WideString& value) {
+    List<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        SetLastError(0);
+        DWORD length = GetEnvironmentVariableW(wide(name), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            value.clear();
+            return GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+        }
+        if (length < buffer.size()) {
+            value = fromWide(buffer.data(), length);
+            return true;
+        }
+        buffer.assign(length + 1, 0);
+    }
+}
+
+void writeEnvironment(const WideString& name, const WideString& value) {
+    SetEnvironmentVariableW(wide(name), wide(value));
+}
+
+bool expandEnvironment(const WideString& text, WideString& expanded) {
+    DWORD size = ExpandEnvironmentStringsW(wide(text), nullptr, 0);
+    if (size == 0) return false;
+    List<wchar_t> buffer(size + 1);
+    DWORD written = ExpandEnvironmentStringsW(wide(text), buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (written == 0 || written > buffer.size()) return false;
+    expanded = fromWide(buffer.data());
+    return true;
+}
+
+bool isNtFamily() {
+    OSVERSIONINFOEXW extended;
+    ZeroMemory(&extended, sizeof extended);
+    extended.dwOSVersionInfoSize = sizeof extended;
+    if (GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&extended))) return extended.dwPlatformId == 2;
+    OSVERSIONINFOW plain;
+    ZeroMemory(&plain, sizeof plain);
+    plain.dwOSVersionInfoSize = sizeof plain;
+    return GetVersionExW(&plain) && plain.dwPlatformId == 2;
+}
+
+bool fileExists(const WideString& path) {
+    WIN32_FIND_DATAW data;
+    OwnedFind find(FindFirstFileW(wide(path), &data));
+    return find.valid();
+}
+
+List<WideString> findFiles(const WideString& pattern) {
+    List<WideString> names;
+    WIN32_FIND_DATAW data;
+    OwnedFind find(FindFirstFileW(wide(pattern), &data));
+    if (!find.valid()) return names;
+    do names.push_back(fromWide(data.cFileName));
+    while (FindNextFileW(find.get(), &data));
+    return names;
+}
+
+void createDirectory(const WideString& path) { CreateDirectoryW(wide(path), nullptr); }
+
+bool deleteFile(const WideString& path) { return DeleteFileW(wide(path)) != 0; }
+
+ReadOnlyMapping::ReadOnlyMapping(const WideString& path) {
+    OwnedHandle file(CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return;
+    LARGE_INTEGER size;
+    // An empty file cannot be mapped; nothing to read in it anyway.
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart == 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > static_cast<size_t>(-1))
+        return;
+    OwnedHandle mapping(CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (!mapping.valid()) return;
+    const void* view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
+    if (!view) return;
+    data_ = static_cast<const uint8_t*>(view);
+    size_ = static_cast<size_t>(size.QuadPart);
+    file_ = file.release();
+    mapping_ = mapping.release();
+    opened_ = true;
+}
+
+ReadOnlyMapping::~ReadOnlyMapping() {
+    if (data_) UnmapViewOfFile(data_);
+    if (mapping_) CloseHandle(mapping_);
+    if (file_) CloseHandle(file_);
+}
+
+uint32_t readProfileString(const WideString& path, const WideString& section, const WideString& key,
+                           char16_t* buffer, uint32_t size) {
+    return GetPrivateProfileStringW(wide(section), wide(key), L"", reinterpret_cast<wchar_t*>(buffer), size,
+                                    wide(path));
+}
+
+uint32_t readProfileSectionNames(const WideString& path, char16_t* buffer, uint32_t size) {
+    return GetPrivateProfileSectionNamesW(reinterpret_cast<wchar_t*>(buffer), size, wide(path));
+}
+
+bool writeProfileString(const WideString& path, const WideString& section, const WideString& key,
+                        const WideString& value) {
+    return WritePrivateProfileStringW(wide(section), wide(key), wide(value), wide(path)) != 0;
+}
+
+bool builtInSettingsBytes(NarrowString& bytes) {
+    HRSRC resource = FindResourceW(nullptr, L"SETTINGS", MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+    if (!resource) return false;
+    HGLOBAL loaded = LoadResource(nullptr, resource);
+    const void* data = loaded ? LockResource(loaded) : nullptr;
+    if (!data) return false;
+    bytes.assign(static_cast<const char*>(data), SizeofResource(nullptr, resource));
+    return true;
+}
+
+static REGSAM viewFlag(bool otherView) {
+    if (!otherView) return 0;
+    return sizeof(void*) == 4 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+List<WideString> registrySubkeys(const WideString& key, bool otherView) {
+    List<WideString> names;
+    OwnedKey opened;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(key), 0, KEY_READ | viewFlag(otherView), opened.out()) !=
+        ERROR_SUCCESS)
+        return names;
+    wchar_t name[256];  // registry key names hold at most 255 characters
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(opened.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.push_back(fromWide(name, length));
+    }
+    return names;
+}
+
+bool registryText(const WideString& key, const WideString& valueName, bool otherView, WideString& text) {
+    OwnedKey opened;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(key), 0, KEY_READ | viewFlag(otherView), opened.out()) !=
+        ERROR_SUCCESS)
+        return false;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        DWORD bytes = 0;
+        if (RegQueryValueExW(opened.get(), wide(valueName), nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS)
+            return false;
+        // Room for a terminator the stored data may lack; values of any length are read whole.
+        List<wchar_t> buffer(bytes / sizeof(wchar_t) + 2, 0);
+        DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+        LONG status = RegQueryValueExW(opened.get(), wide(valueName), nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(buffer.data()), &size);
+        if (status == ERROR_MORE_DATA) continue;  // grew between the two calls
+        if (status != ERROR_SUCCESS) return false;
+        size_t length = size / sizeof(wchar_t);
+        while (length > 0 && buffer[length - 1] == 0) --length;
+        text = fromWide(buffer.data(), length);
+        return true;
+    }
+    return false;
+}
+
+void* loadLibrary(const WideString& path) { return LoadLibraryW(wide(path)); }
+
+void* librarySymbol(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+namespace {
+struct ThreadStart {
+    uint32_t (*body)(void*);
+    void* argument;
+};
+
+DWORD WINAPI threadStart(void* parameter) {
+    ThreadStart* start = static_cast<ThreadStart*>(parameter);
+    return start->body(start->argument);
+}
+}  // namespace
+
+bool runOnThread(uint32_t stackSize, uint32_t (*body)(void*), void* argument, uint32_t& result) {
+    ThreadStart start{body, argument};
+    DWORD id;
+    // A reservation, so that the size sets the thread's whole stack.
+    OwnedHandle thread(CreateThread(nullptr, stackSize, threadStart, &start, STACK_SIZE_PARAM_IS_A_RESERVATION, &id));
+    if (!thread.valid()) return false;
+    WaitForSingleObject(thread.get(), INFINITE);
+    DWORD code = 1;
+    GetExitCodeThread(thread.get(), &code);
+    result = code;
+    return true;
+}
+
+void sleepForever() {
+    for (;;) Sleep(INFINITE);
+}
+
+void closeHandle(void* handle) { CloseHandle(handle); }
+
+void signalEvent(void* event) { SetEvent(event); }
+
+void stopThread(void* thread, uint32_t threadId) {
+    for (;;) {
+        PostThreadMessageW(threadId, WM_QUIT, 0, 0);
+        if (WaitForSingleObject(thread, 20) != WAIT_TIMEOUT) return;
+    }
+}
+
+static MEMORYSTATUSEX memoryStatus() {
+    MEMORYSTATUSEX status;
+    ZeroMemory(&status, sizeof status);
+    status.dwLength = sizeof status;
+    GlobalMemoryStatusEx(&status);
+    return status;
+}
+
+uint64_t totalPhysicalMemory() { return memoryStatus().ullTotalPhys; }
+
+uint64_t availableVirtualMemory() { return memoryStatus().ullAvailVirtual; }
+
+NarrowString toAnsi(const WideString& text) {
+    if (text.empty()) return NarrowString();
+    int length = WideCharToMultiByte(CP_THREAD_ACP, 0, wide(text), static_cast<int>(text.size()), nullptr, 0,
+                                     nullptr, nullptr);
+    NarrowString result(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_THREAD_ACP, 0, wide(text), static_cast<int>(text.size()), &result[0], length, nullptr,
+                        nullptr);
+    return result;
+}
+
+WideString fromAnsi(const char* text, size_t length) {
+    if (length == 0) return WideString();
+    int units = MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(length), nullptr, 0);
+    List<wchar_t> buffer(static_cast<size_t>(units) + 1, 0);
+    MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(length), buffer.data(), units);
+    return fromWide(buffer.data(), static_cast<size_t>(units));
+}
+
+WideString messageText(MessageId id) {
+    const wchar_t* text = nullptr;
+    // With no buffer size the call hands out the resource itself, of any length.
+    int length = LoadStringW(GetModuleHandleW(nullptr), static_cast<UINT>(id), reinterpret_cast<LPWSTR>(&text), 0);
+    if (length <= 0 || !text) return WideString();
+    return fromWide(text, static_cast<size_t>(length));
+}
+
+void showErrorBox(void* owner, const WideString& text) {
+    MessageBoxW(static_cast<HWND>(owner), wide(text), nullptr, MB_OK | MB_ICONERROR);
+}
+
+}  // namespace platform

@@ -1,0 +1,202 @@
+#include "vm/vm_options.h"
+
+#include "launcher/command_line.h"
+#include "launcher/environment.h"
+#include "launcher/launcher.h"
+#include "launcher/launcher_settings.h"
+#include "launcher/settings.h"
+#include "support/messages.h"
+#include "support/platform.h"
+
+static bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+List<WideString> splitVmParameters(const WideString& value) {
+    List<WideString> options;
+    size_t at = 0;
+    const size_t n = value.size();
+    for (;;) {
+        while (at < n && value[at] == u' ') ++at;
+        if (at >= n) break;
+        size_t start = at;
+        while (at < n && value[at] != u' ') {
+            if (value[at] == u'"') {
+                size_t close = value.find(u'"', at + 1);
+                if (close == WideString::npos) {
+                    // An unpaired quote opens nothing: the next blank ends the option.
+                    ++at;
+                    continue;
+                }
+                at = close + 1;
+                if (at < n && value[at] == u'"') ++at;  // a doubled closing quote
+                continue;
+            }
+            ++at;
+        }
+        options.push_back(value.substr(start, at - start));
+    }
+    return options;
+}
+
+WideString removeQuotes(const WideString& option) {
+    WideString result;
+    size_t at = 0;
+    while (at < option.size()) {
+        size_t open = option.find(u'"', at);
+        size_t close = open == WideString::npos ? WideString::npos : option.find(u'"', open + 1);
+        if (close == WideString::npos) {
+            result += option.substr(at);
+            break;
+        }
+        result += option.substr(at, open - at);
+        result += option.substr(open + 1, close - open - 1);
+        at = close + 1;
+        if (at < option.size() && option[at] == u'"') {
+            result += u'"';
+            ++at;
+        }
+    }
+    return result;
+}
+
+static bool startsWithMemoryOption(const WideString& option) {
+    return option.startsWith(u"-Xms") || option.startsWith(u"-Xmx") || option.startsWith(u"-Xss");
+}
+
+WideString applyMemoryShare(const WideString& option, const MemoryBases& bases) {
+    if (!startsWithMemoryOption(option)) return option;
+    char16_t unit = option.last();
+    if (unit != u'P' && unit != u'p' && unit != u'T' && unit != u't') return option;
+
+    size_t body = option.size() - 1;
+    size_t begin = 0;
+    while (begin < body && !isDigit(option[begin]) && option[begin] != u':') ++begin;
+    WideString prefix = begin < body ? option.left(begin) : option;
+
+    uint32_t numbers[3] = {0, 0, 0};
+    size_t index = 0;
+    for (size_t i = begin; i < body; ++i) {
+        char16_t c = option[i];
+        if (c == u':') {
+            ++index;
+        } else if (isDigit(c) && index < 3) {
+            numbers[index] = numbers[index] * 10 + static_cast<uint32_t>(c - u'0');
+        }
+    }
+    uint64_t percent = numbers[0];
+    uint64_t minimumKiB = static_cast<uint64_t>(numbers[1]) * 1024;
+    uint64_t maximumKiB = static_cast<uint64_t>(numbers[2]) * 1024;
+
+    uint64_t baseKiB = ((unit == u'P' || unit == u'p') ? bases.physicalBytes : bases.availableVirtualBytes) >> 10;
+    // 64-bit integer arithmetic: the free address space of a 64-bit process
+    // is far beyond 32 bits, and a double would lose the low digits.
+    uint64_t size = baseKiB / 100 * percent + baseKiB % 100 * percent / 100;
+    if (maximumKiB != 0 && size > maximumKiB) size = maximumKiB;
+    if (minimumKiB > size) size = minimumKiB;
+    return prefix + decimalUnsigned(size) + u"K";
+}
+
+uint32_t stackSizeOf(const WideString& option) {
+    if (!option.startsWith(u"-Xss")) return 0;
+    WideString text = option.substr(4);
+    if (text.empty() || !isDigit(text[0])) return 0;
+    uint64_t multiplier = 1;
+    size_t digits = text.size();
+    switch (text.last()) {
+        case u'k': case u'K': multiplier = 1024; --digits; break;
+        case u'm': case u'M': multiplier = 1048576; --digits; break;
+        case u'g': case u'G': multiplier = 1073741824; --digits; break;
+        default: break;
+    }
+    uint64_t number = 0;
+    for (size_t i = 0; i < digits; ++i) {
+        if (!isDigit(text[i])) return 0;
+        number = number * 10 + static_cast<uint64_t>(text[i] - u'0');
+        if (number > 0xFFFFFFFFull) return 0;
+    }
+    uint64_t bytes = number * multiplier;
+    return bytes > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(bytes);
+}
+
+// Appends the matches of a directory search, each with its folder and ";".
+static void appendMatches(WideString& classPath, const WideString& pattern, const WideString& folder) {
+    for (const WideString& name : platform::findFiles(pattern)) classPath += folder + name + u";";
+}
+
+static WideString composeClassPath(Launcher& launcher, SettingsStore& settings) {
+    WideString launcherFolder;
+    WideString module;
+    bool haveFolder = false;
+    if (platform::modulePath(module)) {
+        size_t slash = module.findLast(u'\\');
+        launcherFolder = slash == WideString::npos ? WideString() : module.left(slash);
+        haveFolder = true;
+    }
+
+    WideString classPath;
+    for (WideString entry : splitAt(settings.read(u"Class Path", u"Class Path"), u';')) {
+        // An empty entry names nothing; it must not add the launcher's folder.
+        if (entry.empty()) continue;
+        expandEnvironment(entry);
+        bool absolute = entry.size() >= 2 && (entry[1] == u':' || (entry[0] == u'\\' && entry[1] == u'\\'));
+        bool wildcard = entry.find(u'*') != WideString::npos;
+        if (absolute && !wildcard) {
+            classPath += entry + u";";
+            continue;
+        }
+        size_t slash = entry.findLast(u'\\');
+        WideString entryFolder = slash == WideString::npos ? WideString() : entry.left(slash + 1);
+        if (absolute) {
+            appendMatches(classPath, entry, entryFolder);
+        } else if (haveFolder) {
+            appendMatches(classPath, launcherFolder + entry, launcherFolder + entryFolder);
+        }
+    }
+
+    if (settings.read(u"Application", u"Embedded Jar").equalsIgnoreAsciiCase(u"Yes")) {
+        WideString self;
+        if (modulePath(launcher, self)) {
+            if (!classPath.empty() && !classPath.endsWith(u';')) classPath += u';';
+            classPath += self;
+        }
+    }
+    return classPath;
+}
+
+bool buildVmOptions(Launcher& launcher) {
+    WideString path;
+    if (!settingsFilePath(launcher, path)) return false;
+    LayeredSettingsFile layered(path, builtInSettingsText());
+    SettingsStore& settings = static_cast<SettingsFile&>(layered);
+
+    WideString classPath = composeClassPath(launcher, settings);
+    if (classPath.empty()) {
+        reportError(launcher.messageOwner, LaunchError::plain(MsgNoClassPath));
+        return false;
+    }
+
+    List<WideString> options;
+    options.push_back(u"-Djava.class.path=" + classPath);
+    MemoryBases bases{platform::totalPhysicalMemory(), platform::availableVirtualMemory()};
+    for (const WideString& raw : splitVmParameters(settings.read(u"Java Runtime Environment",
+                                                                 u"Virtual Machine Parameters"))) {
+        WideString option = applyMemoryShare(removeQuotes(raw), bases);
+        if (option.startsWith(u"-Xss")) launcher.threadStackSize = stackSizeOf(option);
+        options.push_back(option);
+    }
+    for (WideString& option : options) {
+        expandEnvironment(option);
+        launcher.vmOptions.push_back(platform::toAnsi(option));
+    }
+
+    launcher.outputFile = settings.read(u"Application", u"Output File");
+    if (!launcher.outputFile.empty()) expandEnvironment(launcher.outputFile);
+    launcher.errorFile = settings.read(u"Application", u"Error File");
+    if (!launcher.errorFile.empty()) expandEnvironment(launcher.errorFile);
+    launcher.extraArguments = settings.read(u"Application", u"Cmd");
+    if (!launcher.extraArguments.empty()) {
+        expandEnvironment(launcher.extraArguments);
+        for (const WideString& argument : splitCommandLine(launcher.extraArguments))
+            if (!argument.empty()) launcher.arguments.push_back(argument);
+    }
+    return true;
+}

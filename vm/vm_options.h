@@ -1,0 +1,31 @@
+// Everything the virtual machine is started with: class path, options,
+// memory shares, the thread's stack size, output files and extra arguments.
+#ifndef VM_VM_OPTIONS_H
+#define VM_VM_OPTIONS_H
+
+#include <stdint.h>
+
+#include "support/wide_string.h"
+
+class Launcher;
+
+// The memory bases of the "P" (physical) and "T" (free address space) shares.
+struct MemoryBases {
+    uint64_t physicalBytes = 0;
+    uint64_t availableVirtualBytes = 0;
+};
+
+// Splits "Virtual Machine Parameters" into options (quoted stretches keep blanks).
+List<WideString> splitVmParameters(const WideString& value);
+// Removes quote pairs; a doubled closing quote leaves one literal quote.
+WideString removeQuotes(const WideString& option);
+// Rewrites -Xms/-Xmx/-Xss options given as a share of memory ("P"/"T").
+WideString applyMemoryShare(const WideString& option, const MemoryBases& bases);
+// Byte count of a -Xss option's size, or 0 when it cannot be read or does not fit.
+uint32_t stackSizeOf(const WideString& option);
+
+// Builds the class path, option list, stack size, output files and extra
+// arguments; false (after message 209 where it applies) ends the launch.
+bool buildVmOptions(Launcher& launcher);
+
+#endif

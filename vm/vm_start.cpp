@@ -1,0 +1,191 @@
+#include "vm/vm_start.h"
+
+#include <string.h>
+
+#include "launcher/launcher.h"
+#include "support/messages.h"
+#include "support/platform.h"
+
+bool loadVmLibrary(Launcher& launcher) {
+    void* library = platform::loadLibrary(launcher.jvmLibraryPath);
+    if (!library) {
+        reportError(launcher.messageOwner, LaunchError::library(launcher.jvmLibraryPath));
+        return false;
+    }
+    launcher.createJavaVM =
+        reinterpret_cast<CreateJavaVMFunction>(platform::librarySymbol(library, "JNI_CreateJavaVM"));
+    if (!launcher.createJavaVM) {
+        reportError(launcher.messageOwner, LaunchError::system(MsgNoCreateJavaVM));
+        return false;
+    }
+    launcher.getDefaultJavaVMInitArgs = reinterpret_cast<GetDefaultJavaVMInitArgsFunction>(
+        platform::librarySymbol(library, "JNI_GetDefaultJavaVMInitArgs"));
+    if (!launcher.getDefaultJavaVMInitArgs) {
+        reportError(launcher.messageOwner, LaunchError::system(MsgNoCreateJavaVM));
+        return false;
+    }
+    return true;
+}
+
+static uint32_t threadEntry(void* argument) { return vmThreadBody(*static_cast<Launcher*>(argument)); }
+
+uint32_t startVmThread(Launcher& launcher) {
+    if (launcher.threadStackSize == 0) {
+        JDK1_1InitArgs query;
+        memset(&query, 0, sizeof query);
+        query.version = 0x00010001;
+        launcher.getDefaultJavaVMInitArgs(&query);
+        launcher.threadStackSize = query.javaStackSize > 0 ? static_cast<uint32_t>(query.javaStackSize) : 0;
+    }
+    uint32_t result = VmThreadFailed;
+    if (!platform::runOnThread(launcher.threadStackSize, threadEntry, &launcher, result))
+        result = vmThreadBody(launcher);
+    return result;
+}
+
+uint32_t vmThreadBody(Launcher& launcher) {
+    if (!createVm(launcher)) return VmThreadFailed;
+    switch (runMainClass(launcher)) {
+        case MainResult::Returned: return VmThreadSucceeded;
+        case MainResult::Threw: return VmThreadMainThrew;
+        default: return VmThreadFailed;
+    }
+}
+
+// The hooks reach the launcher through the process-wide pointer; with no
+// listener they return and the virtual machine goes on with its own exit.
+static void JNICALL exitHook(jint code) {
+    Launcher* launcher = currentLauncher();
+    if (launcher && launcher->vmListener) launcher->vmListener->exit(code);
+}
+
+static void JNICALL abortHook() {
+    Launcher* launcher = currentLauncher();
+    if (launcher && launcher->vmListener) launcher->vmListener->abort();
+}
+
+bool createVm(Launcher& launcher) {
+    List<JavaVMOption> options(launcher.vmOptions.size() + 2);
+    size_t count = 0;
+    for (NarrowString& option : launcher.vmOptions) {
+        options[count].optionString = &option[0];
+        options[count].extraInfo = nullptr;
+        ++count;
+    }
+    options[count].optionString = const_cast<char*>("abort");
+    options[count].extraInfo = reinterpret_cast<void*>(&abortHook);
+    ++count;
+    options[count].optionString = const_cast<char*>("exit");
+    options[count].extraInfo = reinterpret_cast<void*>(&exitHook);
+    ++count;
+
+    JavaVMInitArgs arguments;
+    arguments.version = JNI_VERSION_1_2;
+    arguments.nOptions = static_cast<jint>(count);
+    arguments.options = options.data();
+    arguments.ignoreUnrecognized = JNI_FALSE;
+
+    jint result = launcher.createJavaVM(&launcher.javaVM, reinterpret_cast<void**>(&launcher.jniEnv), &arguments);
+    if (result != 0) {
+        launcher.javaVM = nullptr;
+        launcher.jniEnv = nullptr;
+        reportError(launcher.messageOwner, LaunchError::vmCreation(result));
+        return false;
+    }
+    return true;
+}
+
+jstring newJavaString(JNIEnv* env, const WideString& text) {
+    jclass stringClass = env->FindClass("java/lang/String");
+    if (!stringClass) return nullptr;
+    jmethodID constructor = env->GetMethodID(stringClass, "<init>", "([C)V");
+    if (!constructor) return nullptr;
+    jsize length = static_cast<jsize>(text.size());
+    jcharArray units = env->NewCharArray(length);
+    if (!units) return nullptr;
+    env->SetCharArrayRegion(units, 0, length, reinterpret_cast<const jchar*>(text.data()));
+    jstring result = nullptr;
+    if (!env->ExceptionCheck()) result = static_cast<jstring>(env->NewObject(stringClass, constructor, units));
+    env->DeleteLocalRef(units);
+    return result;
+}
+
+jobjectArray newArgumentArray(JNIEnv* env, const List<WideString>& arguments) {
+    jclass stringClass = env->FindClass("java/lang/String");
+    if (!stringClass) return nullptr;
+    jobjectArray array = env->NewObjectArray(static_cast<jsize>(arguments.size()), stringClass, nullptr);
+    if (!array) return nullptr;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        jstring argument = newJavaString(env, arguments[i]);
+        if (!argument) return nullptr;
+        env->SetObjectArrayElement(array, static_cast<jsize>(i), argument);
+        env->DeleteLocalRef(argument);
+    }
+    return array;
+}
+
+void stopJavaProgram(JNIEnv* env) {
+    jclass system = env->FindClass("java/lang/System");
+    if (!system) return;
+    jmethodID exitMethod = env->GetStaticMethodID(system, "exit", "(I)V");
+    if (!exitMethod) return;
+    env->CallStaticVoidMethod(system, exitMethod, static_cast<jint>(-1));
+    if (env->ExceptionCheck()) env->ExceptionDescribe();
+}
+
+MainResult runMainClass(Launcher& launcher) {
+    JNIEnv* env = launcher.jniEnv;
+    jstring name = newJavaString(env, launcher.mainClass);
+    if (!name) {
+        reportError(launcher.messageOwner, LaunchError::named(MsgMainClassNotLoaded, launcher.mainClass));
+        return MainResult::Failed;
+    }
+    const char* utf = env->GetStringUTFChars(name, nullptr);
+    if (!utf) {
+        env->ExceptionDescribe();
+        return MainResult::Failed;
+    }
+    jclass mainClass = env->FindClass(utf);
+    if (!mainClass) {
+        env->ExceptionDescribe();
+        WideString shown = fromUtf8(utf, strlen(utf));
+        env->ReleaseStringUTFChars(name, utf);
+        reportError(launcher.messageOwner, LaunchError::named(MsgMainClassNotFound, shown));
+        return MainResult::Failed;
+    }
+    env->ReleaseStringUTFChars(name, utf);
+
+    jmethodID mainMethod = env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
+    if (!mainMethod) {
+        if (env->ExceptionCheck()) {
+            env->ExceptionDescribe();
+        } else {
+            reportError(launcher.messageOwner, LaunchError::plain(MsgNoMainMethod));
+        }
+        return MainResult::Failed;
+    }
+    jobjectArray array = newArgumentArray(env, launcher.arguments);
+    if (!array) {
+        env->ExceptionDescribe();
+        return MainResult::Failed;
+    }
+    if (launcher.vmReadyEvent) platform::signalEvent(launcher.vmReadyEvent);
+
+    env->CallStaticVoidMethod(mainClass, mainMethod, array);
+
+    bool threw = false;
+    jthrowable exception = env->ExceptionOccurred();
+    if (exception) {
+        threw = true;
+        if (launcher.failureCheck) {
+            env->ExceptionClear();
+            // The uncaught-exception dialog is not part of this build: the
+            // program is stopped as when the dialog cannot be shown.
+            stopJavaProgram(env);
+        }
+    }
+
+    if (launcher.runtimeVendor == RuntimeVendor::Ibm) platform::sleepForever();
+    if (launcher.javaVM->DetachCurrentThread() != 0) return MainResult::Failed;
+    return threw ? MainResult::Threw : MainResult::Returned;
+}
