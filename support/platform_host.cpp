@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,7 +70,7 @@ WideString registryName(WideString path) {
 NarrowString readWholeFile(const std::string& path, bool& ok) {
     ok = false;
     FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return std::string();
+    if (!f) return NarrowString();
     NarrowString bytes;
     char buffer[4096];
     size_t n;
