@@ -48,7 +48,11 @@ uint32_t vmThreadBody(Launcher& launcher) {
     switch (runMainClass(launcher)) {
         case MainResult::Returned: return VmThreadSucceeded;
         case MainResult::Threw: return VmThreadMainThrew;
-        default: return VmThreadFailed;
+        default:
+            // A thread that ends still attached would keep DestroyJavaVM
+            // waiting for ever in the teardown.
+            launcher.javaVM->DetachCurrentThread();
+            return VmThreadFailed;
     }
 }
 

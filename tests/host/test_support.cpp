@@ -4,10 +4,17 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 WideString W(const char* utf8) { return fromUtf8(utf8, strlen(utf8)); }
 
 std::string U(const WideString& text) { return toUtf8(text).c_str(); }
+
+std::vector<std::string> U(const List<WideString>& texts) {
+    std::vector<std::string> result;
+    for (const WideString& text : texts) result.push_back(U(text));
+    return result;
+}
 
 ScratchFolder::ScratchFolder() {
     char pattern[] = "/tmp/launcher-test-XXXXXX";
@@ -33,4 +40,19 @@ WideString ScratchFolder::write(const std::string& relative, const std::string& 
     for (char& c : windows)
         if (c == '/') c = '\\';
     return path_ + W(windows.c_str());
+}
+
+void LauncherTest::SetUp() {
+    PlatformTest::SetUp();
+    platform::host::setModulePath(executable());
+}
+
+WorkingDirectory::WorkingDirectory(const std::string& hostFolder) {
+    char buffer[4096];
+    if (getcwd(buffer, sizeof buffer)) previous_ = buffer;
+    if (chdir(hostFolder.c_str()) != 0) ADD_FAILURE() << "cannot enter " << hostFolder;
+}
+
+WorkingDirectory::~WorkingDirectory() {
+    if (!previous_.empty() && chdir(previous_.c_str()) != 0) fprintf(stderr, "cannot return to %s\n", previous_.c_str());
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/platform_host.h"
 #include "support/wide_string.h"
@@ -13,6 +14,7 @@
 // A UTF-16 string from UTF-8, for readable test tables.
 WideString W(const char* utf8);
 std::string U(const WideString& text);
+std::vector<std::string> U(const List<WideString>& texts);
 
 // A fresh scratch folder, removed afterwards; paths in the "Z:\..." form.
 class ScratchFolder {
@@ -33,6 +35,29 @@ private:
 class PlatformTest : public ::testing::Test {
 protected:
     void SetUp() override { platform::host::reset(); }
+};
+
+// A launcher installed in a scratch folder: the module path is
+// <folder>launcher.exe and its settings file is <folder>launcher.ini.
+class LauncherTest : public PlatformTest {
+protected:
+    void SetUp() override;
+    WideString executable() const { return folder.path() + u"launcher.exe"; }
+    // The launcher's folder without its trailing backslash.
+    WideString launcherFolder() const { return folder.path().left(folder.path().size() - 1); }
+    void settings(const std::string& text) { folder.write("launcher.ini", text); }
+    ScratchFolder folder;
+};
+
+// Makes the process's real working directory a folder for one scope (the
+// host's file checks resolve relative paths against it).
+class WorkingDirectory {
+public:
+    explicit WorkingDirectory(const std::string& hostFolder);
+    ~WorkingDirectory();
+
+private:
+    std::string previous_;
 };
 
 inline std::ostream& operator<<(std::ostream& out, const WideString& text) { return out << U(text); }
