@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "launcher/launcher.h"
+#include "support/platform.h"
 #include "test_support.h"
 
 namespace {
@@ -45,19 +46,20 @@ TEST_F(EnvironmentTest, FolderAndWorkingDirectoryFollowTheLastBackslash) {
     struct Case {
         const char* module;
         const char* folder;            // executableFolder
-        const char* workingDirectory;  // after applyWorkingDirectory; "" = unchanged
+        const char* workingDirectory;  // after applyWorkingDirectory
     } cases[] = {
         {"C:\\App\\Launcher.exe", "C:\\App\\", "C:\\App"},
         {"C:\\a.b\\c\\d.exe", "C:\\a.b\\c\\", "C:\\a.b\\c"},
         {"C:\\Launcher.exe", "C:\\", "C:"},
         {"\\\\server\\share\\app.exe", "\\\\server\\share\\", "\\\\server\\share"},
-        {"launcher.exe", "", ""},
+        {"launcher.exe", "", "D:\\Before"},
         // A backslash at position 0 changes nothing.
-        {"\\launcher.exe", "\\", ""},
+        {"\\launcher.exe", "\\", "D:\\Before"},
     };
     for (const Case& c : cases) {
         platform::host::reset();
         platform::host::setModulePath(W(c.module));
+        platform::setCurrentDirectory(W("D:\\Before"));
         Launcher launcher;
         WideString folder = W("stale");
         EXPECT_TRUE(executableFolder(launcher, folder)) << c.module;
@@ -87,27 +89,6 @@ TEST_F(EnvironmentTest, RuntimeFoldersDerivedFromTheLibraryPath) {
     // A cut is skipped when no backslash is left.
     EXPECT_EQ(U(runtimeHome(W("bin\\client\\jvm.dll"))), "bin");
     EXPECT_EQ(U(runtimeHome(W("jvm.dll"))), "jvm.dll");
-}
-
-TEST_F(EnvironmentTest, ExpansionReplacesDefinedNamesOnly) {
-    setEnvironment(W("Home_Dir"), W("C:\\Users\\u"));
-    setEnvironment(W("EMPTY"), W(""));
-    struct Case {
-        const char* text;
-        const char* expanded;
-    } cases[] = {
-        {"%HOME_DIR%\\x.jar", "C:\\Users\\u\\x.jar"},
-        {"%home_dir%;%Home_Dir%", "C:\\Users\\u;C:\\Users\\u"},
-        {"%UNDEFINED%\\x", "%UNDEFINED%\\x"},
-        {"a%EMPTY%b", "ab"},
-        {"100%", "100%"},
-        {"", ""},
-    };
-    for (const Case& c : cases) {
-        WideString text = W(c.text);
-        expandEnvironment(text);
-        EXPECT_EQ(U(text), c.expanded) << c.text;
-    }
 }
 
 TEST_F(EnvironmentTest, PreparedEnvironmentValues) {

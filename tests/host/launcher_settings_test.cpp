@@ -99,6 +99,10 @@ TEST_F(LauncherSettingsTest, PerUserFoldersAreCreatedOnlyWhenAsked) {
     EXPECT_EQ(ownPerUserSettingsPath(launcher, true), path);
     EXPECT_TRUE(isFolder(folder.path() + u"roaming\\Product\\Code"));
 
+    std::string longFolder = "C:\\" + std::string(200, 'f') + "\\" + std::string(100, 'g') + "\\";
+    platform::host::setModulePath(W((longFolder + "Long Name.exe").c_str()));
+    EXPECT_EQ(ownPerUserSettingsPath(launcher, false), folder.path() + u"roaming\\Product\\Code\\Long Name.ini");
+
     platform::host::failModulePath(3);
     EXPECT_TRUE(ownPerUserSettingsPath(launcher, false).empty());
     EXPECT_EQ(platform::host::shownMessages().size(), 1u);

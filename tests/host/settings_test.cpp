@@ -2,8 +2,6 @@
 // layered store that reads built-in values under the file's.
 #include "launcher/settings.h"
 
-#include <sys/stat.h>
-
 #include "test_support.h"
 
 namespace {
@@ -144,18 +142,6 @@ TEST_F(SettingsFileTest, SectionNamesAreWalkedWhole) {
     EXPECT_TRUE(SettingsFile(folder.path() + u"missing.ini").sectionNames().empty());
     // An empty name is not listed.
     EXPECT_EQ(U(SettingsFile(folder.write("empty.ini", "[]\nk=v\n[B]\n")).sectionNames()), Strings({"B"}));
-}
-
-TEST_F(SettingsFileTest, WriteReadAndDelete) {
-    SettingsFile file(folder.path() + u"new.ini");
-    EXPECT_EQ(U(file.read(W("S"), W("k"))), "");
-    file.write(W("S"), W("k"), W("C:\\Java\\jre"));
-    file.write(W("S"), W("k"), W("C:\\Other"));
-    EXPECT_EQ(U(file.read(W("S"), W("k"))), "C:\\Other");
-    file.deleteFile();
-    struct stat info;
-    EXPECT_NE(stat(platform::host::hostPath(file.path()).c_str(), &info), 0);
-    EXPECT_EQ(U(file.read(W("S"), W("k"))), "");
 }
 
 class LayeredSettingsTest : public SettingsFileTest {};

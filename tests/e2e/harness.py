@@ -1,0 +1,602 @@
+"""End-to-end harness: runs Windows programs under Wine through e2e_runner.exe
+and reads back exit codes, message boxes, windows and stand-in runtime logs.
+
+The caller keeps a Wine environment running (source wine_env.sh and call
+wine_env_start, as run_e2e.sh does). Located through environment variables:
+
+  E2E_DIST         folder with x86/launcher.exe and x64/launcher.exe
+                   (default <repo>/dist)
+  E2E_RUNNER       e2e_runner.exe (default $BUILD_ROOT/e2e/e2e_runner.exe)
+  E2E_BOXDEMO      e2e_boxdemo.exe (default: beside the runner); the 64-bit
+                   one is E2E_BOXDEMO64 (default: e2e_boxdemo64.exe beside it)
+  E2E_STANDIN_X86  stand-in jvm.dll, 32-bit
+  E2E_STANDIN_X64  stand-in jvm.dll, 64-bit
+  E2E_WORK         scratch folder (default: a fresh temporary one)
+  E2E_KEEP=1       keep case folders after the tests, for post-mortems
+  E2E_REQUIRE_ALL=1  fail instead of skipping when the launcher or the
+                   stand-in is missing (for CI, where both must exist)
+"""
+
+import atexit
+import itertools
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+
+# What a MessageBoxW with a NULL caption shows (Windows and Wine agree).
+DEFAULT_BOX_TITLE = "Error"
+# The ANSI code page of the test prefix (Wine derives it from the locale,
+# which wine_env.sh pins to C.UTF-8). test_bench checks it.
+ANSI_CODEPAGE = 1252
+ANSI_ENCODING = "cp1252"
+
+IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO = 1, 2, 3, 4, 5, 6, 7
+
+# Variables a Java launcher may react to. Wine hands the whole Unix
+# environment to Windows programs, so the host's would leak into the tests.
+HOST_ONLY_VARIABLES = (
+    "JAVA_HOME", "JRE_HOME", "JDK_HOME", "J2SDKDIR", "J2REDIR", "CLASSPATH",
+    "_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS", "JDK_JAVA_OPTIONS",
+)
+
+
+# ------------------------------------------------------------------ locating
+
+def _build_root():
+    return os.environ.get("BUILD_ROOT") or os.path.join(REPO, "build")
+
+
+def _require_all():
+    return os.environ.get("E2E_REQUIRE_ALL") == "1"
+
+
+def _locate(var, default, what):
+    """Path from `var`, else `default`. Missing: a failure when the variable
+    was set (or E2E_REQUIRE_ALL=1), a skip otherwise."""
+    given = os.environ.get(var)
+    path = given or default
+    if path and os.path.isfile(path):
+        return os.path.abspath(path)
+    if given or _require_all():
+        raise FileNotFoundError("%s not found: %s (from %s)" % (what, path, var))
+    raise unittest.SkipTest("%s not available (set %s)" % (what, var))
+
+
+def dist_dir():
+    return os.environ.get("E2E_DIST") or os.path.join(REPO, "dist")
+
+
+def launcher_path(arch="x86"):
+    _check_arch(arch)
+    given = os.environ.get("E2E_DIST")
+    path = os.path.join(dist_dir(), arch, "launcher.exe")
+    if os.path.isfile(path):
+        return path
+    if given or _require_all():
+        raise FileNotFoundError("launcher not found: " + path)
+    raise unittest.SkipTest("no launcher build at %s (set E2E_DIST)" % path)
+
+
+def runner_path():
+    path = os.environ.get("E2E_RUNNER") or os.path.join(_build_root(), "e2e", "e2e_runner.exe")
+    if not os.path.isfile(path):
+        # The bench itself is not optional: without it nothing here can run.
+        raise FileNotFoundError("e2e_runner.exe not found: %s (set E2E_RUNNER)" % path)
+    return os.path.abspath(path)
+
+
+def boxdemo_path(arch="x86"):
+    _check_arch(arch)
+    var = "E2E_BOXDEMO" if arch == "x86" else "E2E_BOXDEMO64"
+    name = "e2e_boxdemo.exe" if arch == "x86" else "e2e_boxdemo64.exe"
+    default = os.path.join(os.path.dirname(runner_path()), name)
+    return _locate(var, default, name)
+
+
+def standin_path(arch="x86"):
+    _check_arch(arch)
+    return _locate("E2E_STANDIN_" + arch.upper(), None, "stand-in jvm.dll (%s)" % arch)
+
+
+def _check_arch(arch):
+    if arch not in ("x86", "x64"):
+        raise ValueError("arch must be 'x86' or 'x64', not %r" % (arch,))
+
+
+_work_root = None
+
+
+def work_root():
+    """The scratch folder; a temporary one is made (and removed at exit)."""
+    global _work_root
+    if _work_root is None:
+        given = os.environ.get("E2E_WORK")
+        if given:
+            os.makedirs(given, exist_ok=True)
+            _work_root = os.path.abspath(given)
+        else:
+            _work_root = tempfile.mkdtemp(prefix="e2e-")
+            if os.environ.get("E2E_KEEP") != "1":
+                atexit.register(shutil.rmtree, _work_root, True)
+    return _work_root
+
+
+# ------------------------------------------------------------------ paths
+
+def to_windows_path(path):
+    """Unix path -> Wine path on drive Z: (which maps the Unix root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def from_windows_path(path):
+    """Wine path -> Unix path. Z: is the Unix root; C: is the prefix's drive_c."""
+    if len(path) < 2 or path[1] != ":":
+        raise ValueError("not an absolute drive path: %r" % (path,))
+    drive, rest = path[0].upper(), path[2:].replace("\\", "/")
+    if drive == "Z":
+        return rest or "/"
+    if drive == "C":
+        prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
+        return os.path.join(prefix, "drive_c") + rest
+    raise ValueError("no Unix mapping known for drive %s:" % drive)
+
+
+def quote_arg(arg):
+    """Quote one argument the way CommandLineToArgvW and the C runtime read
+    it back; arguments without blanks or quotes stay as they are."""
+    if arg and not any(c in arg for c in ' \t\n\v"'):
+        return arg
+    out, backslashes = '"', 0
+    for c in arg:
+        if c == "\\":
+            backslashes += 1
+        elif c == '"':
+            out += "\\" * (backslashes + 1)
+            backslashes = 0
+        else:
+            backslashes = 0
+        out += c
+    return out + "\\" * backslashes + '"'
+
+
+# ------------------------------------------------------------------ running
+
+class RunResult:
+    """What one program run produced."""
+
+    def __init__(self, raw, records, elapsed, runner_output):
+        self.raw = raw
+        self.exit_code = raw["exit_code"]
+        self.exit_code_hex = raw["exit_code_hex"]
+        self.start_error = raw.get("start_error")
+        self.timed_out = raw["timed_out"]
+        self.dialogs = raw["dialogs"]
+        self.windows = raw["windows"]
+        self.cmdline = raw["cmdline"]
+        self.texts = [d["text"] for d in self.dialogs]
+        self.titles = [d["title"] for d in self.dialogs]
+        # Stand-in records written during this run: {runtime home: [record]}.
+        self.records_by_home = records
+        self.records = [r for recs in records.values() for r in recs]
+        self.elapsed = elapsed
+        self.runner_output = runner_output
+
+    def events(self):
+        return [r.get("event") for r in self.records]
+
+    def __repr__(self):
+        return "RunResult(exit_code=%r, timed_out=%r, texts=%r, windows=%r, events=%r)" % (
+            self.exit_code, self.timed_out, self.texts,
+            [(w["class"], w["title"]) for w in self.windows], self.events())
+
+
+_request_ids = itertools.count(1)
+
+
+def wine_environment():
+    env = dict(os.environ)
+    for name in HOST_ONLY_VARIABLES:
+        env.pop(name, None)
+    return env
+
+
+def _wine(args, timeout, loader="wine"):
+    """Run a Wine command; returns (status, output).
+
+    Output goes through a file, not a pipe: a Wine service process started
+    on the way (the desktop's explorer.exe) inherits the handle and would
+    hold a pipe open, so reading it to the end would wait for that process.
+    """
+    with tempfile.TemporaryFile() as out:
+        proc = subprocess.run([loader] + list(args), env=wine_environment(),
+                              stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                              timeout=timeout)
+        out.seek(0)
+        return proc.returncode, out.read().decode("utf-8", "replace")
+
+
+def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
+                env=None, cwd=None, records_from=None):
+    """Run a Windows program through e2e_runner.exe.
+
+    exe: Unix path of the program. The command line is the quoted Windows
+    path of exe followed by args (each quoted only when needed), or exe and
+    `raw_args` verbatim, or `raw_cmdline` as the complete command line.
+    press: button ids for the 1st, 2nd, ... dialog (None: IDOK for all;
+    "none": leave that dialog open). env: {name: value, or None to remove}.
+    cwd: Unix path. records_from: {home: Runtime} whose new stand-in log
+    records are collected.
+    """
+    win_exe = to_windows_path(exe)
+    if raw_cmdline is not None:
+        cmdline = raw_cmdline
+    elif raw_args is not None:
+        cmdline = '"%s" %s' % (win_exe, raw_args)
+    else:
+        cmdline = " ".join(['"%s"' % win_exe] + [quote_arg(a) for a in args])
+
+    if press is None:
+        press = []
+    elif isinstance(press, (int, str)):
+        press = [press]
+
+    work = os.path.join(work_root(), "requests")
+    os.makedirs(work, exist_ok=True)
+    n = next(_request_ids)
+    req_path = os.path.join(work, "req-%d-%d.txt" % (os.getpid(), n))
+    res_path = os.path.join(work, "res-%d-%d.json" % (os.getpid(), n))
+    lines = ["exe=" + win_exe, "result=" + to_windows_path(res_path),
+             "timeout_ms=%d" % int(timeout * 1000)]
+    if any(c in cmdline for c in "\r\n"):
+        lines.append("cmdline_hex=" + cmdline.encode("utf-8").hex())
+    else:
+        lines.append("cmdline=" + cmdline)
+    if cwd is not None:
+        lines.append("cwd=" + to_windows_path(cwd))
+    for p in press:
+        lines.append("press=%s" % ("none" if p is None or p == "none" else int(p)))
+    for name, value in (env or {}).items():
+        if "=" in name[1:] or any(c in name + (value or "") for c in "\r\n"):
+            raise ValueError("cannot pass environment variable %r" % name)
+        lines.append("env=%s" % name if value is None else "env=%s=%s" % (name, value))
+    with open(req_path, "w", encoding="utf-8", newline="\n") as f:
+        f.write("\n".join(lines) + "\n")
+
+    before = {home: rt.log_size() for home, rt in (records_from or {}).items()}
+    t0 = time.monotonic()
+    returncode, output = _wine([runner_path(), to_windows_path(req_path)], timeout + 60)
+    elapsed = time.monotonic() - t0
+    if returncode != 0 or not os.path.isfile(res_path):
+        raise RuntimeError("e2e_runner failed (status %d): %s" % (returncode, output))
+    with open(res_path, encoding="utf-8") as f:
+        raw = json.load(f)
+    records = {home: rt.records(since=before[home]) for home, rt in (records_from or {}).items()}
+    for p in (req_path, res_path):
+        os.unlink(p)
+    return RunResult(raw, records, elapsed, output)
+
+
+# ------------------------------------------------------------------ folders
+
+class Runtime:
+    """A stand-in runtime placed in an application folder."""
+
+    def __init__(self, home, vm):
+        self.home = home
+        self.vm = vm
+        self.dll_dir = os.path.join(home, "bin", vm)
+        self.dll = os.path.join(self.dll_dir, "jvm.dll")
+        self.cfg = os.path.join(self.dll_dir, "standin.cfg")
+        self.log = os.path.join(self.dll_dir, "standin.log")
+
+    @property
+    def win_home(self):
+        return to_windows_path(self.home)
+
+    def write_cfg(self, cfg):
+        """cfg: {key: value} or the file's text."""
+        if isinstance(cfg, dict):
+            cfg = "".join("%s=%s\n" % kv for kv in cfg.items())
+        with open(self.cfg, "w", encoding="utf-8", newline="\n") as f:
+            f.write(cfg)
+
+    def log_size(self):
+        try:
+            return os.path.getsize(self.log)
+        except FileNotFoundError:
+            return 0
+
+    def records(self, since=0):
+        """Records of the stand-in log (from byte offset `since`)."""
+        try:
+            with open(self.log, "rb") as f:
+                f.seek(since)
+                data = f.read()
+        except FileNotFoundError:
+            return []
+        out = []
+        for line in data.decode("utf-8").splitlines():
+            if line.strip():
+                # A record that does not parse is a fault worth seeing.
+                out.append(json.loads(line))
+        return out
+
+
+class AppFolder:
+    """A fresh application folder for one test case.
+
+    Lives in its own case folder under the work root, next to a neutral
+    working directory (`cwd`) used as the default for runs, so that nothing
+    passes only because the program happened to start in its own folder.
+    """
+
+    def __init__(self, name="app"):
+        self.case_dir = tempfile.mkdtemp(prefix="case-", dir=work_root())
+        self.path = os.path.join(self.case_dir, name)
+        self.cwd = os.path.join(self.case_dir, "cwd")
+        os.makedirs(self.path)
+        os.makedirs(self.cwd)
+        self.exe = None
+        self.runtimes = {}
+
+    @classmethod
+    def for_test(cls, testcase, name="app"):
+        """A folder removed when the test ends (kept with E2E_KEEP=1)."""
+        folder = cls(name)
+        if os.environ.get("E2E_KEEP") != "1":
+            testcase.addCleanup(folder.cleanup)
+        return folder
+
+    def cleanup(self):
+        shutil.rmtree(self.case_dir, ignore_errors=True)
+
+    @property
+    def win_path(self):
+        return to_windows_path(self.path)
+
+    def file(self, rel):
+        return os.path.join(self.path, *rel.replace("\\", "/").split("/"))
+
+    def write_file(self, rel, data):
+        p = self.file(rel)
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        with open(p, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
+        return p
+
+    def install_launcher(self, arch="x86", name="App.exe"):
+        self.exe = self._copy(launcher_path(arch), name)
+        return self.exe
+
+    def install_program(self, source, name):
+        """Any program as the folder's executable (the bench uses boxdemo)."""
+        self.exe = self._copy(source, name)
+        return self.exe
+
+    def _copy(self, source, name):
+        dest = self.file(name)
+        os.makedirs(os.path.dirname(dest), exist_ok=True)
+        shutil.copyfile(source, dest)
+        return dest
+
+    def ini_path(self, name=None):
+        if name is None:
+            if not self.exe:
+                raise ValueError("install the launcher first, or name the file")
+            name = os.path.splitext(os.path.basename(self.exe))[0] + ".ini"
+        return self.file(name)
+
+    def write_ini(self, text, encoding="utf-16", name=None, newline="\r\n"):
+        """Write the settings file beside the executable (App.exe -> App.ini).
+
+        utf-16: little-endian with BOM, which the profile-string functions
+        read as Unicode. "mbcs"/"ansi": the prefix's ANSI code page. Any
+        other Python codec name is used as it is (e.g. "ascii", "utf-8").
+        """
+        if newline is not None:
+            text = text.replace("\r\n", "\n").replace("\n", newline)
+        if encoding.lower() in ("utf-16", "utf-16le", "utf16"):
+            data = b"\xff\xfe" + text.encode("utf-16-le")
+        elif encoding.lower() in ("mbcs", "ansi"):
+            data = text.encode(ANSI_ENCODING)
+        else:
+            data = text.encode(encoding)
+        path = self.ini_path(name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def add_runtime(self, rel_home="jre", arch="x86", vm="client", java_dll=True, cfg=None):
+        """Place the stand-in as <home>/bin/<vm>/jvm.dll (and an empty
+        <home>/bin/java.dll unless java_dll is False). rel_home may also be
+        an absolute Unix path. Returns the Runtime."""
+        home = rel_home if os.path.isabs(rel_home) else self.file(rel_home)
+        rt = Runtime(home, vm)
+        os.makedirs(rt.dll_dir, exist_ok=True)
+        shutil.copyfile(standin_path(arch), rt.dll)
+        if java_dll:
+            open(os.path.join(home, "bin", "java.dll"), "wb").close()
+        if cfg is not None:
+            rt.write_cfg(cfg)
+        self.runtimes[os.path.abspath(rt.home)] = rt
+        return rt
+
+    def records(self, home):
+        """All stand-in records of a runtime (a Runtime, or its home path
+        relative to this folder or absolute)."""
+        if isinstance(home, Runtime):
+            return home.records()
+        path = home if os.path.isabs(home) else self.file(home)
+        rt = self.runtimes.get(os.path.abspath(path))
+        if rt is not None:
+            return rt.records()
+        out = []
+        bin_dir = os.path.join(path, "bin")
+        for vm in sorted(os.listdir(bin_dir)) if os.path.isdir(bin_dir) else []:
+            out += Runtime(path, vm).records()
+        return out
+
+    def run(self, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30, env=None,
+            cwd=None, exe=None):
+        """Run the installed executable (or `exe`); see run_program."""
+        exe = exe or self.exe
+        if not exe:
+            raise ValueError("nothing installed to run")
+        return run_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args,
+                           press=press, timeout=timeout, env=env,
+                           cwd=self.cwd if cwd is None else cwd,
+                           records_from=self.runtimes)
+
+
+# ------------------------------------------------------------------ registry
+
+REG_HEADER = "Windows Registry Editor Version 5.00\r\n\r\n"
+_ROOTS = {
+    "HKLM": "HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE": "HKEY_LOCAL_MACHINE",
+    "HKCU": "HKEY_CURRENT_USER", "HKEY_CURRENT_USER": "HKEY_CURRENT_USER",
+    "HKCR": "HKEY_CLASSES_ROOT", "HKEY_CLASSES_ROOT": "HKEY_CLASSES_ROOT",
+    "HKU": "HKEY_USERS", "HKEY_USERS": "HKEY_USERS",
+}
+
+
+def reg_view_path(key, view):
+    """The key as seen from a 64-bit program, for the given view.
+
+    32-bit programs see HKLM\\SOFTWARE through SOFTWARE\\Wow6432Node; other
+    keys used here (HKCU\\Software, HKLM\\SYSTEM) are shared between views.
+    """
+    if view not in (32, 64):
+        raise ValueError("view must be 32 or 64")
+    root, _, rest = key.replace("/", "\\").strip("\\").partition("\\")
+    if root.upper() not in _ROOTS:
+        raise ValueError("unknown registry root in %r" % key)
+    root = _ROOTS[root.upper()]
+    parts = rest.split("\\") if rest else []
+    if view == 32 and root == "HKEY_LOCAL_MACHINE" and parts and parts[0].upper() == "SOFTWARE":
+        if len(parts) > 1 and parts[1].upper() == "CLASSES":
+            raise ValueError("32-bit view of HKLM\\SOFTWARE\\Classes is not supported here")
+        if len(parts) < 2 or parts[1].upper() != "WOW6432NODE":
+            parts.insert(1, "Wow6432Node")
+    if view == 32 and root == "HKEY_CLASSES_ROOT":
+        raise ValueError("32-bit view of HKCR is not supported here")
+    return "\\".join([root] + parts)
+
+
+def _reg_string(s):
+    return '"%s"' % s.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def _reg_hex(kind, data):
+    """hex: is REG_BINARY; hex(N): any other type N, as raw bytes."""
+    body = ",".join("%02x" % b for b in data)
+    return "hex:" + body if kind is None else "hex(%x):%s" % (kind, body)
+
+
+def _reg_value(data):
+    if isinstance(data, bool):
+        raise TypeError("use int for REG_DWORD")
+    if isinstance(data, int):
+        return "dword:%08x" % (data & 0xFFFFFFFF)
+    if isinstance(data, bytes):
+        return _reg_hex(None, data)
+    if isinstance(data, (list, tuple)):
+        return _reg_hex(7, "".join(s + "\0" for s in data).encode("utf-16-le") + b"\0\0")
+    if isinstance(data, str):
+        if any(ord(c) < 0x20 for c in data):
+            return _reg_hex(1, (data + "\0").encode("utf-16-le"))
+        return _reg_string(data)
+    raise TypeError("unsupported registry data: %r" % (data,))
+
+
+def reg_apply(adds=(), deletes=()):
+    """Change the prefix's registry in one Wine call.
+
+    adds: (key, value_name, data, view) — value_name None or "" for the
+    key's default value; data str (REG_SZ), int (REG_DWORD), bytes
+    (REG_BINARY), list of str (REG_MULTI_SZ), or None to create the key only.
+    deletes: (key, view) — whole trees, applied before the adds.
+    """
+    out = [REG_HEADER]
+    for key, view in deletes:
+        out.append("[-%s]\r\n\r\n" % reg_view_path(key, view))
+    for key, name, data, view in adds:
+        out.append("[%s]\r\n" % reg_view_path(key, view))
+        if data is not None:
+            out.append("%s=%s\r\n" % ("@" if not name else _reg_string(name), _reg_value(data)))
+        out.append("\r\n")
+    if len(out) == 1:
+        return
+    work = os.path.join(work_root(), "requests")
+    os.makedirs(work, exist_ok=True)
+    path = os.path.join(work, "reg-%d-%d.reg" % (os.getpid(), next(_request_ids)))
+    with open(path, "wb") as f:
+        f.write(b"\xff\xfe" + "".join(out).encode("utf-16-le"))
+    try:
+        # The 64-bit regedit sees both views (the 32-bit one via Wow6432Node);
+        # plain `wine regedit` would be the 32-bit one, redirected.
+        status, output = _wine(["regedit", "/S", to_windows_path(path)], 120, loader=_wine64())
+        if status != 0:
+            raise RuntimeError("regedit failed (%d): %s" % (status, output))
+    finally:
+        os.unlink(path)
+
+
+def _wine64():
+    found = os.environ.get("E2E_WINE64") or shutil.which("wine64")
+    if not found and os.path.exists("/usr/lib/wine/wine64"):
+        found = "/usr/lib/wine/wine64"
+    if not found:
+        raise FileNotFoundError("64-bit wine loader not found (set E2E_WINE64)")
+    return found
+
+
+def reg_add(key, value_name, data, view=32):
+    reg_apply(adds=[(key, value_name, data, view)])
+
+
+def reg_delete_tree(key, view=32):
+    reg_apply(deletes=[(key, view)])
+
+
+class RegistryScope:
+    """Registry changes undone when the scope ends.
+
+        with RegistryScope(roots=[(r"HKLM\\SOFTWARE\\Vendor", 32)]) as reg:
+            reg.add(r"HKLM\\SOFTWARE\\Vendor\\Product\\1.0", "Home", r"C:\\x", 32)
+            reg.add_many([...])          # one Wine call for several values
+            ...
+
+    Every key added is deleted (as a tree) at the end; the `roots` are
+    deleted at the start as well as the end, so parents created on the way
+    and leftovers of an aborted earlier run are gone too.
+    """
+
+    def __init__(self, roots=()):
+        self.roots = list(roots)
+        self.added = []
+
+    def __enter__(self):
+        if self.roots:
+            reg_apply(deletes=self.roots)
+        return self
+
+    def add(self, key, value_name, data, view=32):
+        self.add_many([(key, value_name, data, view)])
+
+    def add_many(self, adds):
+        adds = list(adds)
+        for key, _, _, view in adds:
+            if (key, view) not in self.added:
+                self.added.append((key, view))
+        reg_apply(adds=adds)
+
+    def __exit__(self, *exc):
+        reg_apply(deletes=list(reversed(self.added)) + self.roots)
+        return False

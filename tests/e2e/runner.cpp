@@ -1,0 +1,704 @@
+// e2e_runner: starts one program with an exact command line, watches the
+// windows it (and its child processes) shows, answers its dialogs and writes
+// what it saw as JSON.
+//
+// It exists because `wine prog args` keeps only the low 8 bits of the exit
+// status and re-quotes the arguments, and because the text of a message box
+// can only be read from the Windows side.
+//
+// Usage: e2e_runner.exe <request-file>
+// The request file holds UTF-8 key=value lines:
+//   exe=C:\path\prog.exe        program to start (may be empty: cmdline decides)
+//   cmdline=...                 complete command line, program name included
+//   cmdline_hex=...             the same as UTF-8 in hex, for line breaks
+//   cwd=...                     working directory (optional)
+//   timeout_ms=30000
+//   result=C:\path\result.json
+//   press=N | none              repeatable: button for the Nth dialog seen
+//                               (default IDOK for every dialog)
+//   env=NAME=VALUE              repeatable: set in the child's environment
+//   env=NAME                    repeatable: remove NAME from it
+// Exit status: 0 when the result was written, 2 for a bad request, 3 when the
+// result could not be written.
+
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef _UNICODE
+#define _UNICODE
+#endif
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cwchar>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kPollMs = 50;
+constexpr wchar_t kDialogClass[] = L"#32770";
+constexpr int kMessageBoxTextId = 0xFFFF;
+
+struct EnvChange {
+    std::wstring name;
+    bool remove = false;
+    std::wstring value;
+};
+
+struct Request {
+    std::wstring exe;
+    std::wstring cmdline;
+    std::wstring cwd;
+    std::wstring result;
+    DWORD timeout_ms = 30000;
+    std::vector<std::wstring> press;
+    std::vector<EnvChange> env;
+};
+
+struct DialogRecord {
+    HWND hwnd = nullptr;
+    DWORD pid = 0;
+    std::wstring title;
+    bool has_text = false;
+    std::wstring text;
+    std::vector<std::wstring> statics;
+    std::vector<std::wstring> buttons;
+    std::vector<int> button_ids;
+    bool has_icon = false;
+    bool has_owner = false;
+    std::wstring owner_class;
+    std::wstring owner_title;
+    RECT rect{};
+    ULONGLONG shown_ms = 0;
+    bool hidden = false;
+    ULONGLONG hidden_ms = 0;
+    bool pressed = false;
+    int pressed_id = 0;
+};
+
+struct WindowRecord {
+    HWND hwnd = nullptr;
+    DWORD pid = 0;
+    std::wstring cls;
+    std::wstring title;
+    RECT rect{};
+    ULONGLONG shown_ms = 0;
+    bool hidden = false;
+    ULONGLONG hidden_ms = 0;
+};
+
+// ---------------------------------------------------------------- text
+
+std::wstring from_utf8(const std::string& s) {
+    if (s.empty()) return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), nullptr, 0);
+    std::wstring w(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), &w[0], n);
+    return w;
+}
+
+// Hand-rolled rather than WideCharToMultiByte so that a lone surrogate
+// becomes U+FFFD instead of silently disappearing.
+std::string to_utf8(const std::wstring& w) {
+    std::string out;
+    out.reserve(w.size());
+    for (size_t i = 0; i < w.size(); ++i) {
+        uint32_t c = (uint16_t)w[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < w.size() &&
+            (uint16_t)w[i + 1] >= 0xDC00 && (uint16_t)w[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + ((uint16_t)w[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += (char)c;
+        } else if (c < 0x800) {
+            out += (char)(0xC0 | (c >> 6));
+            out += (char)(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += (char)(0xE0 | (c >> 12));
+            out += (char)(0x80 | ((c >> 6) & 0x3F));
+            out += (char)(0x80 | (c & 0x3F));
+        } else {
+            out += (char)(0xF0 | (c >> 18));
+            out += (char)(0x80 | ((c >> 12) & 0x3F));
+            out += (char)(0x80 | ((c >> 6) & 0x3F));
+            out += (char)(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string json_str(const std::wstring& w) {
+    std::string u = to_utf8(w);
+    std::string out = "\"";
+    for (unsigned char c : u) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char buf[8];
+                snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += (char)c;
+            }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string json_rect(const RECT& r) {
+    char buf[96];
+    snprintf(buf, sizeof buf, "[%ld, %ld, %ld, %ld]", (long)r.left, (long)r.top,
+             (long)r.right, (long)r.bottom);
+    return buf;
+}
+
+std::string json_num(long long v) { return std::to_string(v); }
+
+bool hex_decode(const std::string& hex, std::string& out) {
+    if (hex.size() % 2) return false;
+    auto nib = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    out.clear();
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        int hi = nib(hex[i]), lo = nib(hex[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        out += (char)(hi * 16 + lo);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- request
+
+bool read_file(const std::wstring& path, std::string& data) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    char buf[65536];
+    DWORD got = 0;
+    data.clear();
+    while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got) data.append(buf, got);
+    CloseHandle(h);
+    return true;
+}
+
+bool parse_request(const std::string& raw, Request& req, std::wstring& err) {
+    std::string s = raw;
+    if (s.size() >= 3 && (unsigned char)s[0] == 0xEF && (unsigned char)s[1] == 0xBB &&
+        (unsigned char)s[2] == 0xBF)
+        s.erase(0, 3);
+    size_t pos = 0;
+    bool have_cmdline = false;
+    while (pos <= s.size()) {
+        size_t nl = s.find('\n', pos);
+        std::string line = s.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+        pos = nl == std::string::npos ? s.size() + 1 : nl + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        size_t eq = line.find('=');
+        if (eq == std::string::npos) {
+            err = L"line without '=': " + from_utf8(line);
+            return false;
+        }
+        std::string key = line.substr(0, eq);
+        std::string val = line.substr(eq + 1);
+        if (key == "exe") {
+            req.exe = from_utf8(val);
+        } else if (key == "cmdline") {
+            req.cmdline = from_utf8(val);
+            have_cmdline = true;
+        } else if (key == "cmdline_hex") {
+            std::string dec;
+            if (!hex_decode(val, dec)) {
+                err = L"bad cmdline_hex";
+                return false;
+            }
+            req.cmdline = from_utf8(dec);
+            have_cmdline = true;
+        } else if (key == "cwd") {
+            req.cwd = from_utf8(val);
+        } else if (key == "timeout_ms") {
+            req.timeout_ms = (DWORD)strtoul(val.c_str(), nullptr, 10);
+        } else if (key == "result") {
+            req.result = from_utf8(val);
+        } else if (key == "press") {
+            req.press.push_back(from_utf8(val));
+        } else if (key == "env") {
+            EnvChange c;
+            std::wstring w = from_utf8(val);
+            // Search from 1: names like "=C:" start with '='.
+            size_t e = w.find(L'=', 1);
+            if (e == std::wstring::npos) {
+                c.name = w;
+                c.remove = true;
+            } else {
+                c.name = w.substr(0, e);
+                c.value = w.substr(e + 1);
+            }
+            req.env.push_back(c);
+        } else {
+            err = L"unknown key: " + from_utf8(key);
+            return false;
+        }
+    }
+    if (req.result.empty()) {
+        err = L"result= is missing";
+        return false;
+    }
+    if (!have_cmdline && req.exe.empty()) {
+        err = L"neither exe= nor cmdline= given";
+        return false;
+    }
+    if (!have_cmdline) req.cmdline = L"\"" + req.exe + L"\"";
+    return true;
+}
+
+// Current environment with the requested changes, as a sorted
+// CREATE_UNICODE_ENVIRONMENT block.
+std::vector<wchar_t> build_environment(const std::vector<EnvChange>& changes) {
+    std::vector<std::wstring> vars;
+    wchar_t* block = GetEnvironmentStringsW();
+    for (wchar_t* p = block; p && *p; p += wcslen(p) + 1) vars.emplace_back(p);
+    if (block) FreeEnvironmentStringsW(block);
+
+    auto name_of = [](const std::wstring& v) {
+        size_t e = v.find(L'=', 1);
+        return e == std::wstring::npos ? v : v.substr(0, e);
+    };
+    for (const auto& c : changes) {
+        vars.erase(std::remove_if(vars.begin(), vars.end(),
+                                  [&](const std::wstring& v) {
+                                      return _wcsicmp(name_of(v).c_str(), c.name.c_str()) == 0;
+                                  }),
+                   vars.end());
+        if (!c.remove) vars.push_back(c.name + L"=" + c.value);
+    }
+    std::stable_sort(vars.begin(), vars.end(), [&](const std::wstring& a, const std::wstring& b) {
+        return _wcsicmp(name_of(a).c_str(), name_of(b).c_str()) < 0;
+    });
+    std::vector<wchar_t> out;
+    for (const auto& v : vars) {
+        out.insert(out.end(), v.begin(), v.end());
+        out.push_back(L'\0');
+    }
+    if (out.empty()) out.push_back(L'\0');
+    out.push_back(L'\0');
+    return out;
+}
+
+// ---------------------------------------------------------------- watching
+
+std::wstring window_text(HWND h) {
+    // GetWindowTextW reads another process's caption from the window
+    // manager without a message round trip, so a hung target cannot hang us.
+    std::vector<wchar_t> buf(32768);
+    int n = GetWindowTextW(h, buf.data(), (int)buf.size());
+    return std::wstring(buf.data(), n > 0 ? n : 0);
+}
+
+std::wstring class_name(HWND h) {
+    wchar_t buf[256];
+    int n = GetClassNameW(h, buf, 256);
+    return std::wstring(buf, n > 0 ? n : 0);
+}
+
+// Processes Wine starts on a program's behalf (the desktop, services): not
+// part of what is under test, and not to be killed on a timeout.
+bool is_wine_service(const wchar_t* exe) {
+    static const wchar_t* const kNames[] = {
+        L"explorer.exe", L"services.exe", L"winedevice.exe", L"plugplay.exe", L"svchost.exe",
+        L"rpcss.exe",    L"conhost.exe",  L"winemenubuilder.exe", L"wineboot.exe",
+    };
+    const wchar_t* base = wcsrchr(exe, L'\\');
+    base = base ? base + 1 : exe;
+    for (const wchar_t* n : kNames)
+        if (_wcsicmp(base, n) == 0) return true;
+    return false;
+}
+
+BOOL CALLBACK collect_window(HWND h, LPARAM lp) {
+    reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
+    return TRUE;
+}
+
+class Watcher {
+public:
+    Watcher(const Request& req, HANDLE process, DWORD pid, ULONGLONG t0)
+        : req_(req), root_pid_(pid), t0_(t0) {
+        tracked_[pid] = nullptr;
+        FILETIME c, e, k, u;
+        if (GetProcessTimes(process, &c, &e, &k, &u))
+            root_created_ = ((ULONGLONG)c.dwHighDateTime << 32) | c.dwLowDateTime;
+    }
+
+    ~Watcher() {
+        for (auto& kv : tracked_)
+            if (kv.second) CloseHandle(kv.second);
+    }
+
+    void poll() {
+        track_descendants();
+        now_ = GetTickCount64() - t0_;
+        std::vector<HWND> top;
+        EnumWindows(collect_window, reinterpret_cast<LPARAM>(&top));
+        std::set<HWND> visible_now;
+        for (HWND h : top) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            if (!tracked_.count(pid) || !IsWindowVisible(h)) continue;
+            visible_now.insert(h);
+            if (seen_.count(h)) continue;
+            seen_.insert(h);
+            if (class_name(h) == kDialogClass)
+                handle_dialog(h, pid);
+            else
+                record_window(h, pid);
+        }
+        for (auto& d : dialogs_)
+            if (!d.hidden && !visible_now.count(d.hwnd)) {
+                d.hidden = true;
+                d.hidden_ms = now_;
+            }
+        for (auto& w : windows_)
+            if (!w.hidden && !visible_now.count(w.hwnd)) {
+                w.hidden = true;
+                w.hidden_ms = now_;
+            }
+    }
+
+    void terminate_descendants() {
+        for (auto& kv : tracked_)
+            if (kv.first != root_pid_ && kv.second) TerminateProcess(kv.second, 1);
+    }
+
+    std::vector<DWORD> pids() const {
+        std::vector<DWORD> v;
+        v.push_back(root_pid_);
+        for (auto& kv : tracked_)
+            if (kv.first != root_pid_) v.push_back(kv.first);
+        return v;
+    }
+
+    // (pid, parent pid, exe name) of the child processes seen.
+    std::vector<std::pair<DWORD, std::pair<DWORD, std::wstring>>> children() const {
+        return {info_.begin(), info_.end()};
+    }
+
+    const std::vector<DialogRecord>& dialogs() const { return dialogs_; }
+    const std::vector<WindowRecord>& windows() const { return windows_; }
+
+private:
+    // Follows child processes by parent id. A process only counts when it
+    // was created after the root, so a recycled id cannot adopt a stranger.
+    void track_descendants() {
+        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snap == INVALID_HANDLE_VALUE) return;
+        std::vector<PROCESSENTRY32W> all;
+        PROCESSENTRY32W pe;
+        pe.dwSize = sizeof pe;
+        for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe))
+            all.push_back(pe);
+        CloseHandle(snap);
+        for (const auto& p : all) {
+            auto it = tracked_.find(p.th32ProcessID);
+            if (it == tracked_.end() || p.th32ProcessID == root_pid_) continue;
+            // The name may still have been empty when the process was adopted.
+            if (is_wine_service(p.szExeFile)) {
+                if (it->second) CloseHandle(it->second);
+                tracked_.erase(it);
+                info_.erase(p.th32ProcessID);
+                rejected_.insert(p.th32ProcessID);
+            } else if (p.szExeFile[0]) {
+                info_[p.th32ProcessID].second = p.szExeFile;
+            }
+        }
+        bool grew = true;
+        while (grew) {
+            grew = false;
+            for (const auto& p : all) {
+                if (tracked_.count(p.th32ProcessID) || rejected_.count(p.th32ProcessID)) continue;
+                if (!tracked_.count(p.th32ParentProcessID)) continue;
+                if (is_wine_service(p.szExeFile)) {
+                    rejected_.insert(p.th32ProcessID);
+                    continue;
+                }
+                HANDLE h = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION |
+                                           SYNCHRONIZE,
+                                       FALSE, p.th32ProcessID);
+                FILETIME c, e, k, u;
+                if (h && GetProcessTimes(h, &c, &e, &k, &u) &&
+                    (((ULONGLONG)c.dwHighDateTime << 32) | c.dwLowDateTime) >= root_created_) {
+                    tracked_[p.th32ProcessID] = h;
+                    info_[p.th32ProcessID] = {p.th32ParentProcessID, p.szExeFile};
+                    grew = true;
+                } else {
+                    if (h) CloseHandle(h);
+                    rejected_.insert(p.th32ProcessID);
+                }
+            }
+        }
+    }
+
+    void record_window(HWND h, DWORD pid) {
+        WindowRecord w;
+        w.hwnd = h;
+        w.pid = pid;
+        w.cls = class_name(h);
+        w.title = window_text(h);
+        GetWindowRect(h, &w.rect);
+        w.shown_ms = now_;
+        windows_.push_back(w);
+    }
+
+    void handle_dialog(HWND h, DWORD pid) {
+        DialogRecord d;
+        d.hwnd = h;
+        d.pid = pid;
+        d.title = window_text(h);
+        d.shown_ms = now_;
+        GetWindowRect(h, &d.rect);
+        // Children in z-order, which for a dialog is the template order.
+        for (HWND c = GetWindow(h, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            std::wstring cls = class_name(c);
+            LONG style = GetWindowLongW(c, GWL_STYLE);
+            int id = GetDlgCtrlID(c);
+            if (_wcsicmp(cls.c_str(), L"Static") == 0) {
+                DWORD type = style & SS_TYPEMASK;
+                if (type == SS_ICON || type == SS_BITMAP || type == SS_ENHMETAFILE) {
+                    if (type == SS_ICON && (style & WS_VISIBLE)) d.has_icon = true;
+                    continue;
+                }
+                std::wstring t = window_text(c);
+                if (id == kMessageBoxTextId) {
+                    d.has_text = true;
+                    d.text = t;
+                }
+                d.statics.push_back(t);
+            } else if (_wcsicmp(cls.c_str(), L"Button") == 0) {
+                // Message boxes may keep unused buttons around hidden.
+                if (!(style & WS_VISIBLE)) continue;
+                d.buttons.push_back(window_text(c));
+                d.button_ids.push_back(id);
+            }
+        }
+        HWND owner = GetWindow(h, GW_OWNER);
+        if (owner) {
+            d.has_owner = true;
+            d.owner_class = class_name(owner);
+            d.owner_title = window_text(owner);
+        }
+
+        size_t index = dialogs_.size();
+        std::wstring choice = index < req_.press.size() ? req_.press[index] : L"1";
+        if (_wcsicmp(choice.c_str(), L"none") != 0) {
+            int id = (int)wcstol(choice.c_str(), nullptr, 0);
+            HWND button = GetDlgItem(h, id);
+            // Posted WM_COMMAND is what a button click delivers; unlike
+            // BM_CLICK it does not depend on focus or the mouse position.
+            PostMessageW(h, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
+            d.pressed = true;
+            d.pressed_id = id;
+        }
+        dialogs_.push_back(d);
+    }
+
+    const Request& req_;
+    DWORD root_pid_;
+    ULONGLONG t0_;
+    ULONGLONG now_ = 0;
+    ULONGLONG root_created_ = 0;
+    std::map<DWORD, HANDLE> tracked_;
+    std::map<DWORD, std::pair<DWORD, std::wstring>> info_;  // pid -> parent, exe
+    std::set<DWORD> rejected_;
+    std::set<HWND> seen_;
+    std::vector<DialogRecord> dialogs_;
+    std::vector<WindowRecord> windows_;
+};
+
+// ---------------------------------------------------------------- result
+
+std::string json_str_list(const std::vector<std::wstring>& v) {
+    std::string s = "[";
+    for (size_t i = 0; i < v.size(); ++i) s += (i ? ", " : "") + json_str(v[i]);
+    return s + "]";
+}
+
+std::string json_hidden(bool hidden, ULONGLONG ms) {
+    return hidden ? json_num((long long)ms) : "null";
+}
+
+bool write_result(const std::wstring& path, const std::string& json) {
+    std::wstring tmp = path + L".tmp";
+    HANDLE h = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD put = 0;
+    BOOL ok = WriteFile(h, json.data(), (DWORD)json.size(), &put, nullptr) && put == json.size();
+    CloseHandle(h);
+    // Readers never see a half-written file.
+    return ok && MoveFileExW(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+std::string render(const Request& req, bool started, DWORD start_error, DWORD exit_code,
+                   bool timed_out, ULONGLONG elapsed, const Watcher* w) {
+    std::string j = "{\n";
+    if (!started) {
+        j += "  \"start_error\": " + json_num(start_error) + ",\n";
+        j += "  \"exit_code\": null,\n  \"exit_code_hex\": null,\n";
+    } else {
+        char hex[16];
+        snprintf(hex, sizeof hex, "0x%08X", (unsigned)exit_code);
+        j += "  \"start_error\": null,\n";
+        j += "  \"exit_code\": " + json_num((int32_t)exit_code) + ",\n";
+        j += "  \"exit_code_hex\": \"" + std::string(hex) + "\",\n";
+    }
+    j += std::string("  \"timed_out\": ") + (timed_out ? "true" : "false") + ",\n";
+    j += "  \"elapsed_ms\": " + json_num((long long)elapsed) + ",\n";
+    j += "  \"acp\": " + json_num(GetACP()) + ",\n";
+    j += "  \"cmdline\": " + json_str(req.cmdline) + ",\n";
+    j += "  \"pids\": [";
+    if (w) {
+        auto p = w->pids();
+        for (size_t i = 0; i < p.size(); ++i) j += (i ? ", " : "") + json_num(p[i]);
+    }
+    j += "],\n  \"children\": [";
+    if (w) {
+        bool first = true;
+        for (const auto& c : w->children()) {
+            j += first ? "" : ", ";
+            first = false;
+            j += "{\"pid\": " + json_num(c.first) + ", \"parent\": " + json_num(c.second.first) +
+                 ", \"exe\": " + json_str(c.second.second) + "}";
+        }
+    }
+    j += "],\n  \"dialogs\": [";
+    if (w) {
+        bool first = true;
+        for (const auto& d : w->dialogs()) {
+            j += first ? "\n" : ",\n";
+            first = false;
+            j += "    {\"title\": " + json_str(d.title);
+            j += ", \"text\": " + (d.has_text ? json_str(d.text) : std::string("null"));
+            j += ", \"statics\": " + json_str_list(d.statics);
+            j += ", \"buttons\": " + json_str_list(d.buttons);
+            j += ", \"button_ids\": [";
+            for (size_t i = 0; i < d.button_ids.size(); ++i)
+                j += (i ? ", " : "") + json_num(d.button_ids[i]);
+            j += "]";
+            j += std::string(", \"has_icon\": ") + (d.has_icon ? "true" : "false");
+            j += ", \"owner_class\": " + (d.has_owner ? json_str(d.owner_class) : std::string("null"));
+            j += ", \"owner_title\": " + (d.has_owner ? json_str(d.owner_title) : std::string("null"));
+            j += ", \"pid\": " + json_num(d.pid);
+            j += ", \"rect\": " + json_rect(d.rect);
+            j += ", \"shown_ms\": " + json_num((long long)d.shown_ms);
+            j += ", \"hidden_ms\": " + json_hidden(d.hidden, d.hidden_ms);
+            j += ", \"pressed\": " + (d.pressed ? json_num(d.pressed_id) : std::string("null"));
+            j += "}";
+        }
+        if (!first) j += "\n  ";
+    }
+    j += "],\n  \"windows\": [";
+    if (w) {
+        bool first = true;
+        for (const auto& win : w->windows()) {
+            j += first ? "\n" : ",\n";
+            first = false;
+            j += "    {\"class\": " + json_str(win.cls);
+            j += ", \"title\": " + json_str(win.title);
+            j += ", \"rect\": " + json_rect(win.rect);
+            j += ", \"pid\": " + json_num(win.pid);
+            j += ", \"shown_ms\": " + json_num((long long)win.shown_ms);
+            j += ", \"hidden_ms\": " + json_hidden(win.hidden, win.hidden_ms);
+            j += "}";
+        }
+        if (!first) j += "\n  ";
+    }
+    j += "]\n}\n";
+    return j;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 2) {
+        fwprintf(stderr, L"usage: e2e_runner.exe <request-file>\n");
+        return 2;
+    }
+    std::string raw;
+    if (!read_file(argv[1], raw)) {
+        fwprintf(stderr, L"e2e_runner: cannot read %ls (error %lu)\n", argv[1], GetLastError());
+        return 2;
+    }
+    Request req;
+    std::wstring err;
+    if (!parse_request(raw, req, err)) {
+        fwprintf(stderr, L"e2e_runner: %ls\n", err.c_str());
+        return 2;
+    }
+
+    std::vector<wchar_t> env;
+    if (!req.env.empty()) env = build_environment(req.env);
+    std::vector<wchar_t> cmd(req.cmdline.begin(), req.cmdline.end());
+    cmd.push_back(L'\0');
+
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ULONGLONG t0 = GetTickCount64();
+    BOOL ok = CreateProcessW(req.exe.empty() ? nullptr : req.exe.c_str(), cmd.data(), nullptr,
+                             nullptr, FALSE, env.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
+                             env.empty() ? nullptr : env.data(),
+                             req.cwd.empty() ? nullptr : req.cwd.c_str(), &si, &pi);
+    if (!ok) {
+        DWORD e = GetLastError();
+        std::string json = render(req, false, e, 0, false, 0, nullptr);
+        return write_result(req.result, json) ? 0 : 3;
+    }
+    CloseHandle(pi.hThread);
+
+    Watcher watcher(req, pi.hProcess, pi.dwProcessId, t0);
+    bool timed_out = false;
+    for (;;) {
+        watcher.poll();
+        if (WaitForSingleObject(pi.hProcess, kPollMs) == WAIT_OBJECT_0) break;
+        if (GetTickCount64() - t0 >= req.timeout_ms) {
+            timed_out = true;
+            watcher.poll();
+            watcher.terminate_descendants();
+            TerminateProcess(pi.hProcess, 1);
+            WaitForSingleObject(pi.hProcess, 10000);
+            break;
+        }
+    }
+    ULONGLONG elapsed = GetTickCount64() - t0;
+    // One last look, so windows that went away with the process are closed off.
+    watcher.poll();
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+
+    std::string json = render(req, true, 0, code, timed_out, elapsed, &watcher);
+    if (!write_result(req.result, json)) {
+        fwprintf(stderr, L"e2e_runner: cannot write %ls (error %lu)\n", req.result.c_str(),
+                 GetLastError());
+        return 3;
+    }
+    return 0;
+}

@@ -1,0 +1,339 @@
+// The virtual machine's options: class path, parameters, memory shares,
+// the thread's stack size, output files and extra arguments.
+#include "vm/vm_options.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+#include "launcher/launcher.h"
+#include "test_support.h"
+
+namespace {
+
+typedef std::vector<std::string> Strings;
+
+const char* const kNoClassPathMessage = "Java Class Path was not specified in INI file.";
+
+TEST(VmParametersTest, SplittingKeepsQuotedBlanks) {
+    struct Case {
+        const char* value;
+        Strings options;
+    } cases[] = {
+        {"", {}},
+        {"   ", {}},
+        {" -Xmx64m", {"-Xmx64m"}},
+        {"-Dname=\"a b\" -Xmx64m", {"-Dname=\"a b\"", "-Xmx64m"}},
+        {"  -Da   -Db  ", {"-Da", "-Db"}},
+        {"-Da\t-Db", {"-Da\t-Db"}},
+        {"\"-Dx=a b\"c d", {"\"-Dx=a b\"c", "d"}},
+        // A doubled closing quote closes the stretch together.
+        {"-Dq=\"x\"\"y z", {"-Dq=\"x\"\"y", "z"}},
+        {"-Dq=\"x\"\"y z\"", {"-Dq=\"x\"\"y", "z\""}},
+        // An unpaired quote opens nothing.
+        {"-Da=\"x y", {"-Da=\"x", "y"}},
+        {"-Da=\"\" -Db", {"-Da=\"\"", "-Db"}},
+        {"-Da=\"1 2\" \"3 4\"", {"-Da=\"1 2\"", "\"3 4\""}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(U(splitVmParameters(W(c.value))), c.options) << c.value;
+}
+
+TEST(VmParametersTest, QuoteRemoval) {
+    struct Case {
+        const char* option;
+        const char* result;
+    } cases[] = {
+        {"-Xmx64m", "-Xmx64m"},
+        {"-Dname=\"a b\"", "-Dname=a b"},
+        {"-Dq=\"x\"\"y", "-Dq=x\"y"},
+        {"\"-Dx=1\"", "-Dx=1"},
+        {"a\"b\"c\"d", "abc\"d"},
+        {"-Da=\"\"", "-Da="},
+        {"\"\"\"\"", "\"\""},
+        {"\"unpaired", "\"unpaired"},
+        {"\"a\"\"b\"c", "a\"b\"c"},  // the quote after b finds no partner
+        {"\"a\"\"b\"c\"", "a\"bc"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(U(removeQuotes(W(c.option))), c.result) << c.option;
+}
+
+TEST(VmParametersTest, MemoryShares) {
+    const MemoryBases twoGiB{2147483648ull, 2147483648ull};
+    const MemoryBases large{8589934592ull, 140737488355328ull};  // 8 GiB, 128 TiB of address space
+    const MemoryBases beyondDouble{2147483648ull, ((1ull << 53) + 1) << 10};
+    struct Case {
+        const char* option;
+        const MemoryBases* bases;
+        const char* result;
+    } cases[] = {
+        {"-Xmx50P", &twoGiB, "-Xmx1048576K"},
+        {"-Xmx50:256:512P", &twoGiB, "-Xmx524288K"},
+        {"-Xmx50:2048:512P", &twoGiB, "-Xmx2097152K"},
+        {"-Xms25p", &twoGiB, "-Xms524288K"},
+        {"-Xmx50T", &twoGiB, "-Xmx1048576K"},
+        {"-Xss1t", &twoGiB, "-Xss20971K"},
+        {"-Xmx33P", &twoGiB, "-Xmx692060K"},
+        {"-Xmx50::512P", &twoGiB, "-Xmx524288K"},
+        {"-Xmx50:0:0P", &twoGiB, "-Xmx1048576K"},
+        {"-Xmx:256P", &twoGiB, "-Xmx262144K"},
+        {"-Xmx50:1:2:3P", &twoGiB, "-Xmx2048K"},
+        {"-Xmx=50P", &twoGiB, "-Xmx=1048576K"},
+        {"-Xmx5a0P", &twoGiB, "-Xmx1048576K"},
+        {"-XmxP", &twoGiB, "-XmxP0K"},
+        {"-Xmx150P", &twoGiB, "-Xmx3145728K"},
+        // Not a share: passed unchanged.
+        {"-Xmx512m", &twoGiB, "-Xmx512m"},
+        {"-Dlimit=50P", &twoGiB, "-Dlimit=50P"},
+        {"-xmx50P", &twoGiB, "-xmx50P"},
+        {"-XMX50P", &twoGiB, "-XMX50P"},
+        {"-Xmn50P", &twoGiB, "-Xmn50P"},
+        // Large bases are computed and printed exactly.
+        {"-Xmx50P", &large, "-Xmx4194304K"},
+        {"-Xmx50T", &large, "-Xmx68719476736K"},
+        {"-Xmx33T", &large, "-Xmx45354854645K"},
+        {"-Xmx100T", &beyondDouble, "-Xmx9007199254740993K"},
+        {"-Xmx1:4194304P", &twoGiB, "-Xmx4294967296K"},
+        {"-Xmx100:0:4194305P", &large, "-Xmx8388608K"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(U(applyMemoryShare(W(c.option), *c.bases)), c.result) << c.option;
+}
+
+TEST(VmParametersTest, StackSizes) {
+    struct Case {
+        const char* option;
+        uint32_t bytes;
+    } cases[] = {
+        {"-Xss512k", 524288},
+        {"-Xss512K", 524288},
+        {"-Xss1m", 1048576},
+        {"-Xss1M", 1048576},
+        {"-Xss1g", 1073741824},
+        {"-Xss3G", 3221225472u},
+        {"-Xss2048", 2048},
+        {"-Xss0", 0},
+        {"-Xss4294967295", 4294967295u},
+        {"-Xss4194303k", 4294966272u},
+        {"-Xss209715K", 214748160},
+        // Unreadable, or too large for 32 bits: 0.
+        {"-Xss4294967296", 0},
+        {"-Xss4194304k", 0},
+        {"-Xss4096m", 0},
+        {"-Xss4g", 0},
+        {"-Xss5g", 0},
+        {"-Xss4194305k", 0},
+        {"-Xss99999999999999999999999999k", 0},
+        {"-Xssx", 0},
+        {"-Xss", 0},
+        {"-Xssk", 0},
+        {"-Xss-1", 0},
+        {"-Xss 512k", 0},
+        {"-Xss1.5m", 0},
+        {"-Xss1:2k", 0},
+        {"-Xss512kb", 0},
+        {"-Xss512t", 0},
+        {"-Xmx512k", 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(stackSizeOf(W(c.option)), c.bytes) << c.option;
+}
+
+class VmOptionsTest : public LauncherTest {
+protected:
+    bool build(const std::string& text) {
+        settings(text);
+        return buildVmOptions(launcher);
+    }
+    Strings options() const {
+        Strings result;
+        for (const NarrowString& option : launcher.vmOptions) result.push_back(option.c_str());
+        return result;
+    }
+    std::string classPathOption() const {
+        return launcher.vmOptions.empty() ? std::string("(none)") : std::string(launcher.vmOptions[0].c_str());
+    }
+    std::string inFolder(const std::string& relative) const { return U(folder.path()) + relative; }
+    Launcher launcher;
+};
+
+// The class path entries in sorted order (a directory search may return
+// names in any order).
+Strings entries(const std::string& option) {
+    const std::string prefix = "-Djava.class.path=";
+    if (option.compare(0, prefix.size(), prefix) != 0) return {"(not a class-path option) " + option};
+    Strings pieces = U(splitAt(W(option.substr(prefix.size()).c_str()), u';'));
+    std::sort(pieces.begin(), pieces.end());
+    return pieces;
+}
+
+TEST_F(VmOptionsTest, ClassPathComposition) {
+    folder.write("lib/a.jar", "");
+    folder.write("lib/b.jar", "");
+    folder.write("lib/notes.txt", "");
+    folder.write("lib/sub/c.jar", "");
+    folder.write("app.jar", "");
+    folder.write("libs/x.jar", "");
+    platform::host::setEnvironment(W("APPDATA"), W("C:\\Users\\u\\AppData"));
+    platform::host::setEnvironment(W("LIBS"), folder.path() + u"libs");
+    const std::string root = inFolder("");
+    struct Case {
+        std::string value;
+        Strings entries;  // sorted
+    } cases[] = {
+        {"\\lib\\*.jar", {root + "lib\\a.jar", root + "lib\\b.jar"}},
+        {"\\app.jar", {root + "app.jar"}},
+        {"\\lib\\sub\\*.jar;\\app.jar", {root + "app.jar", root + "lib\\sub\\c.jar"}},
+        {"C:\\missing\\x.jar;\\missing.jar", {"C:\\missing\\x.jar"}},
+        {"%APPDATA%\\x.jar", {"C:\\Users\\u\\AppData\\x.jar"}},
+        {"\\\\server\\share\\x.jar", {"\\\\server\\share\\x.jar"}},
+        {root + "lib\\*.jar", {root + "lib\\a.jar", root + "lib\\b.jar"}},
+        {"%LIBS%\\*.jar", {root + "libs\\x.jar"}},
+        {root + "lib\\*.zip;\\app.jar", {root + "app.jar"}},
+        // Empty entries contribute nothing.
+        {";\\app.jar", {root + "app.jar"}},
+        {"\\app.jar;;C:\\y.jar;", {"C:\\y.jar", root + "app.jar"}},
+        {"\\lib\\a.jar;\\lib\\a.jar", {root + "lib\\a.jar", root + "lib\\a.jar"}},
+    };
+    for (const Case& c : cases) {
+        Launcher fresh;
+        settings("[Class Path]\nClass Path=" + c.value + "\n");
+        ASSERT_TRUE(buildVmOptions(fresh)) << c.value;
+        ASSERT_FALSE(fresh.vmOptions.empty());
+        std::string option = fresh.vmOptions[0].c_str();
+        Strings expected = c.entries;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(entries(option), expected) << c.value;
+        EXPECT_EQ(option.back(), ';') << c.value;
+    }
+    EXPECT_TRUE(platform::host::shownMessages().empty());
+}
+
+TEST_F(VmOptionsTest, RelativeEntriesAreAppendedToTheFolderWithoutSeparator) {
+    folder.write("lib/app.jar", "");
+    ScratchFolder outer;
+    outer.write("applib/app.jar", "");  // <outer>\app + lib\app.jar
+    platform::host::setModulePath(outer.path() + u"app\\launcher.exe");
+    outer.write("app/launcher.ini", "[Class Path]\nClass Path=lib\\app.jar\n");
+    ASSERT_TRUE(buildVmOptions(launcher));
+    EXPECT_EQ(classPathOption(), "-Djava.class.path=" + U(outer.path()) + "applib\\app.jar;");
+}
+
+TEST_F(VmOptionsTest, LongLauncherFolderIsUsedWhole) {
+    std::string deep = std::string(100, 'a') + "/" + std::string(100, 'b') + "/" + std::string(100, 'c');
+    folder.write(deep + "/lib/app.jar", "");
+    WideString exe = folder.write(deep + "/launcher.exe", "");
+    folder.write(deep + "/launcher.ini", "[Class Path]\nClass Path=\\lib\\*.jar\n[Application]\nEmbedded Jar=Yes\n");
+    platform::host::setModulePath(exe);
+    ASSERT_GT(exe.size(), 320u);
+    ASSERT_TRUE(buildVmOptions(launcher));
+    std::string folderText = U(exe.left(exe.size() - strlen("launcher.exe")));
+    EXPECT_EQ(classPathOption(), "-Djava.class.path=" + folderText + "lib\\app.jar;" + U(exe));
+}
+
+TEST_F(VmOptionsTest, EmbeddedJar) {
+    folder.write("app.jar", "");
+    struct Case {
+        const char* text;
+        bool ok;
+        std::string classPath;
+    } cases[] = {
+        {"[Application]\nEmbedded Jar=yes\n", true, U(executable())},
+        {"[Application]\nEmbedded Jar=YES\n[Class Path]\nClass Path=\\app.jar\n", true,
+         inFolder("app.jar;") + U(executable())},
+        {"[Application]\nEmbedded Jar=true\n", false, ""},
+        {"[Class Path]\nClass Path=lib\\app.jar;;\n", false, ""},
+        {"", false, ""},
+    };
+    for (const Case& c : cases) {
+        platform::host::shownMessages().clear();
+        Launcher fresh;
+        settings(c.text);
+        EXPECT_EQ(buildVmOptions(fresh), c.ok) << c.text;
+        if (c.ok) {
+            ASSERT_FALSE(fresh.vmOptions.empty());
+            EXPECT_EQ(std::string(fresh.vmOptions[0].c_str()), "-Djava.class.path=" + c.classPath) << c.text;
+            EXPECT_TRUE(platform::host::shownMessages().empty());
+        } else {
+            EXPECT_TRUE(fresh.vmOptions.empty()) << c.text;
+            EXPECT_EQ(U(platform::host::shownMessages()), Strings({kNoClassPathMessage})) << c.text;
+        }
+    }
+}
+
+TEST_F(VmOptionsTest, NoSettingsPathFailsWithoutMessage) {
+    platform::host::setModulePath(W("C:\\App\\launcher"));
+    EXPECT_FALSE(buildVmOptions(launcher));
+    EXPECT_TRUE(platform::host::shownMessages().empty());
+    EXPECT_TRUE(launcher.vmOptions.empty());
+}
+
+TEST_F(VmOptionsTest, OptionOrderQuotingAndExpansion) {
+    folder.write("app.jar", "");
+    platform::host::setEnvironment(W("DATA"), W("C:\\My Data"));
+    launcher.vmOptions.push_back(NarrowString("-Djava.library.path=C:\\native"));
+    ASSERT_TRUE(build("[Class Path]\nClass Path=\\app.jar\n[Java Runtime Environment]\n"
+                      "Virtual Machine Parameters= -Dname=\"a b\" -Xmx64m -Ddata=%DATA% -Xmx128m -Dq=\"x\"\"y "
+                      "-Dundefined=%NOT_SET%\n"));
+    EXPECT_EQ(options(), Strings({"-Djava.library.path=C:\\native", "-Djava.class.path=" + inFolder("app.jar;"),
+                                  "-Dname=a b", "-Xmx64m", "-Ddata=C:\\My Data", "-Xmx128m", "-Dq=x\"y",
+                                  "-Dundefined=%NOT_SET%"}));
+    EXPECT_EQ(launcher.threadStackSize, 0u);
+}
+
+TEST_F(VmOptionsTest, ParametersLayeredOverBuiltInValues) {
+    folder.write("app.jar", "");
+    platform::host::setBuiltInSettings(NarrowString("[Java Runtime Environment]\nVirtual Machine Parameters=-Xmx256m\n"
+                                                    "[Class Path]\nClass Path=\\app.jar\n"));
+    ASSERT_TRUE(build("[Java Runtime Environment+]\nVirtual Machine Parameters=-Dextra=1\n"));
+    EXPECT_EQ(options(), Strings({"-Djava.class.path=" + inFolder("app.jar;"), "-Xmx256m", "-Dextra=1"}));
+}
+
+TEST_F(VmOptionsTest, MemorySharesAndStackSize) {
+    folder.write("app.jar", "");
+    platform::host::setMemory(2147483648ull, 1073741824ull);
+    struct Case {
+        const char* parameters;
+        Strings options;  // after the class path
+        uint32_t stackSize;
+    } cases[] = {
+        {"-Xmx50P -Xms10:64T", {"-Xmx1048576K", "-Xms104857K"}, 0},
+        {"-Xss512k", {"-Xss512k"}, 524288},
+        {"-Xss512k -Xss1m", {"-Xss512k", "-Xss1m"}, 1048576},
+        {"-Xss1m -Xssx", {"-Xss1m", "-Xssx"}, 0},
+        {"-Xss1m -Xmx1g", {"-Xss1m", "-Xmx1g"}, 1048576},
+        {"-Xss10P", {"-Xss209715K"}, 214748160},
+        {"\"-Xss2m\"", {"-Xss2m"}, 2097152},
+    };
+    for (const Case& c : cases) {
+        Launcher fresh;
+        settings(std::string("[Class Path]\nClass Path=\\app.jar\n[Java Runtime Environment]\nVirtual Machine "
+                             "Parameters=") + c.parameters + "\n");
+        ASSERT_TRUE(buildVmOptions(fresh)) << c.parameters;
+        Strings got;
+        for (size_t i = 1; i < fresh.vmOptions.size(); ++i) got.push_back(fresh.vmOptions[i].c_str());
+        EXPECT_EQ(got, c.options) << c.parameters;
+        EXPECT_EQ(fresh.threadStackSize, c.stackSize) << c.parameters;
+    }
+}
+
+TEST_F(VmOptionsTest, OutputFilesAndExtraArguments) {
+    folder.write("app.jar", "");
+    platform::host::setEnvironment(W("LOGS"), W("C:\\Logs"));
+    platform::host::setEnvironment(W("USER_ARG"), W("from env"));
+    launcher.arguments = {W("doc.txt"), W("-nosplash")};
+    ASSERT_TRUE(build("[Class Path]\nClass Path=\\app.jar\n[Application]\nOutput File=%LOGS%\\out.txt\n"
+                      "Error File=%LOGS%\\%UNSET%.txt\nCmd=\"a b\"  c \"\" \"%USER_ARG%\" d\"e\n"));
+    EXPECT_EQ(U(launcher.outputFile), "C:\\Logs\\out.txt");
+    EXPECT_EQ(U(launcher.errorFile), "C:\\Logs\\%UNSET%.txt");
+    EXPECT_EQ(U(launcher.extraArguments), "\"a b\"  c \"\" \"from env\" d\"e");
+    EXPECT_EQ(U(launcher.arguments), Strings({"doc.txt", "-nosplash", "a b", "c", "from env", "d\"e"}));
+}
+
+TEST_F(VmOptionsTest, NothingExtraWhenTheKeysAreAbsent) {
+    folder.write("app.jar", "");
+    launcher.arguments = {W("x")};
+    ASSERT_TRUE(build("[Class Path]\nClass Path=\\app.jar\n"));
+    EXPECT_TRUE(launcher.outputFile.empty() && launcher.errorFile.empty() && launcher.extraArguments.empty());
+    EXPECT_EQ(U(launcher.arguments), Strings({"x"}));
+    EXPECT_EQ(options(), Strings({"-Djava.class.path=" + inFolder("app.jar;")}));
+}
+
+}  // namespace
