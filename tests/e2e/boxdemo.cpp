@@ -92,10 +92,10 @@ std::wstring quote_arg(const std::wstring& a) {
     return out;
 }
 
-std::wstring read_reg(const std::wstring& spec) {
-    size_t bar = spec.find(L'|');
-    std::wstring path = spec.substr(0, bar);
-    std::wstring name = bar == std::wstring::npos ? L"" : spec.substr(bar + 1);
+std::wstring read_reg(const std::wstring& request) {
+    size_t bar = request.find(L'|');
+    std::wstring path = request.substr(0, bar);
+    std::wstring name = bar == std::wstring::npos ? L"" : request.substr(bar + 1);
     HKEY root = nullptr;
     std::wstring sub;
     if (starts_with(path, L"HKLM\\", &sub)) root = HKEY_LOCAL_MACHINE;
