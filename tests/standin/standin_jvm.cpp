@@ -270,6 +270,9 @@ struct Config {
 };
 
 Config g_cfg;
+// A class name of the application being run (e.g. the demo's main class)
+// that the stand-in serves like standin/Records ("records_as=" in the config).
+std::string g_records_alias;
 std::wstring g_dll_path;
 std::wstring g_dll_dir;
 DWORD g_loader_tid = 0;
@@ -338,6 +341,10 @@ void load_config() {
         if (eq == std::string::npos) continue;
         std::string key = trim(line.substr(0, eq));
         std::string value = trim(line.substr(eq + 1));
+        if (key == "records_as") {
+            g_records_alias = value;
+            continue;
+        }
         if (key == "record") {
             std::wstring p = to_wide(utf8_to_utf16(value));
             g_record_path = is_absolute(p) ? p : g_dll_dir + L"\\" + p;
@@ -396,6 +403,7 @@ const ClassInfo kClasses[] = {
 };
 
 const ClassInfo* find_class_info(const char* name) {
+    if (!g_records_alias.empty() && g_records_alias == name) name = "standin/Records";
     for (const ClassInfo& c : kClasses) {
         if (std::strcmp(c.name, name) == 0) return &c;
     }

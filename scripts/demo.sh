@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the launcher and the sample application, lays out a ready
+# application folder (build/demo/HelloApp) and runs it under Wine with the
+# test stand-in runtime as its bundled jre\, then shows what the launcher did.
+set -euo pipefail
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$repo"
+
+bash scripts/install-deps.sh
+echo "== building the launcher and the sample application"
+cmake --preset x86 >/dev/null
+cmake --build --preset x86 -j2 >/dev/null
+
+app="$repo/build/demo/HelloApp"
+rm -rf "$app"
+mkdir -p "$app/lib" "$app/jre/bin/client"
+cp dist/x86/launcher.exe "$app/HelloApp.exe"
+cp sample/HelloApp.ini "$app/HelloApp.ini"
+cp build/x86/sample/hello.jar "$app/lib/hello.jar"
+# The stand-in runtime records what it is asked to do instead of running Java.
+: > "$app/jre/bin/java.dll"
+cp build/x86/tests/standin/jvm.dll "$app/jre/bin/client/jvm.dll"
+echo "records_as=demo/HelloApp" > "$app/jre/bin/client/standin.cfg"
+
+# shellcheck source=../tests/e2e/wine_env.sh
+. tests/e2e/wine_env.sh ""
+wine_env_start
+trap 'wine_env_stop' EXIT
+
+to_windows() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+request="$repo/build/demo/request.txt"
+result="$repo/build/demo/result.json"
+rm -f "$result"
+{
+    printf 'exe=%s\n' "$(to_windows "$app/HelloApp.exe")"
+    printf 'cmdline="%s" first "second argument" -nosplash\n' "$(to_windows "$app/HelloApp.exe")"
+    printf 'cwd=%s\n' "$(to_windows "$app")"
+    printf 'result=%s\n' "$(to_windows "$result")"
+    printf 'timeout_ms=60000\n'
+} > "$request"
+echo "== running HelloApp.exe first \"second argument\" -nosplash under Wine"
+wine build/x86/tests/e2e/e2e_runner.exe "$(to_windows "$request")" >/dev/null 2>&1 </dev/null || true
+python3 scripts/demo_report.py "$result" "$app/jre/bin/client/standin.log" "$app"

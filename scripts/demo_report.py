@@ -1,0 +1,51 @@
+#!/usr/bin/env python3
+"""Prints what the launcher did in the demo run, from the process result and
+the stand-in runtime's record."""
+import json
+import sys
+
+
+def main(result_path, record_path, folder):
+    with open(result_path, encoding="utf-8") as f:
+        result = json.load(f)
+    events = []
+    try:
+        with open(record_path, encoding="utf-8") as f:
+            events = [json.loads(line) for line in f if line.strip()]
+    except FileNotFoundError:
+        pass
+
+    def first(kind):
+        return next((e for e in events if e.get("event") == kind), None)
+
+    print()
+    print("Application folder:", folder)
+    loaded = first("loaded")
+    print("Runtime chosen:    ", loaded["path"] if loaded else "(none loaded)")
+    create = first("create")
+    if create:
+        print("Virtual machine options, in order:")
+        for option, extra in zip(create["options"], create["extra"]):
+            print("   ", option + ("   (hook)" if extra else ""))
+        stack = create.get("stack_reserve")
+        print("VM thread stack:   ", stack, "bytes", "(not the main thread)" if not create.get("main_thread") else "")
+    main_event = first("main")
+    if main_event:
+        app_classes = [e["name"] for e in events
+                       if e.get("event") == "find_class" and not e["name"].startswith("java/")]
+        print("Main class:        ", app_classes[0] if app_classes else main_event["class"])
+        print("Arguments of main: ", json.dumps(main_event["args"], ensure_ascii=False))
+    for dialog in result.get("dialogs", []):
+        print("Message box:       ", json.dumps(dialog.get("text"), ensure_ascii=False))
+    print("Destroyed the VM:  ", "yes" if first("destroy") else "no")
+    print("Exit code:         ", result.get("exit_code"))
+    print()
+    print("The bundled jre\\ here is a test stand-in that only records what the launcher")
+    print("asks of it; no Java code runs. To run the sample for real, copy the folder to a")
+    print("Windows machine and replace jre\\ with a Java runtime (or delete it and set")
+    print('"JRE Path" in HelloApp.ini, or let the launcher find an installed runtime).')
+    return 0 if result.get("exit_code") == 0 and main_event else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:4]))
