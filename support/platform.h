@@ -55,8 +55,8 @@ private:
     bool opened_ = false;
     const uint8_t* data_ = nullptr;
     size_t size_ = 0;
-    void* file_ = nullptr;
-    void* mapping_ = nullptr;
+    [[maybe_unused]] void* file_ = nullptr;  // the host build maps without handles
+    [[maybe_unused]] void* mapping_ = nullptr;
 };
 
 // Profile-string (INI) access with the semantics of the system's reader:
