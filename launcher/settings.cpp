@@ -97,11 +97,22 @@ void MemorySettings::write(const WideString& section, const WideString& key, con
     sections_.push_back(Section{section, {Entry{key, value}}});
 }
 
+LayeredSettingsFile::LayeredSettingsFile(const WideString& path, const WideString& builtInText)
+    : SettingsFile(path), MemorySettings(builtInText), fileSections_(SettingsFile::sectionNames()) {}
+
+bool LayeredSettingsFile::fileHasSection(const WideString& section) const {
+    // The profile-string reader matches section names without regard to case.
+    for (const WideString& name : fileSections_)
+        if (name.equalsIgnoreAsciiCase(section)) return true;
+    return false;
+}
+
 WideString LayeredSettingsFile::read(const WideString& section, const WideString& key) {
     WideString builtIn = MemorySettings::read(section, key);
-    WideString value = SettingsFile::read(section, key);
+    WideString value = fileHasSection(section) ? SettingsFile::read(section, key) : WideString();
     if (!value.empty()) return value;
-    WideString extension = SettingsFile::read(section + u"+", key);
+    WideString extended = section + u"+";
+    WideString extension = fileHasSection(extended) ? SettingsFile::read(extended, key) : WideString();
     if (extension.empty()) return builtIn;
     if (extension[0] != u' ') builtIn += u' ';
     return builtIn + extension;

@@ -62,9 +62,15 @@ private:
 // one lets a "Section+" value extend the built-in value.
 class LayeredSettingsFile : public SettingsFile, public MemorySettings {
 public:
-    LayeredSettingsFile(const WideString& path, const WideString& builtInText)
-        : SettingsFile(path), MemorySettings(builtInText) {}
+    LayeredSettingsFile(const WideString& path, const WideString& builtInText);
     WideString read(const WideString& section, const WideString& key) override;
+
+private:
+    // Reads of a section the file does not have are answered without asking
+    // the system: each profile-string call opens and parses the file again,
+    // which is most of the launcher's own start-up time.
+    bool fileHasSection(const WideString& section) const;
+    List<WideString> fileSections_;
 };
 
 // Decodes built-in settings bytes: UTF-16LE with its byte-order mark, or

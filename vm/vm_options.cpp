@@ -62,10 +62,15 @@ static bool startsWithMemoryOption(const WideString& option) {
     return option.startsWith(u"-Xms") || option.startsWith(u"-Xmx") || option.startsWith(u"-Xss");
 }
 
-WideString applyMemoryShare(const WideString& option, const MemoryBases& bases) {
-    if (!startsWithMemoryOption(option)) return option;
+bool isMemoryShare(const WideString& option) {
+    if (!startsWithMemoryOption(option)) return false;
     char16_t unit = option.last();
-    if (unit != u'P' && unit != u'p' && unit != u'T' && unit != u't') return option;
+    return unit == u'P' || unit == u'p' || unit == u'T' || unit == u't';
+}
+
+WideString applyMemoryShare(const WideString& option, const MemoryBases& bases) {
+    if (!isMemoryShare(option)) return option;
+    char16_t unit = option.last();
 
     size_t body = option.size() - 1;
     size_t begin = 0;
@@ -176,10 +181,17 @@ bool buildVmOptions(Launcher& launcher) {
 
     List<WideString> options;
     options.push_back(u"-Djava.class.path=" + classPath);
-    MemoryBases bases{platform::totalPhysicalMemory(), platform::availableVirtualMemory()};
+    // The memory status is asked for only when an option needs it.
+    MemoryBases bases;
+    bool basesKnown = false;
     for (const WideString& raw : splitVmParameters(settings.read(u"Java Runtime Environment",
                                                                  u"Virtual Machine Parameters"))) {
-        WideString option = applyMemoryShare(removeQuotes(raw), bases);
+        WideString option = removeQuotes(raw);
+        if (isMemoryShare(option)) {
+            if (!basesKnown) bases = MemoryBases{platform::totalPhysicalMemory(), platform::availableVirtualMemory()};
+            basesKnown = true;
+            option = applyMemoryShare(option, bases);
+        }
         if (option.startsWith(u"-Xss")) launcher.threadStackSize = stackSizeOf(option);
         options.push_back(option);
     }

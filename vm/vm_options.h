@@ -19,6 +19,8 @@ struct MemoryBases {
 List<WideString> splitVmParameters(const WideString& value);
 // Removes quote pairs; a doubled closing quote leaves one literal quote.
 WideString removeQuotes(const WideString& option);
+// -Xms/-Xmx/-Xss given as a share of memory: ends in "P", "p", "T" or "t".
+bool isMemoryShare(const WideString& option);
 // Rewrites -Xms/-Xmx/-Xss options given as a share of memory ("P"/"T").
 WideString applyMemoryShare(const WideString& option, const MemoryBases& bases);
 // Byte count of a -Xss option's size, or 0 when it cannot be read or does not fit.
