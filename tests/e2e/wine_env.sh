@@ -134,6 +134,10 @@ wine_env_start() {
     if ! grep -q '^"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
         _wine_env_unmanaged_windows
     fi
+    # Bring up the prefix's desktop and service processes now, with their
+    # output going nowhere: started by a later program they would inherit its
+    # output pipe and keep a caller such as CTest waiting for its end.
+    wine reg query 'HKCU\Software\Wine' >/dev/null 2>&1 </dev/null
     return 0
 }
 
