@@ -22,6 +22,7 @@ import itertools
 import json
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
@@ -182,7 +183,7 @@ class RunResult:
         self.cmdline = raw["cmdline"]
         self.texts = [d["text"] for d in self.dialogs]
         self.titles = [d["title"] for d in self.dialogs]
-        # Stand-in records written during this run: {runtime home: [record]}.
+        # Stand-in records written during this run: {jvm.dll folder: [record]}.
         self.records_by_home = records
         self.records = [r for recs in records.values() for r in recs]
         self.elapsed = elapsed
@@ -231,8 +232,8 @@ def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeo
     `raw_args` verbatim, or `raw_cmdline` as the complete command line.
     press: button ids for the 1st, 2nd, ... dialog (None: IDOK for all;
     "none": leave that dialog open). env: {name: value, or None to remove}.
-    cwd: Unix path. records_from: {home: Runtime} whose new stand-in log
-    records are collected.
+    cwd: Unix path. records_from: {key: Runtime} whose new stand-in log
+    records are collected (the result keeps the keys).
     """
     win_exe = to_windows_path(exe)
     if raw_cmdline is not None:
@@ -362,6 +363,9 @@ class AppFolder:
         return to_windows_path(self.path)
 
     def file(self, rel):
+        """Path of `rel` in the folder (an absolute path stays as it is)."""
+        if os.path.isabs(rel):
+            return rel
         return os.path.join(self.path, *rel.replace("\\", "/").split("/"))
 
     def write_file(self, rel, data):
@@ -425,7 +429,7 @@ class AppFolder:
             open(os.path.join(home, "bin", "java.dll"), "wb").close()
         if cfg is not None:
             rt.write_cfg(cfg)
-        self.runtimes[os.path.abspath(rt.home)] = rt
+        self.runtimes[os.path.abspath(rt.dll_dir)] = rt
         return rt
 
     def records(self, home):
@@ -434,9 +438,6 @@ class AppFolder:
         if isinstance(home, Runtime):
             return home.records()
         path = home if os.path.isabs(home) else self.file(home)
-        rt = self.runtimes.get(os.path.abspath(path))
-        if rt is not None:
-            return rt.records()
         out = []
         bin_dir = os.path.join(path, "bin")
         for vm in sorted(os.listdir(bin_dir)) if os.path.isdir(bin_dir) else []:
@@ -541,8 +542,14 @@ def reg_apply(adds=(), deletes=()):
     try:
         # The 64-bit regedit sees both views (the 32-bit one via Wow6432Node);
         # plain `wine regedit` would be the 32-bit one, redirected.
-        status, output = _wine(["regedit", "/S", to_windows_path(path)], 120, loader=_wine64())
-        if status != 0:
+        # The same file may be applied again: a busy machine now and then
+        # fails to start regedit at all ("Application could not be started").
+        for _ in range(3):
+            status, output = _wine(["regedit", "/S", to_windows_path(path)], 120, loader=_wine64())
+            if status == 0:
+                break
+            time.sleep(0.5)
+        else:
             raise RuntimeError("regedit failed (%d): %s" % (status, output))
     finally:
         os.unlink(path)
@@ -600,3 +607,191 @@ class RegistryScope:
     def __exit__(self, *exc):
         reg_apply(deletes=list(reversed(self.added)) + self.roots)
         return False
+
+
+# ------------------------------------------------------------------ launcher cases
+
+def settings_text(*sections):
+    """Settings-file text from (section, items) pairs; items is a dict or a
+    list of (key, value) pairs. Values are written as they are."""
+    out = []
+    for name, items in sections:
+        out.append("[%s]" % name)
+        pairs = items.items() if isinstance(items, dict) else items
+        out += ["%s=%s" % kv for kv in pairs]
+        out.append("")
+    return "\n".join(out)
+
+
+def launcher_settings(main_class="standin.Records", class_path="\\app.jar", jre=(), app=(),
+                      more=()):
+    """The usual settings file of a case: "Main Class" and the class path,
+    plus further keys of "Java Runtime Environment" (jre) and "Application"
+    (app), and further (section, items) pairs (more). None leaves a key out."""
+    jre_items = [("Main Class", main_class)] if main_class is not None else []
+    jre_items += list(jre.items() if isinstance(jre, dict) else jre)
+    sections = [("Java Runtime Environment", jre_items)]
+    if class_path is not None:
+        sections.append(("Class Path", [("Class Path", class_path)]))
+    app_items = list(app.items() if isinstance(app, dict) else app)
+    if app_items:
+        sections.append(("Application", app_items))
+    return settings_text(*(sections + list(more)))
+
+
+def embed_settings(output, settings, arch="x86", encoding="utf-8"):
+    """A launcher copy at `output` carrying `settings` (text, or bytes as
+    they are) as its built-in settings, made with the packager tool."""
+    tool = os.path.join(dist_dir(), arch, "embed-settings.exe")
+    if not os.path.isfile(tool):
+        raise FileNotFoundError("embed-settings not found: " + tool)
+    if isinstance(settings, str):
+        settings = (b"\xff\xfe" + settings.encode("utf-16-le") if encoding == "utf-16"
+                    else settings.encode(encoding))
+    os.makedirs(os.path.dirname(output), exist_ok=True)
+    ini = output + ".builtin.ini"
+    with open(ini, "wb") as f:
+        f.write(settings)
+    try:
+        status, text = _wine([tool, to_windows_path(launcher_path(arch)), to_windows_path(ini),
+                              to_windows_path(output)], 60)
+    finally:
+        os.unlink(ini)
+    if status != 0 or not os.path.isfile(output):
+        raise RuntimeError("embed-settings failed (%d): %s" % (status, text))
+    return output
+
+
+def _pe_headers(data):
+    """(offset of the file header, offset of the optional header) of a PE image."""
+    if data[:2] != b"MZ":
+        raise ValueError("not an MZ image")
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("no PE signature")
+    return pe + 4, pe + 24
+
+
+def pe_stack_reserve(path):
+    """SizeOfStackReserve of a PE image (the default stack of its threads)."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    _, opt = _pe_headers(data)
+    magic = struct.unpack_from("<H", data, opt)[0]
+    if magic == 0x10B:
+        return struct.unpack_from("<I", data, opt + 72)[0]
+    return struct.unpack_from("<Q", data, opt + 72)[0]
+
+
+def patch_image(source, dest, machine=None, signature=None):
+    """Copy a PE image, changing the machine field of its file header and/or
+    the 4-byte signature in front of it."""
+    with open(source, "rb") as f:
+        data = bytearray(f.read())
+    fh, _ = _pe_headers(data)
+    if machine is not None:
+        struct.pack_into("<H", data, fh, machine)
+    if signature is not None:
+        data[fh - 4:fh] = signature
+    os.makedirs(os.path.dirname(dest), exist_ok=True)
+    with open(dest, "wb") as f:
+        f.write(data)
+    return dest
+
+
+def rename_export(source, dest, old, new):
+    """Copy a DLL, renaming one exported function in its export name table
+    (same length; the table's sort order must not change)."""
+    if len(old) != len(new):
+        raise ValueError("names must have the same length")
+    with open(source, "rb") as f:
+        data = bytearray(f.read())
+    fh, opt = _pe_headers(data)
+    nsections = struct.unpack_from("<H", data, fh + 2)[0]
+    opt_size = struct.unpack_from("<H", data, fh + 16)[0]
+    magic = struct.unpack_from("<H", data, opt)[0]
+    export_rva = struct.unpack_from("<I", data, opt + (96 if magic == 0x10B else 112))[0]
+    sections = [struct.unpack_from("<IIII", data, fh + 20 + opt_size + 40 * i + 8)
+                for i in range(nsections)]  # virtual size, rva, raw size, raw offset
+
+    def offset(rva):
+        for vsize, va, rsize, raw in sections:
+            if va <= rva < va + max(vsize, rsize):
+                return raw + rva - va
+        raise ValueError("rva %#x outside the sections" % rva)
+
+    exp = offset(export_rva)
+    count = struct.unpack_from("<I", data, exp + 24)[0]
+    names_rva = struct.unpack_from("<I", data, exp + 32)[0]
+    for i in range(count):
+        at = offset(struct.unpack_from("<I", data, offset(names_rva) + 4 * i)[0])
+        if data[at:at + len(old) + 1] == old.encode() + b"\0":
+            data[at:at + len(old)] = new.encode()
+            break
+    else:
+        raise ValueError("%s is not exported by %s" % (old, source))
+    os.makedirs(os.path.dirname(dest), exist_ok=True)
+    with open(dest, "wb") as f:
+        f.write(data)
+    return dest
+
+
+class LauncherCase(unittest.TestCase):
+    """Helpers for cases that run the launcher in a fresh application folder."""
+
+    arch = "x86"
+
+    def make_app(self, settings=None, runtime="jre", vm="client", cfg=None, arch=None,
+                 runtime_arch=None, name="app", jar=True, encoding="utf-16"):
+        """App.exe in a fresh folder, with app.jar, a stand-in runtime at
+        `runtime` (relative to the folder; None: no runtime) and the
+        settings text (None: no settings file)."""
+        arch = arch or self.arch
+        folder = AppFolder.for_test(self, name)
+        folder.install_launcher(arch)
+        if jar:
+            folder.write_file("app.jar", b"")
+        if runtime is not None:
+            folder.add_runtime(runtime, arch=runtime_arch or arch, vm=vm, cfg=cfg)
+        if settings is not None:
+            folder.write_ini(settings, encoding=encoding)
+        return folder
+
+    def assertExit(self, r, code):
+        self.assertIsNone(r.start_error, r)
+        self.assertFalse(r.timed_out, r)
+        self.assertEqual(r.exit_code, code, r)
+
+    def assertNoBox(self, r):
+        self.assertEqual(r.texts, [], r)
+
+    def assertOneBox(self, r, text):
+        self.assertEqual(r.texts, [text], r)
+        d = r.dialogs[0]
+        self.assertEqual(d["title"], DEFAULT_BOX_TITLE)
+        self.assertEqual(d["buttons"], ["OK"])
+        self.assertTrue(d["has_icon"])
+        self.assertIsNone(d["owner_class"])
+
+    @staticmethod
+    def records(r, event):
+        return [rec for rec in r.records if rec.get("event") == event]
+
+    def one(self, r, event):
+        found = self.records(r, event)
+        self.assertEqual(len(found), 1, "%s records: %r" % (event, r))
+        return found[0]
+
+    def main_args(self, r):
+        """The arguments main received (fails unless main ran once)."""
+        return self.one(r, "main")["args"]
+
+    def options(self, r):
+        """The options the runtime was created with, without the two hooks."""
+        create = self.one(r, "create")
+        self.assertEqual(create["options"][-2:], ["abort", "exit"], create)
+        return create["options"][:-2]
+
+    def loaded(self, r):
+        """Windows paths of the jvm.dll files loaded in the run."""
+        return [rec["path"] for rec in self.records(r, "loaded")]
