@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build make g++ pkg-config
+  cmake ninja-build make g++ pkg-config python3
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   googletest libgtest-dev
   openjdk-17-jdk-headless
