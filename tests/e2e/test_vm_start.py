@@ -387,6 +387,47 @@ class MainClassTest(LauncherCase):
         self.assertEqual(self.one(r, "main")["class"], "standin/Records")
 
 
+class JniFailureTest(LauncherCase):
+    """JNI calls of the main-class sequence that fail inside the runtime: the
+    stand-in fails the chosen call as a runtime out of memory does."""
+
+    def test_each_failing_call_ends_the_launch(self):
+        # (settings' main class, stand-in config, arguments, the one box or
+        # None, the exception described or None, main reached)
+        cases = [
+            ("standin.Records", {"fail": "NewCharArray:1"}, ["a"],
+             "Failed to load Main Class: standin/Records.\n", None, False),
+            ("standin.Records", {"fail": "GetStringUTFChars:1"}, [],
+             None, "java/lang/OutOfMemoryError", False),
+            ("standin.NoMain", {"quiet_missing_method": 1}, [],
+             "No main method found in specified class.\n", None, False),
+            ("standin.Records", {"fail": "NewObjectArray:1"}, ["a"],
+             None, "java/lang/OutOfMemoryError", False),
+            # The first string is the class name, the second the argument.
+            ("standin.Records", {"fail": "NewCharArray:2"}, ["a"],
+             None, "java/lang/OutOfMemoryError", False),
+            ("standin.Records", {"fail": "DetachCurrentThread:1"}, ["a"], None, None, True),
+        ]
+        for arch in ("x86", "x64"):
+            for main_class, cfg, args, box, described, reached in cases:
+                with self.subTest(arch=arch, cfg=cfg):
+                    app = self.make_app(launcher_settings(main_class=main_class), arch=arch, cfg=cfg)
+                    r = app.run(args)
+                    self.assertExit(r, -1)
+                    if box:
+                        self.assertOneBox(r, box)
+                    else:
+                        self.assertNoBox(r)
+                    descriptions = [d["class"] for d in self.records(r, "describe")]
+                    self.assertEqual(descriptions, [described] if described else [])
+                    self.assertEqual(len(self.records(r, "main")), 1 if reached else 0)
+                    self.assertEqual(len(self.records(r, "injected_failure")), 0 if "quiet_missing_method" in cfg else 1)
+                    # The thread leaves the runtime on every path, so the
+                    # teardown's destroy does not wait for it.
+                    self.assertEqual(self.one(r, "detach")["thread"], self.one(r, "create")["thread"])
+                    self.one(r, "destroy")
+
+
 class MainEndTest(LauncherCase):
     """How the end of main becomes the process exit code."""
 

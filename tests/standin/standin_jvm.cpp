@@ -273,6 +273,14 @@ Config g_cfg;
 // A class name of the application being run (e.g. the demo's main class)
 // that the stand-in serves like standin/Records ("records_as=" in the config).
 std::string g_records_alias;
+// Injected failures ("fail=Function:N" in the config): the Nth call of the
+// named function fails as a real runtime does when it runs out of memory
+// (null with OutOfMemoryError pending; DetachCurrentThread returns JNI_ERR).
+std::map<std::string, int> g_fail_at;
+std::map<std::string, int> g_calls;
+// "quiet_missing_method=1": a failed static method lookup leaves no
+// exception pending, as some runtimes do.
+bool g_quiet_missing_method = false;
 std::wstring g_dll_path;
 std::wstring g_dll_dir;
 DWORD g_loader_tid = 0;
@@ -341,6 +349,16 @@ void load_config() {
         if (eq == std::string::npos) continue;
         std::string key = trim(line.substr(0, eq));
         std::string value = trim(line.substr(eq + 1));
+        if (key == "fail") {
+            size_t colon = value.find(':');
+            g_fail_at[trim(value.substr(0, colon))] =
+                colon == std::string::npos ? 1 : std::atoi(value.substr(colon + 1).c_str());
+            continue;
+        }
+        if (key == "quiet_missing_method") {
+            g_quiet_missing_method = value == "1";
+            continue;
+        }
         if (key == "records_as") {
             g_records_alias = value;
             continue;
@@ -392,6 +410,8 @@ const ClassInfo kClasses[] = {
     {"java/lang/NoClassDefFoundError", "java/lang/LinkageError", Kind::Throwable},
     {"java/lang/IncompatibleClassChangeError", "java/lang/LinkageError", Kind::Throwable},
     {"java/lang/NoSuchMethodError", "java/lang/IncompatibleClassChangeError", Kind::Throwable},
+    {"java/lang/VirtualMachineError", "java/lang/Error", Kind::Throwable},
+    {"java/lang/OutOfMemoryError", "java/lang/VirtualMachineError", Kind::Throwable},
     {"standin/Records", "java/lang/Object", Kind::Plain},
     {"standin/Throws", "java/lang/Object", Kind::Plain},
     {"standin/Exits", "java/lang/Object", Kind::Plain},
@@ -659,6 +679,22 @@ void throw_new(EnvRec* e, const char* cls, const std::u16string* msg,
 void throw_new(EnvRec* e, const char* cls, const std::string& msg_utf8) {
     std::u16string m = utf8_to_utf16(msg_utf8);
     throw_new(e, cls, &m);
+}
+
+// Counts a call of fn and tells whether the config asks this call to fail.
+bool injected_failure(const char* fn) {
+    EnterCriticalSection(&g_lock);
+    auto wanted = g_fail_at.find(fn);
+    bool fail = wanted != g_fail_at.end() && ++g_calls[fn] == wanted->second;
+    LeaveCriticalSection(&g_lock);
+    if (fail) Event("injected_failure").str("function", fn).num("thread", GetCurrentThreadId()).emit();
+    return fail;
+}
+
+bool injected_out_of_memory(EnvRec* e, const char* fn) {
+    if (!injected_failure(fn)) return false;
+    throw_new(e, "java/lang/OutOfMemoryError", std::string("injected failure of ") + fn);
+    return true;
 }
 
 std::string json_args(const Obj* args) {
@@ -1091,6 +1127,7 @@ jmethodID lookup_method(JNIEnv* env, const char* fn, jclass clazz, const char* n
         }
         if (ctor) break;  // constructors are not inherited
     }
+    if (is_static && g_quiet_missing_method) return nullptr;
     throw_new(e, "java/lang/NoSuchMethodError", name);
     return nullptr;
 }
@@ -1193,7 +1230,8 @@ jsize JNICALL jni_GetStringUTFLength(JNIEnv* env, jstring s) {
 }
 
 const char* JNICALL jni_GetStringUTFChars(JNIEnv* env, jstring s, jboolean* is_copy) {
-    enter(env, "GetStringUTFChars");
+    EnvRec* e = enter(env, "GetStringUTFChars");
+    if (injected_out_of_memory(e, "GetStringUTFChars")) return nullptr;
     std::string m = utf16_to_mutf8(ref_of("GetStringUTFChars", s, Kind::String)->text);
     char* buf = static_cast<char*>(std::malloc(m.size() + 1));
     std::memcpy(buf, m.c_str(), m.size() + 1);
@@ -1232,6 +1270,7 @@ jobjectArray JNICALL jni_NewObjectArray(JNIEnv* env, jsize len, jclass elem, job
     EnvRec* e = enter(env, "NewObjectArray");
     Obj* c = ref_of("NewObjectArray", elem, Kind::Class);
     Obj* v = ref("NewObjectArray", init, true);
+    if (injected_out_of_memory(e, "NewObjectArray")) return nullptr;
     if (len < 0) {
         throw_new(e, "java/lang/NegativeArraySizeException", std::to_string(len));
         return nullptr;
@@ -1270,6 +1309,7 @@ void JNICALL jni_SetObjectArrayElement(JNIEnv* env, jobjectArray arr, jsize i, j
 
 jcharArray JNICALL jni_NewCharArray(JNIEnv* env, jsize len) {
     EnvRec* e = enter(env, "NewCharArray");
+    if (injected_out_of_memory(e, "NewCharArray")) return nullptr;
     if (len < 0) {
         throw_new(e, "java/lang/NegativeArraySizeException", std::to_string(len));
         return nullptr;
@@ -1340,6 +1380,7 @@ jint JNICALL vm_AttachCurrentThreadAsDaemon(JavaVM* vm, void** penv, void* args)
 
 jint JNICALL vm_DetachCurrentThread(JavaVM* vm) {
     if (vm != &g_vm) bad_call("DetachCurrentThread", "not the JavaVM of this runtime");
+    if (injected_failure("DetachCurrentThread")) return JNI_ERR;
     EnvRec* e = env_for_current_thread();
     Event("detach").num("thread", tid()).boolean("attached", e != nullptr).emit();
     if (e) {
