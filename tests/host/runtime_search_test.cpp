@@ -540,11 +540,11 @@ TEST(PeImageTest, MachineOfValidAndDamagedImages) {
 
 TEST(PeImageTest, RealLauncherImages) {
     struct Case {
-        const char* path;
+        std::string path;
         uint16_t machine;
     } cases[] = {
-        {"/work/main/dist/x86/launcher.exe", 0x014C},
-        {"/work/main/dist/x64/launcher.exe", 0x8664},
+        {LAUNCHER_SOURCE_DIR "/dist/x86/launcher.exe", 0x014C},
+        {LAUNCHER_SOURCE_DIR "/dist/x64/launcher.exe", 0x8664},
     };
     int checked = 0;
     for (const Case& c : cases) {
