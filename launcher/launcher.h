@@ -101,7 +101,4 @@ public:
 // The launcher of this process, for the virtual machine's hooks.
 Launcher* currentLauncher();
 
-// Exit code of the launch (the entry point's whole sequence).
-int32_t launchMain();
-
 #endif

@@ -36,9 +36,13 @@ List<WideString> SettingsFile::sectionNames() {
 
 void SettingsFile::write(const WideString& section, const WideString& key, const WideString& value) {
     platform::writeProfileString(path_, section, key, value);
+    fileChanged();
 }
 
-void SettingsFile::deleteFile() { platform::deleteFile(path_); }
+void SettingsFile::deleteFile() {
+    platform::deleteFile(path_);
+    fileChanged();
+}
 
 static bool isBlank(char16_t c) { return c <= 32; }
 
@@ -98,9 +102,20 @@ void MemorySettings::write(const WideString& section, const WideString& key, con
 }
 
 LayeredSettingsFile::LayeredSettingsFile(const WideString& path, const WideString& builtInText)
-    : SettingsFile(path), MemorySettings(builtInText), fileSections_(SettingsFile::sectionNames()) {}
+    : SettingsFile(path), MemorySettings(builtInText) {
+    fileChanged();
+}
+
+void LayeredSettingsFile::fileChanged() {
+    fileSections_ = SettingsFile::sectionNames();
+    sectionsBeyondAscii_ = false;
+    for (const WideString& name : fileSections_)
+        for (size_t i = 0; i < name.size(); ++i)
+            if (name[i] > 0x7F) sectionsBeyondAscii_ = true;
+}
 
 bool LayeredSettingsFile::fileHasSection(const WideString& section) const {
+    if (sectionsBeyondAscii_) return true;
     // The profile-string reader matches section names without regard to case.
     for (const WideString& name : fileSections_)
         if (name.equalsIgnoreAsciiCase(section)) return true;

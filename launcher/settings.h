@@ -27,6 +27,10 @@ public:
     void deleteFile() override;
     const WideString& path() const { return path_; }
 
+protected:
+    // Called after the file was changed through this store.
+    virtual void fileChanged() {}
+
 private:
     WideString path_;
 };
@@ -65,12 +69,18 @@ public:
     LayeredSettingsFile(const WideString& path, const WideString& builtInText);
     WideString read(const WideString& section, const WideString& key) override;
 
+protected:
+    void fileChanged() override;
+
 private:
     // Reads of a section the file does not have are answered without asking
     // the system: each profile-string call opens and parses the file again,
     // which is most of the launcher's own start-up time.
     bool fileHasSection(const WideString& section) const;
     List<WideString> fileSections_;
+    // A section name beyond ASCII may match under the system's wider case
+    // rules, so then every read goes to the file.
+    bool sectionsBeyondAscii_ = false;
 };
 
 // Decodes built-in settings bytes: UTF-16LE with its byte-order mark, or

@@ -179,8 +179,10 @@ bool registryText(const WideString& key, const WideString& valueName, bool other
                                        reinterpret_cast<BYTE*>(buffer.data()), &size);
         if (status == ERROR_MORE_DATA) continue;  // grew between the two calls
         if (status != ERROR_SUCCESS) return false;
-        size_t length = size / sizeof(wchar_t);
-        while (length > 0 && buffer[length - 1] == 0) --length;
+        // The text ends at its first NUL (a multi-string keeps its first item).
+        size_t stored = size / sizeof(wchar_t);
+        size_t length = 0;
+        while (length < stored && buffer[length] != 0) ++length;
         text = fromWide(buffer.data(), length);
         return true;
     }
@@ -227,10 +229,11 @@ void closeHandle(void* handle) { CloseHandle(handle); }
 void signalEvent(void* event) { SetEvent(event); }
 
 void stopThread(void* thread, uint32_t threadId) {
-    for (;;) {
-        PostThreadMessageW(threadId, WM_QUIT, 0, 0);
-        if (WaitForSingleObject(thread, 20) != WAIT_TIMEOUT) return;
-    }
+    // Posting fails while the thread has no message queue yet; once a quit
+    // message is posted, waiting on the handle is enough.
+    while (!PostThreadMessageW(threadId, WM_QUIT, 0, 0))
+        if (WaitForSingleObject(thread, 10) != WAIT_TIMEOUT) return;
+    WaitForSingleObject(thread, INFINITE);
 }
 
 static MEMORYSTATUSEX memoryStatus() {

@@ -103,14 +103,16 @@ jstring newJavaString(JNIEnv* env, const WideString& text) {
     jclass stringClass = env->FindClass("java/lang/String");
     if (!stringClass) return nullptr;
     jmethodID constructor = env->GetMethodID(stringClass, "<init>", "([C)V");
-    if (!constructor) return nullptr;
     jsize length = static_cast<jsize>(text.size());
-    jcharArray units = env->NewCharArray(length);
-    if (!units) return nullptr;
-    env->SetCharArrayRegion(units, 0, length, reinterpret_cast<const jchar*>(text.data()));
+    jcharArray units = constructor ? env->NewCharArray(length) : nullptr;
     jstring result = nullptr;
-    if (!env->ExceptionCheck()) result = static_cast<jstring>(env->NewObject(stringClass, constructor, units));
-    env->DeleteLocalRef(units);
+    if (units) {
+        env->SetCharArrayRegion(units, 0, length, reinterpret_cast<const jchar*>(text.data()));
+        if (!env->ExceptionCheck()) result = static_cast<jstring>(env->NewObject(stringClass, constructor, units));
+        env->DeleteLocalRef(units);
+    }
+    // Local references are few before main runs: give back the class too.
+    env->DeleteLocalRef(stringClass);
     return result;
 }
 
@@ -118,6 +120,7 @@ jobjectArray newArgumentArray(JNIEnv* env, const List<WideString>& arguments) {
     jclass stringClass = env->FindClass("java/lang/String");
     if (!stringClass) return nullptr;
     jobjectArray array = env->NewObjectArray(static_cast<jsize>(arguments.size()), stringClass, nullptr);
+    env->DeleteLocalRef(stringClass);
     if (!array) return nullptr;
     for (size_t i = 0; i < arguments.size(); ++i) {
         jstring argument = newJavaString(env, arguments[i]);

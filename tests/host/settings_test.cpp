@@ -209,6 +209,10 @@ TEST_F(LayeredSettingsTest, OtherOperationsActOnTheirOwnBase) {
     EXPECT_EQ(U(asFile.sectionNames()), Strings({"FileSection", "Written"}));
     EXPECT_EQ(U(SettingsFile(path).read(W("Memory"), W("k"))), "");
     EXPECT_EQ(U(asFile.read(W("Memory"), W("k"))), "m");
+    // A section the file gained after the store was made is read too.
+    EXPECT_EQ(U(asFile.read(W("Written"), W("k"))), "f");
+    asFile.write(W("Memory+"), W("k"), W("more"));
+    EXPECT_EQ(U(asFile.read(W("Memory"), W("k"))), "m more");
 
     asMemory.deleteFile();
     EXPECT_EQ(U(SettingsFile(path).read(W("FileSection"), W("k"))), "file");

@@ -45,6 +45,21 @@ TEST(WinRegistry, LongValuesAreReadWhole) {
     EXPECT_EQ(S(home), longHome);
 }
 
+TEST(WinRegistry, TextEndsAtItsFirstNul) {
+    const std::wstring base = L"Software\\LauncherTests\\Multi";
+    TestKey key(base, kOwnView);
+    key.set(L"1.8", L"", L"");
+    HKEY opened;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (base + L"\\1.8").c_str(), 0, KEY_ALL_ACCESS | kOwnView, &opened),
+              ERROR_SUCCESS);
+    const wchar_t multi[] = L"C:\\first\0C:\\second\0";
+    RegSetValueExW(opened, L"JavaHome", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi), sizeof multi);
+    RegCloseKey(opened);
+    WideString home;
+    ASSERT_TRUE(platform::registryText(W(L"Software\\LauncherTests\\Multi\\1.8"), W(L"JavaHome"), false, home));
+    EXPECT_EQ(S(home), L"C:\\first");
+}
+
 TEST(WinFiles, DirectorySearchFindsFilesAndWildcards) {
     TempFolder folder;
     folder.write(L"lib\\a.jar", "a");
