@@ -66,6 +66,12 @@ int32_t Launcher::run() {
 }
 
 Launcher::~Launcher() {
+    // The splash thread runs a message loop: a quit message ends it.
+    if (splashThread) {
+        platform::stopThread(splashThread, splashThreadId);
+        platform::closeHandle(splashThread);
+        splashThread = nullptr;
+    }
     // Destroying waits until the Java program's last non-daemon thread ends.
     if (javaVM) javaVM->DestroyJavaVM();
     if (vmReadyEvent) platform::closeHandle(vmReadyEvent);

@@ -9,12 +9,6 @@ WideString::WideString(const char16_t* text) {
 
 WideString::WideString(const char16_t* text, size_t length) : text_(text, length) {}
 
-WideString WideString::ascii(const char* text) {
-    WideString result;
-    for (; *text; ++text) result.text_ += static_cast<char16_t>(static_cast<unsigned char>(*text));
-    return result;
-}
-
 char16_t WideString::operator[](size_t index) const {
     if (index >= text_.size()) fatalStop();
     return text_[index];

@@ -37,9 +37,6 @@ public:
     WideString(const char16_t* text, size_t length);
     explicit WideString(const std::u16string& text) : text_(text) {}
 
-    // ASCII-only literal helper for texts built in code.
-    static WideString ascii(const char* text);
-
     size_t size() const { return text_.size(); }
     bool empty() const { return text_.empty(); }
     const char16_t* data() const { return text_.c_str(); }

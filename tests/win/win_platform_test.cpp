@@ -156,6 +156,35 @@ TEST(WinThreads, StackSizeIsTheWholeReservation) {
     EXPECT_GE(reserved, 524288u);
 }
 
+DWORD WINAPI lateMessageLoop(void* started) {
+    // The queue comes into being only after a while: quit messages posted
+    // before that are lost and must be posted again.
+    Sleep(200);
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    SetEvent(started);
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    return 5;
+}
+
+TEST(WinThreads, StoppingAMessageLoopThread) {
+    for (bool waitForQueue : {false, true}) {
+        HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        DWORD id = 0;
+        HANDLE thread = CreateThread(nullptr, 0, lateMessageLoop, started, 0, &id);
+        ASSERT_NE(thread, nullptr);
+        if (waitForQueue) WaitForSingleObject(started, INFINITE);
+        ULONGLONG before = GetTickCount64();
+        platform::stopThread(thread, id);
+        DWORD code = 0;
+        GetExitCodeThread(thread, &code);
+        EXPECT_EQ(code, 5u) << waitForQueue;
+        EXPECT_LT(GetTickCount64() - before, 5000u);
+        CloseHandle(thread);
+        CloseHandle(started);
+    }
+}
+
 TEST(WinMessages, TableTextsComeFromTheResources) {
     EXPECT_EQ(S(platform::messageText(MsgWindowsException)), L"Windows exception: %s (errno = %d).\n");
     EXPECT_EQ(S(platform::messageText(MsgJreNotFoundServer)),
