@@ -5,6 +5,7 @@
 #include "launcher/launcher_settings.h"
 #include "launcher/settings.h"
 #include "runtime/runtime_search.h"
+#include "splash/splash.h"
 #include "support/platform.h"
 #include "vm/vm_options.h"
 #include "vm/vm_start.h"
@@ -66,12 +67,7 @@ int32_t Launcher::run() {
 }
 
 Launcher::~Launcher() {
-    // The splash thread runs a message loop: a quit message ends it.
-    if (splashThread) {
-        platform::stopThread(splashThread, splashThreadId);
-        platform::closeHandle(splashThread);
-        splashThread = nullptr;
-    }
+    closeSplash(*this);
     // Destroying waits until the Java program's last non-daemon thread ends.
     if (javaVM) javaVM->DestroyJavaVM();
     if (vmReadyEvent) platform::closeHandle(vmReadyEvent);

@@ -23,7 +23,7 @@ protected:
     ~VmListener() = default;
 };
 
-class SplashWindow;
+class SplashWindow;  // splash/splash.h
 
 // Which registry vendor key a runtime came from; None for a runtime taken
 // from "JRE Path", from beside the executable or from the dialog.
