@@ -4,6 +4,8 @@
 #include "launcher/environment.h"
 #include "launcher/launcher_settings.h"
 #include "launcher/settings.h"
+#include "instance/paired_product.h"
+#include "instance/single_instance.h"
 #include "runtime/runtime_search.h"
 #include "splash/splash.h"
 #include "support/platform.h"
@@ -27,15 +29,12 @@ bool Launcher::initialise() {
     readArguments(*this);
     if (!readLauncherSettings(*this)) return false;
 
-    // Single-instance hand-over is not available in this build: a launch
-    // that asks for it cannot go on.
-    WideString path;
-    if (!isService && settingsFilePath(*this, path)) {
-        LayeredSettingsFile layered(path, builtInSettingsText());
-        if (static_cast<SettingsFile&>(layered).read(u"Application", u"Single Instance") == u"yes") return false;
-    }
+    if (!setUpSingleInstance(*this)) return false;
+    // A second instance has handed its arguments over; run waits for the answer.
+    if (singleInstance && !isPrimaryInstance) return true;
 
     if (overrideWorkingDir) applyWorkingDirectory(*this);
+    resolvePairProduct(*this);
     // Without the missing-runtime dialog, a failed search ends the launch.
     return findRuntime(*this);
 }
@@ -47,8 +46,13 @@ static bool hasNoSplashSwitch(const List<WideString>& arguments) {
 }
 
 int32_t Launcher::run() {
-    // Starting the paired product is not available in this build.
-    if (pairLaunch) return -1;
+    if (pairLaunch) {
+        // This process runs no virtual machine: later launches must not
+        // hand their arguments to it.
+        releaseSingleInstance(*this);
+        return startPairedProduct(*this);
+    }
+    if (singleInstance && !isPrimaryInstance) return waitForFirstInstance(*this);
 
     prepareEnvironment(*this);
     // Nor is the splash screen: a launch configured with one cannot go on.
@@ -70,6 +74,7 @@ Launcher::~Launcher() {
     closeSplash(*this);
     // Destroying waits until the Java program's last non-daemon thread ends.
     if (javaVM) javaVM->DestroyJavaVM();
+    releaseSingleInstance(*this);
     if (vmReadyEvent) platform::closeHandle(vmReadyEvent);
     if (runtimeSplashClose) {
         runtimeSplashClose();

@@ -96,6 +96,12 @@ public:
     GetDefaultJavaVMInitArgsFunction getDefaultJavaVMInitArgs = nullptr;
     // The vendor key of the runtime the search chose.
     RuntimeVendor runtimeVendor = RuntimeVendor::None;
+    // Single instance: the listener's own thread id (first instance); the
+    // mutex held while handing over, and the first instance's process
+    // (second instance).
+    uint32_t instanceListenerId = 0;
+    void* instanceMutex = nullptr;
+    void* firstInstanceProcess = nullptr;
 };
 
 // The launcher of this process, for the virtual machine's hooks.

@@ -2,15 +2,10 @@
 
 #include <algorithm>
 
+#include "instance/paired_product.h"
 #include "launcher/environment.h"
 #include "runtime/pe_image.h"
 #include "support/platform.h"
-
-#if defined(_WIN64) || defined(__x86_64__)
-static const uint16_t kOwnMachine = kMachineAmd64;
-#else
-static const uint16_t kOwnMachine = kMachineI386;
-#endif
 
 static const char16_t* const kJavaSoftRuntimeKey = u"Software\\JavaSoft\\Java Runtime Environment\\";
 
@@ -127,6 +122,13 @@ int chooseCandidate(const Launcher& launcher, List<RuntimeCandidate>& candidates
     return 0;
 }
 
+// The library is an image for the partner build's processor.
+static bool libraryForPartner(const WideString& path) {
+    platform::ReadOnlyMapping image(path);
+    uint16_t machine = 0;
+    return image.isOpen() && imageMachine(image.data(), image.size(), machine) && machine == kPartnerMachine;
+}
+
 // Scans every searched vendor key through one registry view and takes the
 // chosen runtime's library. False when no candidate was found at all.
 static bool searchRegistry(Launcher& launcher, bool otherView) {
@@ -167,8 +169,13 @@ bool findRuntime(Launcher& launcher) {
     if (searchRegistry(launcher, false)) return !launcher.jvmLibraryPath.empty();
 
     if (!launcher.pairProduct.empty() && searchRegistry(launcher, true)) {
+        // Only a runtime the paired program can host is a reason to start it.
+        if (!libraryForPartner(launcher.jvmLibraryPath)) {
+            launcher.jvmLibraryPath.clear();
+            return false;
+        }
         launcher.pairLaunch = true;
-        return !launcher.jvmLibraryPath.empty();
+        return true;
     }
     return false;
 }
@@ -176,8 +183,7 @@ bool findRuntime(Launcher& launcher) {
 void checkJvmMachine(Launcher& launcher) {
     launcher.pairLaunch = false;
     if (launcher.pairProduct.empty()) return;
-    platform::ReadOnlyMapping image(launcher.jvmLibraryPath);
-    if (!image.isOpen()) return;
-    uint16_t machine = 0;
-    if (imageMachine(image.data(), image.size(), machine) && machine != kOwnMachine) launcher.pairLaunch = true;
+    // An image for any processor other than the partner's is treated like
+    // one that is not an image: the paired program could not host it either.
+    launcher.pairLaunch = libraryForPartner(launcher.jvmLibraryPath);
 }

@@ -45,7 +45,7 @@ void orderCandidates(List<RuntimeCandidate>& candidates, const Launcher& launche
 int chooseCandidate(const Launcher& launcher, List<RuntimeCandidate>& candidates);
 
 // Sets pairLaunch when "Pair Product" is set and the library at
-// jvmLibraryPath is a valid image for a processor this build cannot host.
+// jvmLibraryPath is a valid image for the partner build's processor.
 void checkJvmMachine(Launcher& launcher);
 
 #endif

@@ -21,6 +21,20 @@ const char* const kJRockitJre = "Software\\JRockit\\Java Runtime Environment\\";
 const char* const kJRockitJdk = "Software\\JRockit\\Java Development Kit\\";
 const char* const kIbm = "Software\\IBM\\Java2 Runtime Environment\\";
 
+// Images: "MZ", the NT header offset at 0x3C, "PE\0\0" and the machine field.
+std::string image(uint16_t machine, uint32_t offset = 0x80, size_t size = 0x200, const char* signature = "PE") {
+    std::string bytes(size, '\0');
+    auto put = [&](size_t at, uint32_t value, int count) {
+        for (int i = 0; i < count; ++i)
+            if (at + i < size) bytes[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    put(0, 'M' | ('Z' << 8), 2);
+    put(0x3C, offset, 4);
+    put(offset, static_cast<uint8_t>(signature[0]) | (static_cast<uint8_t>(signature[1]) << 8), 4);
+    put(static_cast<size_t>(offset) + 4, machine, 2);
+    return bytes;
+}
+
 class RuntimeSearchTest : public LauncherTest {
 protected:
     // Creates <name>\bin\<vm>\jvm.dll for each vm; returns the folder without
@@ -391,7 +405,8 @@ TEST_F(RuntimeSearchTest, VendorOfTheChosenRuntimeIsRecorded) {
 }
 
 TEST_F(RuntimeSearchTest, OtherRegistryViewOnlyWithAPairedProduct) {
-    registerRuntime(kJre, "1.8.0_20", runtime("jre64", {"server"}), true);
+    // The host build's partner is x86: the other view's runtime is one.
+    registerRuntime(kJre, "1.8.0_20", runtime("jre64", {"server"}, image(kMachineI386)), true);
     configure();
     EXPECT_FALSE(findRuntime(launcher));
     EXPECT_EQ(opened(), Strings({std::string("own:") + kJdk, std::string("own:") + kJre}));
@@ -410,6 +425,25 @@ TEST_F(RuntimeSearchTest, OtherRegistryViewOnlyWithAPairedProduct) {
     Strings keys(all.begin() + before, all.end());
     EXPECT_EQ(keys, Strings({std::string("own:") + kJdk, std::string("own:") + kJre, std::string("other:") + kJdk,
                              std::string("other:") + kJre}));
+}
+
+TEST_F(RuntimeSearchTest, OtherViewRuntimeNotForThePartnerIsRejected) {
+    // Registered in the other view, but built for this build's own processor
+    // (or a third one): the paired program could not host it.
+    struct Case {
+        const char* version;  // each newer than the last, so it is the one chosen
+        uint16_t machine;
+    } cases[] = {{"1.8", kMachineAmd64}, {"1.9", 0xAA64}};
+    for (const Case& c : cases) {
+        uint16_t machine = c.machine;
+        registerRuntime(kJre, c.version, runtime(std::string("jre") + c.version, {"client"}, image(machine)), true);
+        Launcher paired;
+        settings("[Java Runtime Environment]\nMain Class=App\n[Application]\nPair Product=C:\\App\\app64.exe\n");
+        ASSERT_TRUE(readLauncherSettings(paired));
+        EXPECT_FALSE(findRuntime(paired)) << machine;
+        EXPECT_FALSE(paired.pairLaunch) << machine;
+        EXPECT_TRUE(paired.jvmLibraryPath.empty()) << machine;
+    }
 }
 
 TEST_F(RuntimeSearchTest, OwnViewRuntimeIsPreferredOverTheOtherView) {
@@ -486,19 +520,6 @@ TEST_F(RuntimeSearchTest, OrderingRules) {
     EXPECT_EQ(order, expected);
 }
 
-// Images: "MZ", the NT header offset at 0x3C, "PE\0\0" and the machine field.
-std::string image(uint16_t machine, uint32_t offset = 0x80, size_t size = 0x200, const char* signature = "PE") {
-    std::string bytes(size, '\0');
-    auto put = [&](size_t at, uint32_t value, int count) {
-        for (int i = 0; i < count; ++i)
-            if (at + i < size) bytes[at + i] = static_cast<char>(value >> (8 * i));
-    };
-    put(0, 'M' | ('Z' << 8), 2);
-    put(0x3C, offset, 4);
-    put(offset, static_cast<uint8_t>(signature[0]) | (static_cast<uint8_t>(signature[1]) << 8), 4);
-    put(static_cast<size_t>(offset) + 4, machine, 2);
-    return bytes;
-}
 
 TEST(PeImageTest, MachineOfValidAndDamagedImages) {
     struct Case {
@@ -560,7 +581,7 @@ TEST(PeImageTest, RealLauncherImages) {
 }
 
 TEST_F(RuntimeSearchTest, MachineCheckWithAPairedProduct) {
-    // The host build hosts x86-64 images only; anything else is for the paired program.
+    // The host build hosts x86-64 images; x86 ones are for the paired program.
     struct Case {
         const char* name;
         std::string content;  // nullptr-like: "-" means no file
@@ -569,7 +590,9 @@ TEST_F(RuntimeSearchTest, MachineCheckWithAPairedProduct) {
     } cases[] = {
         {"i386", image(0x014C), true, true},
         {"amd64", image(0x8664), true, false},
-        {"arm64", image(0xAA64), true, true},
+        // Neither this build's nor the partner's: the paired program could
+        // not host it either, so it counts as no image.
+        {"arm64", image(0xAA64), true, false},
         {"i386 without a paired product", image(0x014C), false, false},
         {"truncated i386", image(0x014C).substr(0, 0x88), true, false},
         {"empty file", "", true, false},

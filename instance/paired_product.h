@@ -1,0 +1,42 @@
+// The paired program: the other build of the launcher, started when the
+// runtime found is built for the processor of that build.
+#ifndef INSTANCE_PAIRED_PRODUCT_H
+#define INSTANCE_PAIRED_PRODUCT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "runtime/pe_image.h"
+#include "support/wide_string.h"
+
+class Launcher;
+
+// The processor of the partner build: the 32-bit build pairs with x64, the
+// 64-bit build with x86.
+#if defined(_WIN64) || defined(__x86_64__)
+const uint16_t kPartnerMachine = kMachineI386;
+#else
+const uint16_t kPartnerMachine = kMachineAmd64;
+#endif
+
+// The launcher's own command line after its program-name token, found by
+// the launcher's own splitting rule, with the blanks before it dropped: the
+// user's arguments exactly as they were given.
+WideString commandLineRemainder(const WideString& commandLine);
+// The paired program's command line: its quoted path, a blank, the remainder.
+WideString pairedCommandLine(const WideString& program, const WideString& ownCommandLine);
+
+// The bytes hold an executable (not a library) for the partner's processor.
+bool isPartnerExecutable(const uint8_t* data, size_t size);
+
+// Makes "Pair Product" a full path against the current directory, once,
+// so that the process start and the settings files agree on it.
+void resolvePairProduct(Launcher& launcher);
+
+// Starts the paired program with the user's arguments; 0 at once, or its
+// exit code when "Pair Return Code" is on. A program that is not the
+// partner's executable, or cannot be started, is reported (message 202
+// with its path) and gives -1.
+int32_t startPairedProduct(Launcher& launcher);
+
+#endif

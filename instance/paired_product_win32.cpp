@@ -1,0 +1,89 @@
+// Starting the paired program.
+#include <windows.h>
+
+#include "instance/paired_product.h"
+#include "launcher/environment.h"
+#include "launcher/launcher.h"
+#include "support/messages.h"
+#include "support/platform.h"
+#include "support/win32.h"
+
+namespace {
+
+// Message 202 with the paired program's path and a system error code.
+void reportNotStarted(Launcher& launcher, DWORD code) {
+    MessageArgument path;
+    path.text = launcher.pairProduct;
+    MessageArgument number;
+    number.isNumber = true;
+    number.number = static_cast<int32_t>(code);
+    reportError(launcher.messageOwner, LaunchError{MsgWindowsException, {path, number}});
+}
+
+bool sameFile(const WideString& a, const WideString& b) {
+    auto identify = [](const WideString& path, BY_HANDLE_FILE_INFORMATION& info) {
+        OwnedHandle file(CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        return file.valid() && GetFileInformationByHandle(file.get(), &info);
+    };
+    BY_HANDLE_FILE_INFORMATION first, second;
+    if (!identify(a, first) || !identify(b, second)) return false;
+    return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
+// 0 when the file is the partner build's executable, else the error to report.
+DWORD checkPairedImage(Launcher& launcher) {
+    OwnedHandle file(CreateFileW(wide(launcher.pairProduct), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return GetLastError();
+    // The headers lie within the first pages of an image.
+    uint8_t head[4096];
+    DWORD read = 0;
+    if (!ReadFile(file.get(), head, sizeof head, &read, nullptr)) return GetLastError();
+    if (!isPartnerExecutable(head, read)) return ERROR_BAD_EXE_FORMAT;
+    // Starting itself would start itself again, without end.
+    WideString own;
+    if (platform::modulePath(own) && sameFile(own, launcher.pairProduct)) return ERROR_BAD_EXE_FORMAT;
+    return 0;
+}
+
+}  // namespace
+
+void resolvePairProduct(Launcher& launcher) {
+    if (launcher.pairProduct.empty()) return;
+    DWORD size = GetFullPathNameW(wide(launcher.pairProduct), 0, nullptr, nullptr);
+    if (size == 0) return;
+    List<wchar_t> buffer(size + 1, 0);
+    DWORD length = GetFullPathNameW(wide(launcher.pairProduct), static_cast<DWORD>(buffer.size()), buffer.data(),
+                                    nullptr);
+    if (length == 0 || length >= buffer.size()) return;
+    launcher.pairProduct = fromWide(buffer.data(), length);
+}
+
+int32_t startPairedProduct(Launcher& launcher) {
+    if (DWORD problem = checkPairedImage(launcher)) {
+        reportNotStarted(launcher, problem);
+        return -1;
+    }
+    // The user's arguments go on unchanged: the raw rest of this launcher's
+    // own command line, after the paired program's quoted path.
+    WideString line = pairedCommandLine(launcher.pairProduct, platform::commandLine());
+    List<wchar_t> writable(line.data(), line.data() + line.size() + 1);
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(wide(launcher.pairProduct), writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        reportNotStarted(launcher, GetLastError());
+        return -1;
+    }
+    OwnedHandle thread(process.hThread);
+    OwnedHandle child(process.hProcess);
+    if (!launcher.pairReturnCode) return 0;
+    WaitForSingleObject(child.get(), INFINITE);
+    DWORD code = 0;
+    if (!GetExitCodeProcess(child.get(), &code)) code = static_cast<DWORD>(-1);
+    return static_cast<int32_t>(code);
+}

@@ -1,0 +1,28 @@
+// Single instance: the first launch of an executable runs the virtual
+// machine; later launches hand their arguments to it and exit with its answer.
+#ifndef INSTANCE_SINGLE_INSTANCE_H
+#define INSTANCE_SINGLE_INSTANCE_H
+
+#include <stdint.h>
+
+class Launcher;
+
+// "Single Instance" is exactly "yes" and the application is no service.
+bool singleInstanceWanted(Launcher& launcher);
+
+// Makes this process the first instance (block, main-started event,
+// registered message, listener) or, as a second instance, hands the
+// arguments over. False ends the launch with -1 and no message.
+bool setUpSingleInstance(Launcher& launcher);
+
+// A second instance's wait for its answer, which becomes its exit code; the
+// first instance's exit code when it ends without answering.
+int32_t waitForFirstInstance(Launcher& launcher);
+
+// Stops the listener, lets waiting hand-overs end, and releases the block,
+// the event and the mutex; single instance is off afterwards. Used by the
+// teardown (after the virtual machine is destroyed), by a set-up that gives
+// up half-way, and before a pair launch.
+void releaseSingleInstance(Launcher& launcher);
+
+#endif

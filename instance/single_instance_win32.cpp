@@ -1,0 +1,288 @@
+// The kernel objects, threads and messages of single instance.
+#include <windows.h>
+
+#include "instance/hand_over.h"
+#include "instance/instance_block.h"
+#include "instance/single_instance.h"
+#include "launcher/environment.h"
+#include "launcher/launcher.h"
+#include "support/platform.h"
+#include "support/win32.h"
+
+namespace {
+
+// A second instance gives up when the first has not published its listener,
+// or does not take the message, within this time.
+const DWORD kHandOverPatienceMs = 10000;
+const DWORD kRetryMs = 20;
+// Polling interval of the wait for the answer; a posted answer or the first
+// instance's end wakes the wait at once.
+const DWORD kAnswerPollMs = 100;
+
+volatile LONG* blockField(Launcher& launcher, size_t offset) {
+    return reinterpret_cast<volatile LONG*>(static_cast<uint8_t*>(launcher.instanceBlock) + offset);
+}
+
+uint32_t readField(Launcher& launcher, size_t offset) {
+    return static_cast<uint32_t>(InterlockedCompareExchange(blockField(launcher, offset), 0, 0));
+}
+
+uint8_t* argumentArea(Launcher& launcher) {
+    return static_cast<uint8_t*>(launcher.instanceBlock) + kArgumentAreaOffset;
+}
+
+// Workers attach only through this gate: its value counts the workers
+// attaching, and -1 means closed. The teardown closes it after the virtual
+// machine is destroyed, so no worker attaches to a destroyed machine. It is
+// process-wide because a worker may still wake after the Launcher is gone;
+// one that waits for main then just stays blocked until the process ends.
+volatile LONG handOverGate = 0;
+
+bool enterGate() {
+    for (;;) {
+        LONG seen = handOverGate;
+        if (seen < 0) return false;
+        if (InterlockedCompareExchange(&handOverGate, seen + 1, seen) == seen) return true;
+    }
+}
+
+void leaveGate() { InterlockedDecrement(&handOverGate); }
+
+void closeGate() {
+    while (InterlockedCompareExchange(&handOverGate, -1, 0) > 0) Sleep(0);
+}
+
+struct WorkerStart {
+    Launcher* launcher;
+    DWORD requester;
+    UINT message;
+    HANDLE mainStarted;  // the worker's own handle of the main-started event
+};
+
+class BlockChannel : public HandOverChannel {
+public:
+    BlockChannel(Launcher& launcher, DWORD requester, UINT message)
+        : launcher_(launcher), requester_(requester), message_(message) {}
+    List<WideString> arguments() override { return readArgumentArea(argumentArea(launcher_), kArgumentAreaSize); }
+    void answer(int32_t value) override {
+        PostThreadMessageW(requester_, message_, static_cast<WPARAM>(static_cast<uint32_t>(value)), 0);
+    }
+
+private:
+    Launcher& launcher_;
+    DWORD requester_;
+    UINT message_;
+};
+
+DWORD WINAPI handOverWorker(void* parameter) {
+    WorkerStart start = *static_cast<WorkerStart*>(parameter);
+    delete static_cast<WorkerStart*>(parameter);
+    OwnedHandle mainStarted(start.mainStarted);
+    // secondaryMain never runs before main has been called.
+    if (WaitForSingleObject(mainStarted.get(), INFINITE) != WAIT_OBJECT_0) return 0;
+    if (!enterGate()) return 0;
+    Launcher& launcher = *start.launcher;
+    JavaVM* vm = launcher.javaVM;
+    JNIEnv* env = nullptr;
+    bool attached = vm && vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == JNI_OK;
+    leaveGate();
+    if (!attached) return 0;
+    // Attached, this thread keeps the machine's destruction (and with it
+    // the teardown and the Launcher) waiting until it detaches.
+    BlockChannel channel(launcher, start.requester, start.message);
+    serveHandOver(vm, env, launcher.mainClass, channel, launcher.runtimeVendor == RuntimeVendor::Ibm);
+    return 0;
+}
+
+void startWorker(Launcher& launcher, DWORD requester, UINT message) {
+    HANDLE mainStarted = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), launcher.vmReadyEvent, GetCurrentProcess(), &mainStarted, SYNCHRONIZE,
+                         FALSE, 0))
+        return;
+    WorkerStart* start = new WorkerStart{&launcher, requester, message, mainStarted};
+    HANDLE worker = CreateThread(nullptr, 0, handOverWorker, start, 0, nullptr);
+    if (!worker) {
+        CloseHandle(mainStarted);
+        delete start;
+        return;
+    }
+    CloseHandle(worker);  // workers are not waited for
+}
+
+struct ListenerStart {
+    Launcher* launcher;
+    HANDLE ready;
+    UINT message;
+};
+
+DWORD WINAPI listenerThreadMain(void* parameter) {
+    ListenerStart start = *static_cast<ListenerStart*>(parameter);
+    MSG message;
+    // The queue exists from here on; only then may second instances post.
+    PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    SetEvent(start.ready);
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+        if (message.message == start.message)
+            startWorker(*start.launcher, static_cast<DWORD>(message.wParam), start.message);
+    return 0;
+}
+
+bool becomeFirstInstance(Launcher& launcher, const WideString& name) {
+    launcher.vmReadyEvent = CreateEventW(nullptr, TRUE, FALSE, wide(instanceEventName(name)));
+    if (!launcher.vmReadyEvent) return false;
+    // Still held by a previous first instance on its way out: its state
+    // (main started) is not this one's.
+    if (GetLastError() == ERROR_ALREADY_EXISTS) ResetEvent(launcher.vmReadyEvent);
+    UINT message = RegisterWindowMessageW(wide(name));
+    if (message == 0) return false;
+    InterlockedExchange(blockField(launcher, kProcessIdOffset), static_cast<LONG>(GetCurrentProcessId()));
+    InterlockedExchange(blockField(launcher, kHandOverMessageOffset), static_cast<LONG>(message));
+
+    OwnedHandle ready(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!ready.valid()) return false;
+    ListenerStart start{&launcher, ready.get(), message};
+    DWORD id = 0;
+    launcher.instanceListener = CreateThread(nullptr, 0, listenerThreadMain, &start, 0, &id);
+    if (!launcher.instanceListener) return false;
+    launcher.instanceListenerId = id;
+    HANDLE waits[2] = {ready.get(), launcher.instanceListener};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return false;
+    // Published last: a second instance that sees the thread id finds the
+    // other fields written and a queue that takes its message.
+    MemoryBarrier();
+    InterlockedExchange(blockField(launcher, kListenerThreadIdOffset), static_cast<LONG>(id));
+    return true;
+}
+
+bool timeLeft(DWORD started) { return GetTickCount() - started < kHandOverPatienceMs; }
+
+// False ends the launch with -1.
+bool handArgumentsOver(Launcher& launcher, const WideString& name) {
+    if (!argumentsFit(launcher.arguments)) return false;
+    // A first instance started at the same moment may not have published its
+    // listener yet.
+    DWORD started = GetTickCount();
+    DWORD listener;
+    while ((listener = readField(launcher, kListenerThreadIdOffset)) == 0) {
+        if (!timeLeft(started)) return false;
+        Sleep(kRetryMs);
+    }
+    MemoryBarrier();
+    UINT message = readField(launcher, kHandOverMessageOffset);
+    DWORD firstProcess = readField(launcher, kProcessIdOffset);
+
+    // The queue must exist before posting, or an early answer would be lost.
+    MSG queued;
+    PeekMessageW(&queued, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+
+    launcher.firstInstanceProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, firstProcess);
+    if (!launcher.firstInstanceProcess) return false;
+
+    // The area holds one list: second instances take turns, each holding the
+    // mutex until its answer has come. Without a mutex (it cannot be made),
+    // the launch goes on unserialised.
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, wide(instanceMutexName(name)));
+    if (mutex) {
+        HANDLE waits[2] = {mutex, launcher.firstInstanceProcess};
+        DWORD waited = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED_0) {
+            launcher.instanceMutex = mutex;
+        } else {
+            CloseHandle(mutex);
+            // The first instance has ended: the wait takes its exit code.
+            return waited == WAIT_OBJECT_0 + 1;
+        }
+    }
+
+    writeArgumentArea(argumentArea(launcher), launcher.arguments);
+    while (!PostThreadMessageW(listener, message, GetCurrentThreadId(), 0)) {
+        if (!timeLeft(started)) return false;
+        if (WaitForSingleObject(launcher.firstInstanceProcess, kRetryMs) == WAIT_OBJECT_0) return true;
+    }
+    return true;
+}
+
+void releaseMutex(Launcher& launcher) {
+    if (!launcher.instanceMutex) return;
+    ReleaseMutex(launcher.instanceMutex);
+    CloseHandle(launcher.instanceMutex);
+    launcher.instanceMutex = nullptr;
+}
+
+}  // namespace
+
+bool setUpSingleInstance(Launcher& launcher) {
+    if (!singleInstanceWanted(launcher)) return true;
+    launcher.singleInstance = true;
+    WideString module;
+    if (!modulePath(launcher, module)) return false;
+    WideString name = instanceName(module);
+    // Objects that cannot be named, made or mapped: an ordinary instance.
+    if (!instanceNamesFit(name)) {
+        launcher.singleInstance = false;
+        return true;
+    }
+    SetLastError(0);
+    launcher.instanceMapping =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kInstanceBlockSize, wide(name));
+    launcher.isPrimaryInstance = GetLastError() != ERROR_ALREADY_EXISTS;
+    if (launcher.instanceMapping)
+        launcher.instanceBlock = MapViewOfFile(launcher.instanceMapping, FILE_MAP_WRITE, 0, 0, kInstanceBlockSize);
+    if (!launcher.instanceBlock) {
+        releaseSingleInstance(launcher);
+        return true;
+    }
+    if (!launcher.isPrimaryInstance) return handArgumentsOver(launcher, name);
+    // A half-made first instance would leave later launches a block with
+    // zero fields; release it all so that they run as ordinary instances.
+    if (!becomeFirstInstance(launcher, name)) releaseSingleInstance(launcher);
+    return true;
+}
+
+int32_t waitForFirstInstance(Launcher& launcher) {
+    HANDLE process = launcher.firstInstanceProcess;
+    if (!process) return -1;
+    UINT message = readField(launcher, kHandOverMessageOffset);
+    for (;;) {
+        MSG queued;
+        while (PeekMessageW(&queued, nullptr, 0, 0, PM_REMOVE)) {
+            if (queued.message != message) continue;
+            releaseMutex(launcher);
+            return static_cast<int32_t>(static_cast<uint32_t>(queued.wParam));
+        }
+        DWORD code = 0;
+        // A status that cannot be read must not pass for success (0).
+        if (!GetExitCodeProcess(process, &code)) code = static_cast<DWORD>(-1);
+        if (code != STILL_ACTIVE) {
+            releaseMutex(launcher);
+            return static_cast<int32_t>(code);
+        }
+        MsgWaitForMultipleObjects(1, &process, FALSE, kAnswerPollMs, QS_POSTMESSAGE);
+    }
+}
+
+void releaseSingleInstance(Launcher& launcher) {
+    if (launcher.isPrimaryInstance && launcher.instanceBlock) closeGate();
+    // Stopped through its own id: the block's copy may be another process's.
+    if (launcher.instanceListener) {
+        platform::stopThread(launcher.instanceListener, launcher.instanceListenerId);
+        CloseHandle(launcher.instanceListener);
+        launcher.instanceListener = nullptr;
+        launcher.instanceListenerId = 0;
+    }
+    // The event goes before the block, so that a launch which then becomes
+    // the first instance seldom meets this one's (signalled) event.
+    if (launcher.isPrimaryInstance && launcher.vmReadyEvent) {
+        CloseHandle(launcher.vmReadyEvent);
+        launcher.vmReadyEvent = nullptr;
+    }
+    releaseMutex(launcher);
+    if (launcher.instanceBlock) UnmapViewOfFile(launcher.instanceBlock);
+    if (launcher.instanceMapping) CloseHandle(launcher.instanceMapping);
+    if (launcher.firstInstanceProcess) CloseHandle(launcher.firstInstanceProcess);
+    launcher.instanceBlock = nullptr;
+    launcher.instanceMapping = nullptr;
+    launcher.firstInstanceProcess = nullptr;
+    launcher.singleInstance = false;
+    launcher.isPrimaryInstance = false;
+}
