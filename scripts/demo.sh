@@ -41,3 +41,4 @@ rm -f "$result"
 echo "== running HelloApp.exe first \"second argument\" -nosplash under Wine"
 wine build/x86/tests/e2e/e2e_runner.exe "$(to_windows "$request")" >/dev/null 2>&1 </dev/null || true
 python3 scripts/demo_report.py "$result" "$app/jre/bin/client/standin.log" "$app"
+python3 scripts/demo_hand_over.py "$app" "$repo/build/x86/tests/e2e/e2e_runner.exe"

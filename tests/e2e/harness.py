@@ -235,6 +235,57 @@ def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeo
     cwd: Unix path. records_from: {key: Runtime} whose new stand-in log
     records are collected (the result keeps the keys).
     """
+    return start_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args, press=press,
+                         timeout=timeout, env=env, cwd=cwd, records_from=records_from).wait()
+
+
+class PendingRun:
+    """A program started by start_program; wait() gives its RunResult.
+
+    Several may run at once (each through a runner of its own). Stand-in
+    records are those the log gained between the start and the wait, so
+    with concurrent runs on one runtime they include the other runs' too.
+    """
+
+    def __init__(self, proc, out, req_path, res_path, before, records_from, timeout, started):
+        self._proc, self._out = proc, out
+        self._req_path, self._res_path = req_path, res_path
+        self._before, self._records_from = before, records_from
+        self._timeout, self._started = timeout, started
+        self._result = None
+
+    def done(self):
+        return self._proc.poll() is not None
+
+    def wait(self):
+        if self._result is not None:
+            return self._result
+        try:
+            returncode = self._proc.wait(timeout=self._timeout + 60)
+        except subprocess.TimeoutExpired:
+            self._proc.kill()
+            self._proc.wait()
+            raise
+        elapsed = time.monotonic() - self._started
+        self._out.seek(0)
+        output = self._out.read().decode("utf-8", "replace")
+        self._out.close()
+        if returncode != 0 or not os.path.isfile(self._res_path):
+            raise RuntimeError("e2e_runner failed (status %d): %s" % (returncode, output))
+        with open(self._res_path, encoding="utf-8") as f:
+            raw = json.load(f)
+        records = {home: rt.records(since=self._before[home])
+                   for home, rt in (self._records_from or {}).items()}
+        for p in (self._req_path, self._res_path):
+            os.unlink(p)
+        self._result = RunResult(raw, records, elapsed, output)
+        return self._result
+
+
+def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
+                  env=None, cwd=None, records_from=None):
+    """Start a Windows program through e2e_runner.exe without waiting for
+    it (arguments as for run_program); returns a PendingRun."""
     win_exe = to_windows_path(exe)
     if raw_cmdline is not None:
         cmdline = raw_cmdline
@@ -271,17 +322,12 @@ def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeo
         f.write("\n".join(lines) + "\n")
 
     before = {home: rt.log_size() for home, rt in (records_from or {}).items()}
-    t0 = time.monotonic()
-    returncode, output = _wine([runner_path(), to_windows_path(req_path)], timeout + 60)
-    elapsed = time.monotonic() - t0
-    if returncode != 0 or not os.path.isfile(res_path):
-        raise RuntimeError("e2e_runner failed (status %d): %s" % (returncode, output))
-    with open(res_path, encoding="utf-8") as f:
-        raw = json.load(f)
-    records = {home: rt.records(since=before[home]) for home, rt in (records_from or {}).items()}
-    for p in (req_path, res_path):
-        os.unlink(p)
-    return RunResult(raw, records, elapsed, output)
+    started = time.monotonic()
+    # Output through a file, not a pipe (see _wine).
+    out = tempfile.TemporaryFile()
+    proc = subprocess.Popen(["wine", runner_path(), to_windows_path(req_path)], env=wine_environment(),
+                            stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+    return PendingRun(proc, out, req_path, res_path, before, records_from, timeout, started)
 
 
 # ------------------------------------------------------------------ folders
@@ -447,13 +493,20 @@ class AppFolder:
     def run(self, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30, env=None,
             cwd=None, exe=None):
         """Run the installed executable (or `exe`); see run_program."""
+        return self.start(args=args, raw_cmdline=raw_cmdline, raw_args=raw_args, press=press,
+                          timeout=timeout, env=env, cwd=cwd, exe=exe).wait()
+
+    def start(self, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30, env=None,
+              cwd=None, exe=None):
+        """Start the installed executable (or `exe`) without waiting; see
+        start_program."""
         exe = exe or self.exe
         if not exe:
             raise ValueError("nothing installed to run")
-        return run_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args,
-                           press=press, timeout=timeout, env=env,
-                           cwd=self.cwd if cwd is None else cwd,
-                           records_from=self.runtimes)
+        return start_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args,
+                             press=press, timeout=timeout, env=env,
+                             cwd=self.cwd if cwd is None else cwd,
+                             records_from=self.runtimes)
 
 
 # ------------------------------------------------------------------ registry

@@ -266,6 +266,15 @@ struct Config {
     int exit_code = 0;
     int sleep_ms = 0;
     int secondary_result = 7;
+    // Every main waits (after its record) until "standin.stop" appears beside
+    // the dll, at most this long, so that second instances can hand over.
+    int main_waits_ms = 0;
+    // secondaryMain: throws after its record; sleeps first; answers, instead
+    // of secondary_result, the number in its first argument (1) or the
+    // number of its arguments (2).
+    int secondary_throws = 0;
+    int secondary_sleep_ms = 0;
+    int secondary_result_from_args = 0;
     int jni_version = JNI_VERSION_10;
 };
 
@@ -273,6 +282,8 @@ Config g_cfg;
 // A class name of the application being run (e.g. the demo's main class)
 // that the stand-in serves like standin/Records ("records_as=" in the config).
 std::string g_records_alias;
+// The same for standin/SecondaryInt ("secondary_as=" in the config).
+std::string g_secondary_alias;
 // Injected failures ("fail=Function:N" in the config): the Nth call of the
 // named function fails as a real runtime does when it runs out of memory
 // (null with OutOfMemoryError pending; DetachCurrentThread returns JNI_ERR).
@@ -336,6 +347,10 @@ void load_config() {
         {"exit_code", &g_cfg.exit_code},
         {"sleep_ms", &g_cfg.sleep_ms},
         {"secondary_result", &g_cfg.secondary_result},
+        {"main_waits_ms", &g_cfg.main_waits_ms},
+        {"secondary_throws", &g_cfg.secondary_throws},
+        {"secondary_sleep_ms", &g_cfg.secondary_sleep_ms},
+        {"secondary_result_from_args", &g_cfg.secondary_result_from_args},
         {"jni_version", &g_cfg.jni_version},
     };
     size_t pos = 0;
@@ -361,6 +376,10 @@ void load_config() {
         }
         if (key == "records_as") {
             g_records_alias = value;
+            continue;
+        }
+        if (key == "secondary_as") {
+            g_secondary_alias = value;
             continue;
         }
         if (key == "record") {
@@ -424,6 +443,7 @@ const ClassInfo kClasses[] = {
 
 const ClassInfo* find_class_info(const char* name) {
     if (!g_records_alias.empty() && g_records_alias == name) name = "standin/Records";
+    if (!g_secondary_alias.empty() && g_secondary_alias == name) name = "standin/SecondaryInt";
     for (const ClassInfo& c : kClasses) {
         if (std::strcmp(c.name, name) == 0) return &c;
     }
@@ -566,6 +586,7 @@ struct EnvRec {
     const JNINativeInterface_* functions;  // must come first: this is the JNIEnv
     DWORD tid = 0;
     bool attached = true;
+    bool daemon = false;
     Obj* pending = nullptr;
     std::string thread_name;
 };
@@ -774,8 +795,25 @@ void println(EnvRec* e, bool err, const char* text) {
     if (!write_system_stream(err, std::string(text) + "\r\n")) throw_new(e, "java/lang/NullPointerException", nullptr);
 }
 
+// main_waits_ms: waits for the stop file, so main keeps running meanwhile.
+void wait_for_stop_file() {
+    if (g_cfg.main_waits_ms <= 0) return;
+    std::wstring stop = g_dll_dir + L"\\standin.stop";
+    DWORD start = GetTickCount();
+    bool stopped = false;
+    while (GetTickCount() - start < static_cast<DWORD>(g_cfg.main_waits_ms)) {
+        if (GetFileAttributesW(stop.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            stopped = true;
+            break;
+        }
+        Sleep(20);
+    }
+    Event("main_released").boolean("stop_file", stopped).num("thread", tid()).emit();
+}
+
 void run_main(EnvRec* e, const ClassInfo* cls, Obj* args) {
     Event("main").str("class", cls->name).raw("args", json_args(args)).num("thread", tid()).emit();
+    wait_for_stop_file();
     if (is(cls, "standin/Throws")) {
         std::u16string msg = u"boom";
         throw_new(e, "java/lang/RuntimeException", &msg, {"standin.Throws.main(Throws.java:1)"});
@@ -919,7 +957,17 @@ jvalue invoke(EnvRec* e, const char* fn, const MethodInfo* m, const ClassInfo* c
                 .raw("args", json_args(args))
                 .num("thread", tid())
                 .emit();
-            if (is_int) r.i = g_cfg.secondary_result;
+            if (g_cfg.secondary_sleep_ms > 0) Sleep(static_cast<DWORD>(g_cfg.secondary_sleep_ms));
+            if (is_int) {
+                r.i = g_cfg.secondary_result;
+                if (g_cfg.secondary_result_from_args == 1 && args && !args->elems.empty() && args->elems[0])
+                    r.i = std::atoi(utf16_to_utf8(args->elems[0]->text).c_str());
+                if (g_cfg.secondary_result_from_args == 2 && args) r.i = static_cast<jint>(args->elems.size());
+            }
+            if (g_cfg.secondary_throws) {
+                std::u16string msg = u"secondary boom";
+                throw_new(e, "java/lang/RuntimeException", &msg, {"standin.Secondary.secondaryMain(Secondary.java:1)"});
+            }
             break;
         }
     }
@@ -1340,9 +1388,31 @@ bool supported_version(jint v) {
            v == JNI_VERSION_9 || v == JNI_VERSION_10;
 }
 
+// Threads other than the caller that are attached (not as daemons) and
+// still alive.
+int live_attached_threads() {
+    int count = 0;
+    EnterCriticalSection(&g_lock);
+    for (const auto& entry : g_envs) {
+        const EnvRec* e = entry.second;
+        if (e->tid == tid() || !e->attached || e->daemon) continue;
+        HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, e->tid);
+        if (!thread) continue;
+        if (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) ++count;
+        CloseHandle(thread);
+    }
+    LeaveCriticalSection(&g_lock);
+    return count;
+}
+
 jint JNICALL vm_DestroyJavaVM(JavaVM* vm) {
     if (vm != &g_vm) bad_call("DestroyJavaVM", "not the JavaVM of this runtime");
-    Event("destroy").num("thread", tid()).emit();
+    // As a real runtime does, wait for the other attached threads (bounded,
+    // so a thread left attached shows in the record instead of a hang).
+    DWORD start = GetTickCount();
+    int waiting = 0;
+    while ((waiting = live_attached_threads()) > 0 && GetTickCount() - start < 30000) Sleep(5);
+    Event("destroy").num("thread", tid()).num("still_attached", waiting).emit();
     EnterCriticalSection(&g_lock);
     g_vm_state = VmState::Destroyed;
     LeaveCriticalSection(&g_lock);
@@ -1353,6 +1423,11 @@ jint attach(JavaVM* vm, void** penv, void* args, bool daemon) {
     const char* fn = daemon ? "AttachCurrentThreadAsDaemon" : "AttachCurrentThread";
     if (vm != &g_vm) bad_call(fn, "not the JavaVM of this runtime");
     if (!penv) bad_call(fn, "null env pointer");
+    EnterCriticalSection(&g_lock);
+    VmState state = g_vm_state;
+    LeaveCriticalSection(&g_lock);
+    // A real runtime may crash or hang here; make the mistake loud.
+    if (state != VmState::Live) bad_call(fn, state == VmState::Destroyed ? "virtual machine destroyed" : "no virtual machine");
     EnvRec* e = env_for_current_thread();
     bool already = e && e->attached;
     std::string name;
@@ -1367,7 +1442,10 @@ jint attach(JavaVM* vm, void** penv, void* args, bool daemon) {
         }
     }
     ev.emit();
-    if (!already) e = attach_current_thread(name);
+    if (!already) {
+        e = attach_current_thread(name);
+        e->daemon = daemon;
+    }
     *penv = e;
     return JNI_OK;
 }

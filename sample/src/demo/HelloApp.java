@@ -35,6 +35,16 @@ public final class HelloApp {
         });
     }
 
+    /**
+     * Single instance: with "Single Instance=yes" a later launch of HelloApp.exe
+     * hands its arguments here, to the running application, and exits with the
+     * value returned: here the number of arguments received.
+     */
+    public static int secondaryMain(String[] args) {
+        System.out.println("Handed over by a later launch: " + String.join(" | ", args));
+        return args.length;
+    }
+
     static String describe(String[] args) {
         StringBuilder text = new StringBuilder();
         text.append("Arguments (").append(args.length).append("):\n");

@@ -1,0 +1,224 @@
+"""Single instance end to end: a second launch hands its arguments to the
+running first instance, whose secondaryMain receives them, and exits with
+the answer. The first instance's main keeps running (the stand-in waits for
+a stop file) so that hand-overs can happen."""
+
+import os
+import time
+import unittest
+
+import harness
+from harness import LauncherCase, launcher_settings
+
+MAIN_WAITS_MS = 120000
+
+
+def single_settings(main_class="standin.SecondaryInt", value="yes", app=()):
+    items = [("Single Instance", value)] + list(app)
+    return launcher_settings(main_class=main_class, app=items)
+
+
+class SingleInstanceCase(LauncherCase):
+    """Helpers: an application whose first instance waits in main."""
+
+    def make_single(self, main_class="standin.SecondaryInt", cfg=None, value="yes", name="app",
+                    arch=None):
+        settings = dict(main_waits_ms=MAIN_WAITS_MS)
+        settings.update(cfg or {})
+        app = self.make_app(single_settings(main_class, value), cfg=settings, name=name, arch=arch)
+        self.addCleanup(self.stop, app)
+        return app
+
+    @staticmethod
+    def runtime(app):
+        (rt,) = app.runtimes.values()
+        return rt
+
+    def events(self, app, event):
+        return [r for r in self.runtime(app).records() if r.get("event") == event]
+
+    def wait_for(self, app, event, count=1, timeout=60):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = self.events(app, event)
+            if len(found) >= count:
+                return found
+            time.sleep(0.1)
+        self.fail("no %d %r records within %ss: %r" % (count, event, timeout, self.runtime(app).records()))
+
+    def start_first(self, app, args=()):
+        """Starts the first instance and returns once its main runs."""
+        before = len(self.events(app, "main"))
+        first = app.start(args, timeout=MAIN_WAITS_MS / 1000 + 60)
+        self.wait_for(app, "main", before + 1)
+        return first
+
+    def stop(self, app):
+        """Lets every waiting main of the folder's runtime end."""
+        open(os.path.join(self.runtime(app).dll_dir, "standin.stop"), "w").close()
+
+    def restart_allowed(self, app):
+        os.unlink(os.path.join(self.runtime(app).dll_dir, "standin.stop"))
+
+    def secondary_args(self, app):
+        return [r["args"] for r in self.events(app, "secondary_main")]
+
+
+class HandOverTest(SingleInstanceCase):
+    def test_arguments_reach_secondary_main_and_its_answer_is_the_exit_code(self):
+        app = self.make_single(cfg={"secondary_result": 7})
+        first = self.start_first(app, ["first"])
+        args = ["a b", "Äpp 日本.txt", "-nosplash", "x"]
+        r = app.run(args)
+        self.assertExit(r, 7)
+        self.assertNoBox(r)
+        calls = self.events(app, "secondary_main")
+        self.assertEqual([c["args"] for c in calls], [args])
+        self.assertEqual(calls[0]["form"], "int")
+        self.assertEqual(calls[0]["pid"], self.events(app, "main")[0]["pid"])
+        # The second instance loaded no runtime and started no machine.
+        self.assertEqual(len(self.events(app, "loaded")), 1)
+        self.assertEqual(len(self.events(app, "create")), 1)
+        # The worker attached and detached again.
+        attach = [e for e in self.events(app, "attach") if e["thread"] == calls[0]["thread"]]
+        detach = [e for e in self.events(app, "detach") if e["thread"] == calls[0]["thread"]]
+        self.assertEqual((len(attach), len(detach)), (1, 1))
+        self.stop(app)
+        self.assertExit(first.wait(), 0)
+
+    def test_void_form_answers_zero(self):
+        app = self.make_single("standin.SecondaryVoid")
+        first = self.start_first(app)
+        r = app.run(["doc.txt"])
+        self.assertExit(r, 0)
+        self.assertEqual(self.secondary_args(app), [["doc.txt"]])
+        self.assertEqual(self.events(app, "secondary_main")[0]["form"], "void")
+        self.stop(app)
+        self.assertExit(first.wait(), 0)
+
+    def test_read_back_rules_of_the_argument_area(self):
+        app = self.make_single(cfg={"secondary_result": 7})
+        first = self.start_first(app)
+        cases = [
+            # (command line after the program, arguments secondaryMain receives)
+            ("", [""]),
+            ('a "" b', ["a"]),
+            ('"" b', ["", "b"]),
+        ]
+        for raw, expected in cases:
+            with self.subTest(raw=raw):
+                before = len(self.secondary_args(app))
+                r = app.run(raw_args=raw)
+                self.assertExit(r, 7)
+                self.assertEqual(self.secondary_args(app)[before:], [expected])
+        self.stop(app)
+        self.assertExit(first.wait(), 0)
+
+    def test_the_area_takes_1040_bytes_and_not_one_character_more(self):
+        app = self.make_single(cfg={"secondary_result": 7})
+        first = self.start_first(app)
+        # One argument of n characters takes 2 * (n + 1) + 2 bytes.
+        fits, too_long = "f" * 518, "t" * 519
+        r = app.run([fits])
+        self.assertExit(r, 7)
+        r = app.run([too_long])
+        self.assertExit(r, -1)
+        self.assertNoBox(r)
+        self.assertEqual(self.secondary_args(app), [[fits]])
+        self.stop(app)
+        self.assertExit(first.wait(), 0)
+
+    def test_int_form_that_throws_answers_one(self):
+        app = self.make_single(cfg={"secondary_throws": 1})
+        first = self.start_first(app)
+        r = app.run(["boom"])
+        self.assertExit(r, 1)
+        self.assertEqual(self.secondary_args(app), [["boom"]])
+        described = self.events(app, "describe")
+        self.assertTrue(described, self.runtime(app).records())
+        self.stop(app)
+        self.assertExit(first.wait(), 0)
+
+    def test_first_instance_that_ends_without_answering_gives_its_exit_code(self):
+        # No secondaryMain: no answer; the second waits for the first's end.
+        app = self.make_single("standin.Exits", cfg={"exit_code": 5})
+        first = self.start_first(app)
+        second = app.start(["late"])
+        # The worker's failed lookups show that the request arrived.
+        self.wait_for(app, "describe")
+        time.sleep(0.5)
+        self.assertFalse(second.done())
+        self.stop(app)
+        self.assertExit(first.wait(), 5)
+        self.assertExit(second.wait(), 5)
+        self.assertEqual(self.secondary_args(app), [])
+
+    def test_a_launch_after_the_first_ended_is_a_first_instance_again(self):
+        app = self.make_single(cfg={"secondary_result": 7})
+        first = self.start_first(app)
+        self.stop(app)
+        self.assertExit(first.wait(), 0)
+        self.restart_allowed(app)
+        again = self.start_first(app, ["again"])
+        self.assertEqual(self.events(app, "main")[-1]["args"], ["again"])
+        self.assertExit(app.run(["x"]), 7)
+        self.stop(app)
+        self.assertExit(again.wait(), 0)
+
+
+class IndependenceTest(SingleInstanceCase):
+    def test_yes_in_capitals_leaves_the_check_off(self):
+        app = self.make_single(value="Yes")
+        first = self.start_first(app, ["one"])
+        second = self.start_first(app, ["two"])
+        self.assertEqual(sorted(m["args"][0] for m in self.events(app, "main")), ["one", "two"])
+        self.stop(app)
+        self.assertExit(first.wait(), 0)
+        self.assertExit(second.wait(), 0)
+        self.assertEqual(self.secondary_args(app), [])
+
+    def test_two_copies_in_different_folders_do_not_see_each_other(self):
+        a = self.make_single(cfg={"secondary_result": 7}, name="a")
+        b = self.make_single(cfg={"secondary_result": 8}, name="b")
+        first_a = self.start_first(a)
+        first_b = self.start_first(b)
+        self.assertExit(a.run(["to a"]), 7)
+        self.assertExit(b.run(["to b"]), 8)
+        self.assertEqual(self.secondary_args(a), [["to a"]])
+        self.assertEqual(self.secondary_args(b), [["to b"]])
+        self.stop(a)
+        self.stop(b)
+        self.assertExit(first_a.wait(), 0)
+        self.assertExit(first_b.wait(), 0)
+
+    def test_a_path_too_long_to_name_the_objects_runs_ordinary_instances(self):
+        # The event's name (the path with "_upr_evt") would exceed MAX_PATH - 1
+        # characters, while the path itself is a valid 255-character one.
+        probe = harness.AppFolder.for_test(self)  # tells how long a case folder's name is
+        base = len(harness.to_windows_path(probe.case_dir))
+        deep = "d" * (255 - base - len("\\") - len("\\App.exe"))
+        app = harness.AppFolder.for_test(self, name=deep)
+        app.install_launcher()
+        app.write_file("app.jar", b"")
+        app.add_runtime("jre", cfg={"main_waits_ms": MAIN_WAITS_MS})
+        app.write_ini(single_settings())
+        self.addCleanup(self.stop, app)
+        self.assertEqual(len(harness.to_windows_path(app.exe)), 255)
+        first = self.start_first(app, ["one"])
+        second = self.start_first(app, ["two"])
+        self.stop(app)
+        self.assertExit(first.wait(), 0)
+        self.assertExit(second.wait(), 0)
+        self.assertEqual(self.secondary_args(app), [])
+
+
+class LoadTest(unittest.TestCase):
+    """The load script, at a size the suite can afford."""
+
+    def test_concurrent_second_instances(self):
+        import load_single_instance
+        self.assertEqual(load_single_instance.run(size=12, burst=6), [], "lost, mixed or wrong answers")
+
+
+if __name__ == "__main__":
+    unittest.main()
