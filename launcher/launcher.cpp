@@ -1,11 +1,11 @@
 #include "launcher/launcher.h"
 
+#include "instance/paired_product.h"
+#include "instance/single_instance.h"
 #include "launcher/command_line.h"
 #include "launcher/environment.h"
 #include "launcher/launcher_settings.h"
 #include "launcher/settings.h"
-#include "instance/paired_product.h"
-#include "instance/single_instance.h"
 #include "runtime/runtime_search.h"
 #include "splash/splash.h"
 #include "support/platform.h"

@@ -100,6 +100,10 @@ def run(size=50, burst=10, verbose=False):
 
 
 def main():
+    # Run on its own, it finds the x86 build of this tree unless told otherwise.
+    build = os.path.join(harness.REPO, "build", "x86")
+    os.environ.setdefault("E2E_RUNNER", os.path.join(build, "tests", "e2e", "e2e_runner.exe"))
+    os.environ.setdefault("E2E_STANDIN_X86", os.path.join(build, "tests", "standin", "jvm.dll"))
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--size", type=int, default=50, help="second instances started at once")
     parser.add_argument("--burst", type=int, default=10, help="launches started together with the first")

@@ -200,8 +200,10 @@ class IndependenceTest(SingleInstanceCase):
         app = harness.AppFolder.for_test(self, name=deep)
         app.install_launcher()
         app.write_file("app.jar", b"")
-        app.add_runtime("jre", cfg={"main_waits_ms": MAIN_WAITS_MS})
-        app.write_ini(single_settings())
+        # The runtime lies outside, where its own path stays short.
+        rt = app.add_runtime(os.path.join(probe.case_dir, "jre"), cfg={"main_waits_ms": MAIN_WAITS_MS})
+        app.write_ini(launcher_settings(main_class="standin.SecondaryInt", jre={"JRE Path": rt.win_home},
+                                        app={"Single Instance": "yes"}))
         self.addCleanup(self.stop, app)
         self.assertEqual(len(harness.to_windows_path(app.exe)), 255)
         first = self.start_first(app, ["one"])
