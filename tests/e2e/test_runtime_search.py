@@ -23,6 +23,9 @@ VENDOR_ROOTS = [(r"HKLM\SOFTWARE\%s" % v, view)
                 for v in ("JavaSoft", "JRockit", "IBM") for view in (32, 64)]
 OWN_VIEW = {"x86": 32, "x64": 64}
 OTHER_ARCH = {"x86": "x64", "x64": "x86"}
+# "Pair Product" of the cases below names a program in a folder that does
+# not exist (ERROR_PATH_NOT_FOUND).
+PAIR_NOT_STARTED = "Windows exception: C:\\pair\\Pair.exe (errno = 3).\n"
 
 
 def reg(key, subkey, home, *vms, view=None, arch=None, java_home="plain"):
@@ -85,6 +88,12 @@ class RegistryCase(LauncherCase):
         folder.write_ini(launcher_settings(main_class=main_class, jre=settings, app=app))
         harness.reg_apply(deletes=VENDOR_ROOTS, adds=adds)
         r = folder.run()
+        if expect == "pair":
+            # The paired product is started instead; this one does not exist.
+            self.assertExit(r, -1)
+            self.assertOneBox(r, PAIR_NOT_STARTED)
+            self.assertEqual(r.records, [])
+            return r
         self.assertNoBox(r)
         if expect is None:
             self.assertExit(r, -1)
@@ -222,7 +231,7 @@ class RegistrySearchTest(RegistryCase):
 
 class RegistryViewTest(RegistryCase):
     """Each launcher reads its own registry view; the other view is read
-    only for the paired product, whose launch ends the run (-1 here)."""
+    only for the paired product, which is then started instead."""
 
     def test_views(self):
         pair = {"Pair Product": "C:\\pair\\Pair.exe"}
@@ -233,14 +242,14 @@ class RegistryViewTest(RegistryCase):
             here = reg(JRE, "1.6.0", "a", view=own)
             cases = [
                 ("other view only", [elsewhere], (), None),
-                ("other view only, paired product", [elsewhere], pair, None),
+                ("other view only, paired product", [elsewhere], pair, "pair"),
                 ("own view first", [elsewhere, here], (), "a"),
                 ("own view first, paired product", [elsewhere, here], pair, "a"),
             ]
             for what, regs, app, expect in cases:
                 with self.subTest(arch=arch, case=what):
                     r = self.run_case(regs, expect, arch=arch, app=app)
-                    if expect:
+                    if expect not in (None, "pair"):
                         self.assertEqual(self.one(r, "loaded")["bits"], 32 if arch == "x86" else 64)
 
 
@@ -378,9 +387,9 @@ class JrePathTest(LauncherCase):
                         self.assertNoBox(r)
                         self.assertEqual(self.loaded(r), [harness.to_windows_path(dll)])
                     elif outcome == "pair":
-                        # The paired product starts instead (-1 in this build).
+                        # The paired product is started instead; it does not exist.
                         self.assertExit(r, -1)
-                        self.assertNoBox(r)
+                        self.assertOneBox(r, PAIR_NOT_STARTED)
                         self.assertEqual(r.records, [])
                     else:
                         self.assertExit(r, -1)
@@ -389,16 +398,17 @@ class JrePathTest(LauncherCase):
                         self.assertEqual(r.records, [])
 
     def test_processor_check_reads_the_image_headers(self):
-        # Images made from the stand-ins: only a valid image for another
-        # processor leads to the paired product; anything else is loaded.
+        # Images made from the stand-ins: only a valid image for the partner
+        # build's processor leads to the paired product; anything else
+        # (another processor, no valid image) is loaded.
         pair = {"Pair Product": "C:\\pair\\Pair.exe"}
         cases = [
             # (launcher, stand-in copied, machine, signature, paired product started)
-            ("x86", "x86", 0x01C4, None, True),     # ARM
+            ("x86", "x86", 0x01C4, None, False),    # ARM: no build hosts it
             ("x86", "x86", 0x8664, None, True),
             ("x86", "x64", 0x014C, None, False),    # claims i386: loaded (and fails)
             ("x86", "x64", None, b"PX\0\0", False),  # no valid image
-            ("x64", "x64", 0xAA64, None, True),     # ARM64
+            ("x64", "x64", 0xAA64, None, False),    # ARM64
             ("x64", "x64", 0x014C, None, True),
             ("x64", "x86", 0x8664, None, False),
             ("x64", "x86", None, b"NE\0\0", False),
@@ -416,7 +426,7 @@ class JrePathTest(LauncherCase):
                 self.assertExit(r, -1)
                 self.assertEqual(r.records, [])
                 if paired:
-                    self.assertNoBox(r)
+                    self.assertOneBox(r, PAIR_NOT_STARTED)
                 else:
                     self.assertEqual(len(r.texts), 1, r)
                     self.assertRegex(r.texts[0], r"^Failed to load Java VM library: %s "
