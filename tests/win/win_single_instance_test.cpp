@@ -1,0 +1,224 @@
+// Single instance on the Windows side, with this test program as the
+// executable (its objects are named after win_tests.exe). The test plays the
+// other process: a first instance that publishes late, holds the mutex, or
+// never answers, which the end-to-end tests cannot arrange on purpose.
+#include "win_test_support.h"
+
+#include <atomic>
+#include <thread>
+
+#include "instance/instance_block.h"
+#include "instance/single_instance.h"
+#include "launcher/launcher.h"
+#include "launcher/launcher_settings.h"
+
+namespace {
+
+std::wstring moduleName() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return S(instanceName(fromWide(self)));
+}
+
+// A first instance played by the test: the block, and a listener thread with
+// a queue that records the request and answers it.
+class FakeFirstInstance {
+public:
+    FakeFirstInstance() {
+        name_ = moduleName();
+        mapping_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kInstanceBlockSize,
+                                          name_.c_str()));
+        block_ = static_cast<uint8_t*>(MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, kInstanceBlockSize));
+        message_ = RegisterWindowMessageW(name_.c_str());
+    }
+    ~FakeFirstInstance() {
+        if (listener_.joinable()) {
+            while (!PostThreadMessageW(listenerId_, WM_QUIT, 0, 0)) Sleep(1);
+            listener_.join();
+        }
+        UnmapViewOfFile(block_);
+    }
+    // Starts the listener and publishes the block's fields, thread id last.
+    void publish(int32_t answer) {
+        std::atomic<bool> ready{false};
+        listener_ = std::thread([this, answer, &ready] {
+            MSG msg;
+            PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+            listenerId_ = GetCurrentThreadId();
+            ready = true;
+            while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+                if (msg.message != message_) continue;
+                requests.push_back(readArgumentArea(block_ + kArgumentAreaOffset, kArgumentAreaSize));
+                requesters.push_back(static_cast<DWORD>(msg.wParam));
+                if (answer >= 0) PostThreadMessageW(static_cast<DWORD>(msg.wParam), message_, answer, 0);
+            }
+        });
+        while (!ready) Sleep(1);
+        field(kProcessIdOffset) = GetCurrentProcessId();
+        field(kHandOverMessageOffset) = message_;
+        MemoryBarrier();
+        field(kListenerThreadIdOffset) = listenerId_;
+    }
+    volatile DWORD& field(size_t offset) { return *reinterpret_cast<volatile DWORD*>(block_ + offset); }
+
+    std::vector<List<WideString>> requests;
+    std::vector<DWORD> requesters;
+    std::wstring name_;
+
+private:
+    OwnedHandle mapping_;
+    uint8_t* block_ = nullptr;
+    UINT message_ = 0;
+    std::thread listener_;
+    DWORD listenerId_ = 0;
+};
+
+class WinSingleInstance : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t self[MAX_PATH];
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring module(self);
+        iniPath_ = module.substr(0, module.rfind(L'.')) + L".ini";
+        std::string bytes = "\xFF\xFE";
+        std::wstring text = L"[Java Runtime Environment]\r\nMain Class=app.Main\r\n[Application]\r\nSingle Instance=yes\r\n";
+        bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+        HANDLE file = CreateFileW(iniPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    void TearDown() override { DeleteFileW(iniPath_.c_str()); }
+
+    // A second instance's set-up on a thread of its own (so the thread's
+    // queue is its own), then its wait; the result is the exit code.
+    static int32_t secondInstance(const List<WideString>& arguments, bool& setUp, DWORD& thread) {
+        int32_t code = -2;
+        std::thread run([&] {
+            Launcher launcher;
+            EXPECT_TRUE(readLauncherSettings(launcher));
+            launcher.arguments = arguments;
+            thread = GetCurrentThreadId();
+            setUp = setUpSingleInstance(launcher);
+            EXPECT_TRUE(launcher.singleInstance);
+            EXPECT_FALSE(launcher.isPrimaryInstance);
+            code = setUp ? waitForFirstInstance(launcher) : -1;
+        });
+        run.join();
+        return code;
+    }
+
+    std::wstring iniPath_;
+};
+
+TEST_F(WinSingleInstance, SecondInstanceWaitsUntilTheListenerIsPublished) {
+    FakeFirstInstance first;
+    std::thread late([&] {
+        Sleep(400);
+        first.publish(7);
+    });
+    bool setUp = false;
+    DWORD thread = 0;
+    DWORD started = GetTickCount();
+    EXPECT_EQ(secondInstance({W(L"a b"), W(L"Äpp")}, setUp, thread), 7);
+    late.join();
+    EXPECT_GE(GetTickCount() - started, 350u);
+    ASSERT_EQ(first.requests.size(), 1u);
+    EXPECT_EQ(first.requests[0], List<WideString>({W(L"a b"), W(L"Äpp")}));
+    EXPECT_EQ(first.requesters[0], thread);
+}
+
+TEST_F(WinSingleInstance, SecondInstanceGivesUpWhenNothingIsPublishedWithinTenSeconds) {
+    FakeFirstInstance first;  // block with zero fields, never published
+    bool setUp = true;
+    DWORD thread = 0;
+    DWORD started = GetTickCount();
+    EXPECT_EQ(secondInstance({W(L"x")}, setUp, thread), -1);
+    DWORD elapsed = GetTickCount() - started;
+    EXPECT_FALSE(setUp);
+    EXPECT_GE(elapsed, 9500u);
+    EXPECT_LT(elapsed, 15000u);
+}
+
+TEST_F(WinSingleInstance, ArgumentsOverTheLimitFailAtOnce) {
+    FakeFirstInstance first;  // not published: the limit is checked before any wait
+    bool setUp = true;
+    DWORD thread = 0;
+    DWORD started = GetTickCount();
+    EXPECT_EQ(secondInstance({WideString(std::u16string(519, u'x'))}, setUp, thread), -1);
+    EXPECT_FALSE(setUp);
+    EXPECT_LT(GetTickCount() - started, 1000u);
+    EXPECT_TRUE(first.requests.empty());
+}
+
+TEST_F(WinSingleInstance, SecondInstancesTakeTurnsThroughTheMutex) {
+    FakeFirstInstance first;
+    first.publish(5);
+    // Another second instance holds the mutex: nothing is written or posted
+    // until it lets go.
+    OwnedHandle mutex(CreateMutexW(nullptr, FALSE, (first.name_ + L"_upr_mtx").c_str()));
+    ASSERT_EQ(WaitForSingleObject(mutex.get(), 0), WAIT_OBJECT_0);
+    bool setUp = false;
+    DWORD thread = 0;
+    int32_t code = 0;
+    std::thread second([&] { code = secondInstance({W(L"queued")}, setUp, thread); });
+    Sleep(400);
+    EXPECT_TRUE(first.requests.empty());
+    ReleaseMutex(mutex.get());
+    second.join();
+    EXPECT_EQ(code, 5);
+    ASSERT_EQ(first.requests.size(), 1u);
+    EXPECT_EQ(first.requests[0], List<WideString>({W(L"queued")}));
+    // Released after the answer: free again.
+    EXPECT_EQ(WaitForSingleObject(mutex.get(), 0), WAIT_OBJECT_0);
+    ReleaseMutex(mutex.get());
+}
+
+TEST_F(WinSingleInstance, AnAbandonedMutexCountsAsAcquired) {
+    FakeFirstInstance first;
+    first.publish(6);
+    std::wstring name = first.name_ + L"_upr_mtx";
+    // A second instance that ended while holding the mutex.
+    std::thread([&] {
+        HANDLE held = CreateMutexW(nullptr, TRUE, name.c_str());
+        (void)held;  // ends without releasing (nor closing) it
+    }).join();
+    bool setUp = false;
+    DWORD thread = 0;
+    EXPECT_EQ(secondInstance({W(L"after")}, setUp, thread), 6);
+    EXPECT_EQ(first.requests.size(), 1u);
+}
+
+TEST_F(WinSingleInstance, FirstInstancePublishesAndReleasesEverything) {
+    std::wstring name = moduleName();
+    Launcher launcher;
+    ASSERT_TRUE(readLauncherSettings(launcher));
+    ASSERT_TRUE(setUpSingleInstance(launcher));
+    ASSERT_TRUE(launcher.singleInstance);
+    ASSERT_TRUE(launcher.isPrimaryInstance);
+    const uint8_t* block = static_cast<const uint8_t*>(launcher.instanceBlock);
+    auto field = [block](size_t offset) { return *reinterpret_cast<const DWORD*>(block + offset); };
+    EXPECT_EQ(field(kProcessIdOffset), GetCurrentProcessId());
+    EXPECT_EQ(field(kHandOverMessageOffset), RegisterWindowMessageW(name.c_str()));
+    EXPECT_EQ(field(kListenerThreadIdOffset), launcher.instanceListenerId);
+    // The listener takes messages from the moment it is published.
+    EXPECT_TRUE(PostThreadMessageW(field(kListenerThreadIdOffset), WM_NULL, 0, 0));
+    OwnedHandle event(OpenEventW(SYNCHRONIZE, FALSE, (name + L"_upr_evt").c_str()));
+    EXPECT_TRUE(event.valid());
+    EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    event.reset();
+
+    DWORD listenerId = launcher.instanceListenerId;
+    releaseSingleInstance(launcher);
+    EXPECT_FALSE(launcher.singleInstance);
+    EXPECT_EQ(launcher.instanceBlock, nullptr);
+    EXPECT_EQ(launcher.vmReadyEvent, nullptr);
+    EXPECT_FALSE(PostThreadMessageW(listenerId, WM_NULL, 0, 0)) << "the listener has ended";
+    // Nothing is left for a later launch to find.
+    OwnedHandle mapping(OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str()));
+    EXPECT_FALSE(mapping.valid());
+    OwnedHandle gone(OpenEventW(SYNCHRONIZE, FALSE, (name + L"_upr_evt").c_str()));
+    EXPECT_FALSE(gone.valid());
+}
+
+}  // namespace
