@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include "instance/paired_product.h"
-#include "launcher/environment.h"
 #include "launcher/launcher.h"
 #include "support/messages.h"
 #include "support/platform.h"
@@ -34,7 +33,9 @@ bool sameFile(const WideString& a, const WideString& b) {
 
 // 0 when the file is the partner build's executable, else the error to report.
 DWORD checkPairedImage(Launcher& launcher) {
-    OwnedHandle file(CreateFileW(wide(launcher.pairProduct), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    // A paired program already running is read all the same.
+    OwnedHandle file(CreateFileW(wide(launcher.pairProduct), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return GetLastError();
     // The headers lie within the first pages of an image.
