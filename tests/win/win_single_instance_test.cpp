@@ -221,4 +221,24 @@ TEST_F(WinSingleInstance, FirstInstancePublishesAndReleasesEverything) {
     EXPECT_FALSE(gone.valid());
 }
 
+TEST_F(WinSingleInstance, HalfMadeFirstInstanceLeavesNothingBehind) {
+    // Another object of another type holds the event's name: the event
+    // cannot be created, so this launch runs as an ordinary instance, and
+    // no block with zero fields is left for later launches to wait on.
+    std::wstring name = moduleName();
+    OwnedHandle squatter(CreateMutexW(nullptr, FALSE, (name + L"_upr_evt").c_str()));
+    ASSERT_TRUE(squatter.valid());
+    Launcher launcher;
+    ASSERT_TRUE(readLauncherSettings(launcher));
+    EXPECT_TRUE(setUpSingleInstance(launcher));
+    EXPECT_FALSE(launcher.singleInstance);
+    EXPECT_FALSE(launcher.isPrimaryInstance);
+    EXPECT_EQ(launcher.instanceBlock, nullptr);
+    EXPECT_EQ(launcher.instanceMapping, nullptr);
+    EXPECT_EQ(launcher.instanceListener, nullptr);
+    EXPECT_EQ(launcher.vmReadyEvent, nullptr);
+    OwnedHandle mapping(OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str()));
+    EXPECT_FALSE(mapping.valid());
+}
+
 }  // namespace
