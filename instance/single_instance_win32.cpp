@@ -175,6 +175,8 @@ bool handArgumentsOver(Launcher& launcher, const WideString& name) {
     MSG queued;
     PeekMessageW(&queued, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 
+    // A first instance that cannot be watched cannot answer either: -1, not
+    // the 0 that would report success.
     launcher.firstInstanceProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, firstProcess);
     if (!launcher.firstInstanceProcess) return false;
 
