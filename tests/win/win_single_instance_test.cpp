@@ -94,6 +94,7 @@ protected:
     // queue is its own), then its wait; the result is the exit code.
     static int32_t secondInstance(const List<WideString>& arguments, bool& setUp, DWORD& thread) {
         int32_t code = -2;
+        std::atomic<bool> finished{false};
         std::thread run([&] {
             Launcher launcher;
             EXPECT_TRUE(readLauncherSettings(launcher));
@@ -103,7 +104,15 @@ protected:
             EXPECT_TRUE(launcher.singleInstance);
             EXPECT_FALSE(launcher.isPrimaryInstance);
             code = setUp ? waitForFirstInstance(launcher) : -1;
+            finished = true;
         });
+        // A lost answer shows as a wait without end: fail fast instead.
+        for (int i = 0; i < 3000 && !finished; ++i) Sleep(10);
+        if (!finished) {
+            fprintf(stderr, "the second instance is still waiting after 30 s: its answer was lost\n");
+            fflush(stderr);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
         run.join();
         return code;
     }
