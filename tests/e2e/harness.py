@@ -224,14 +224,18 @@ def _wine(args, timeout, loader="wine"):
 
 
 def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
-                env=None, cwd=None, records_from=None):
+                env=None, cwd=None, records_from=None, watch=None):
     """Run a Windows program through e2e_runner.exe.
 
     exe: Unix path of the program. The command line is the quoted Windows
     path of exe followed by args (each quoted only when needed), or exe and
     `raw_args` verbatim, or `raw_cmdline` as the complete command line.
     press: button ids for the 1st, 2nd, ... dialog (None: IDOK for all;
-    "none": leave that dialog open). env: {name: value, or None to remove}.
+    "none": leave that dialog open; "key:27": press Escape in it; "close":
+    its close box). env: {name: value, or None to remove}.
+    watch: {"caption": text, "resize": [(w, h), ...], "select": control id,
+    "screenshot": Unix path of a BMP}: the dialog with that caption is read
+    closely before it is answered (its "layouts", "selection", "screenshot").
     cwd: Unix path. records_from: {key: Runtime} whose new stand-in log
     records are collected (the result keeps the keys).
     """
@@ -262,7 +266,15 @@ def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeo
     if cwd is not None:
         lines.append("cwd=" + to_windows_path(cwd))
     for p in press:
-        lines.append("press=%s" % ("none" if p is None or p == "none" else int(p)))
+        lines.append("press=%s" % ("none" if p is None else p if isinstance(p, str) else int(p)))
+    if watch:
+        lines.append("watch=" + watch["caption"])
+        for w, h in watch.get("resize", ()):
+            lines.append("resize=%d,%d" % (w, h))
+        if watch.get("select"):
+            lines.append("select=%d" % watch["select"])
+        if watch.get("screenshot"):
+            lines.append("screenshot=" + to_windows_path(watch["screenshot"]))
     for name, value in (env or {}).items():
         if "=" in name[1:] or any(c in name + (value or "") for c in "\r\n"):
             raise ValueError("cannot pass environment variable %r" % name)
@@ -445,15 +457,23 @@ class AppFolder:
         return out
 
     def run(self, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30, env=None,
-            cwd=None, exe=None):
-        """Run the installed executable (or `exe`); see run_program."""
+            cwd=None, exe=None, watch=None, allow_misuse=False):
+        """Run the installed executable (or `exe`); see run_program.
+
+        A JNI misuse the stand-in runtime recorded (a call made with an
+        exception pending, a reference deleted twice, ...) fails the test
+        unless allow_misuse is set."""
         exe = exe or self.exe
         if not exe:
             raise ValueError("nothing installed to run")
-        return run_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args,
-                           press=press, timeout=timeout, env=env,
-                           cwd=self.cwd if cwd is None else cwd,
-                           records_from=self.runtimes)
+        result = run_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args,
+                             press=press, timeout=timeout, env=env,
+                             cwd=self.cwd if cwd is None else cwd,
+                             records_from=self.runtimes, watch=watch)
+        misuses = [r for r in result.records if r.get("event") == "jni_misuse"]
+        if misuses and not allow_misuse:
+            raise AssertionError("the runtime recorded JNI misuse: %r" % (misuses,))
+        return result
 
 
 # ------------------------------------------------------------------ registry
