@@ -815,3 +815,44 @@ class LauncherCase(unittest.TestCase):
     def loaded(self, r):
         """Windows paths of the jvm.dll files loaded in the run."""
         return [rec["path"] for rec in self.records(r, "loaded")]
+
+
+# ------------------------------------------------------------------ screenshots
+
+def bmp_to_png(bmp_path, png_path):
+    """A bottom-up 24-bit BMP (as the runner saves screenshots) as a PNG file,
+    which image viewers take."""
+    import zlib
+    with open(bmp_path, "rb") as f:
+        data = f.read()
+    offset = struct.unpack_from("<I", data, 10)[0]
+    width, height = struct.unpack_from("<ii", data, 18)
+    if struct.unpack_from("<H", data, 28)[0] != 24:
+        raise ValueError("not a 24-bit BMP: " + bmp_path)
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(abs(height)):
+        at = offset + stride * (abs(height) - 1 - y if height > 0 else y)
+        bgr = data[at:at + width * 3]
+        rgb = bytearray(width * 3)
+        rgb[0::3], rgb[1::3], rgb[2::3] = bgr[2::3], bgr[1::3], bgr[0::3]
+        rows.append(b"\0" + bytes(rgb))
+
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body
+                + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+
+    with open(png_path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n")
+        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, abs(height), 8, 2, 0, 0, 0)))
+        f.write(chunk(b"IDAT", zlib.compress(b"".join(rows), 9)))
+        f.write(chunk(b"IEND", b""))
+    return png_path
+
+
+def artefact_dir():
+    """Where tests keep what a person may want to look at afterwards
+    (screenshots): <build root>/e2e-artefacts."""
+    path = os.path.join(_build_root(), "e2e-artefacts")
+    os.makedirs(path, exist_ok=True)
+    return path

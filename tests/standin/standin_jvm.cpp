@@ -287,6 +287,9 @@ std::string g_throw_message = "boom";
 int g_throw_frames = 1;
 // "print_fails=1": printStackTrace throws instead of printing.
 bool g_print_fails = false;
+// "main_prints=1": every main also prints a line on System.out and on
+// System.err, as a program would (for the demo).
+bool g_main_prints = false;
 std::wstring g_dll_path;
 std::wstring g_dll_dir;
 DWORD g_loader_tid = 0;
@@ -371,6 +374,10 @@ void load_config() {
         }
         if (key == "throw_frames") {
             g_throw_frames = std::atoi(value.c_str());
+            continue;
+        }
+        if (key == "main_prints") {
+            g_main_prints = value == "1";
             continue;
         }
         if (key == "print_fails") {
@@ -805,6 +812,13 @@ void println(EnvRec* e, bool err, const char* text) {
 
 void run_main(EnvRec* e, const ClassInfo* cls, Obj* args) {
     Event("main").str("class", cls->name).raw("args", json_args(args)).num("thread", tid()).emit();
+    if (g_main_prints) {
+        std::string name = dotted(g_records_alias.empty() || !is(cls, "standin/Records") ? cls->name
+                                                                                         : g_records_alias.c_str());
+        println(e, false, (name + " prints on System.out").c_str());
+        if (!e->pending) println(e, true, (name + " prints on System.err").c_str());
+        if (e->pending) return;
+    }
     if (is(cls, "standin/Throws")) {
         std::u16string msg = utf8_to_utf16(g_throw_message);
         std::vector<std::string> frames;
@@ -1040,7 +1054,7 @@ jvalue call(JNIEnv* env, const char* fn, bool is_static, char ret, jobject targe
     if (!is_subclass(cls, owner)) misuse(fn, std::string("method of ") + m->cls + " called on " + cls->name);
     std::vector<jvalue> args = given ? *given : ap ? args_from_va(m, *ap) : args_from_array(fn, m, arr);
     jvalue result = invoke(e, fn, m, is_static ? cls : owner, self, args);
-    if (ret == 'L') local<jobject>(e, static_cast<Obj*>(result.l));
+    if (ret == 'L') local<jobject>(e, reinterpret_cast<Obj*>(result.l));
     return result;
 }
 
