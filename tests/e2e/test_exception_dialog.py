@@ -24,7 +24,7 @@ ES_MULTILINE, ES_READONLY = 0x4, 0x800
 BS_TYPEMASK, BS_DEFPUSHBUTTON, BS_GROUPBOX = 0xF, 0x1, 0x7
 SS_TYPEMASK, SS_ICON = 0x1F, 0x3
 SBS_SIZEGRIP = 0x10
-WS_EX_TRANSPARENT = 0x20
+WS_EX_TRANSPARENT, WS_EX_CLIENTEDGE = 0x20, 0x200
 VK_RETURN, VK_ESCAPE = 13, 27
 SIZE_GRIP = 213
 
@@ -91,8 +91,10 @@ class DialogTest(ExceptionDialogCase):
             1: "Ignore", 2: "Stop", 209: "Uncaught Exception", 208: TRACE,
             210: TOP_TEXT, 211: IGNORE_TEXT, 212: WARNING_TEXT})
         edit = c[208]["style"]
-        for flag in (ES_MULTILINE, ES_READONLY, WS_VSCROLL, WS_HSCROLL, WS_BORDER, WS_TABSTOP):
+        for flag in (ES_MULTILINE, ES_READONLY, WS_VSCROLL, WS_HSCROLL, WS_TABSTOP):
             self.assertTrue(edit & flag, hex(flag))
+        # The dialog manager draws an edit's border as a sunken client edge.
+        self.assertTrue(edit & WS_BORDER or c[208]["exstyle"] & WS_EX_CLIENTEDGE)
         # Read-only, yet the whole text can be selected (and so copied).
         self.assertEqual(d["selection"], [0, len(TRACE)])
         self.assertEqual(c[1]["style"] & BS_TYPEMASK, BS_DEFPUSHBUTTON)
