@@ -171,11 +171,16 @@ class DialogTest(ExceptionDialogCase):
         trace = long_trace(frames)
         self.assertGreater(len(trace), 32767)
         app = self.make_thrower(cfg={"throw_frames": frames})
-        r = app.run(press=[1], watch={"caption": CAPTION})
+        shot = os.path.join(app.case_dir, "enlarged.bmp")
+        r = app.run(press=[1], watch={"caption": CAPTION, "resize": [(800, 640)], "screenshot": shot})
         self.assertIgnored(r)
-        shown = controls(self.the_dialog(r)["layouts"][0])[208]["text"]
+        d = self.the_dialog(r)
+        shown = controls(d["layouts"][0])[208]["text"]
         self.assertEqual(len(shown), len(trace))
         self.assertEqual(shown, trace)
+        self.assertEqual(size(d["layouts"][1]["rect"]), (800, 640))
+        self.assertTrue(d["screenshot"])
+        harness.bmp_to_png(shot, os.path.join(harness.artefact_dir(), "exception_dialog_enlarged.png"))
 
     def test_non_ascii_message_is_shown_exactly(self):
         message = "Fehler: Größe ≠ 日本 😀"
