@@ -20,7 +20,11 @@ cp build/x86/sample/hello.jar "$app/lib/hello.jar"
 # The stand-in runtime records what it is asked to do instead of running Java.
 : > "$app/jre/bin/java.dll"
 cp build/x86/tests/standin/jvm.dll "$app/jre/bin/client/jvm.dll"
-echo "records_as=demo/HelloApp" > "$app/jre/bin/client/standin.cfg"
+printf 'records_as=demo/HelloApp\nmain_prints=1\n' > "$app/jre/bin/client/standin.cfg"
+# TEMP for the run, so that the output files land where this script shows them.
+temp="$repo/build/demo/temp"
+rm -rf "$temp"
+mkdir -p "$temp"
 
 # shellcheck source=../tests/e2e/wine_env.sh
 . tests/e2e/wine_env.sh ""
@@ -37,8 +41,9 @@ rm -f "$result"
     printf 'cwd=%s\n' "$(to_windows "$app")"
     printf 'result=%s\n' "$(to_windows "$result")"
     printf 'timeout_ms=60000\n'
+    printf 'env=TEMP=%s\n' "$(to_windows "$temp")"
 } > "$request"
 echo "== running HelloApp.exe first \"second argument\" -nosplash under Wine"
 wine build/x86/tests/e2e/e2e_runner.exe "$(to_windows "$request")" >/dev/null 2>&1 </dev/null || true
-python3 scripts/demo_report.py "$result" "$app/jre/bin/client/standin.log" "$app"
+python3 scripts/demo_report.py "$result" "$app/jre/bin/client/standin.log" "$app" "$temp"
 python3 scripts/demo_hand_over.py "$app" "$repo/build/x86/tests/e2e/e2e_runner.exe"

@@ -2,10 +2,28 @@
 """Prints what the launcher did in the demo run, from the process result and
 the stand-in runtime's record."""
 import json
+import os
 import sys
 
 
-def main(result_path, record_path, folder):
+def show_output_files(events, temp):
+    """The redirection calls the runtime received and the files' contents."""
+    for kind, label in (("set_out", "System.setOut to: "), ("set_err", "System.setErr to: ")):
+        for e in events:
+            if e.get("event") == kind:
+                print(label, e["path"])
+    if not temp:
+        return
+    for name in ("out.log", "err.log"):
+        path = os.path.join(temp, "HelloApp", name)
+        if os.path.isfile(path):
+            with open(path, encoding="utf-8", errors="replace") as f:
+                print("%-19s" % ("%TEMP%\\HelloApp\\" + name + ":"), json.dumps(f.read(), ensure_ascii=False))
+        else:
+            print("%-19s" % (name + ":"), "(not created)")
+
+
+def main(result_path, record_path, folder, temp=None):
     with open(result_path, encoding="utf-8") as f:
         result = json.load(f)
     events = []
@@ -35,6 +53,7 @@ def main(result_path, record_path, folder):
                        if e.get("event") == "find_class" and not e["name"].startswith("java/")]
         print("Main class:        ", app_classes[0] if app_classes else main_event["class"])
         print("Arguments of main: ", json.dumps(main_event["args"], ensure_ascii=False))
+    show_output_files(events, temp)
     for dialog in result.get("dialogs", []):
         print("Message box:       ", json.dumps(dialog.get("text"), ensure_ascii=False))
     print("Destroyed the VM:  ", "yes" if first("destroy") else "no")
@@ -48,4 +67,4 @@ def main(result_path, record_path, folder):
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:4]))
+    sys.exit(main(*sys.argv[1:5]))

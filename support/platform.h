@@ -37,8 +37,16 @@ bool isNtFamily();
 bool fileExists(const WideString& path);
 // Names matched by a directory search on pattern, in file-system order.
 List<WideString> findFiles(const WideString& pattern);
-void createDirectory(const WideString& path);
+// Creates one folder: 0, or the system error code (kErrorAlreadyExists
+// when it is there already).
+uint32_t createDirectory(const WideString& path);
+constexpr uint32_t kErrorAlreadyExists = 183;
+// Removes an empty folder.
+bool removeDirectory(const WideString& path);
 bool deleteFile(const WideString& path);
+// The path made absolute against the current directory, with "." and ".."
+// resolved; nothing is looked up on the disk. False when the system cannot.
+bool fullPath(const WideString& path, WideString& full);
 
 // A whole file mapped read-only; empty when it could not be opened or mapped.
 class ReadOnlyMapping {
@@ -102,6 +110,10 @@ WideString fromAnsi(const char* text, size_t length);
 // The message table and the error message box.
 WideString messageText(MessageId id);
 void showErrorBox(void* owner, const WideString& text);
+
+// The uncaught-exception dialog with a trace text: 1 for Ignore, 2 for Stop,
+// anything else when it could not be shown. Blocks the calling thread.
+int showExceptionDialog(const WideString& trace);
 
 }  // namespace platform
 

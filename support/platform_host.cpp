@@ -2,6 +2,7 @@
 // platform-neutral code runs in host tests: real files, threads and
 // libraries; an in-memory registry, environment and message boxes.
 #include <dirent.h>
+#include <errno.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <map>
+#include <vector>
 
 #include "launcher/settings.h"
 #include "support/message_texts.h"
@@ -53,6 +55,8 @@ struct HostState {
     List<WideString> opened;
     List<WideString> messages;
     WideString directory;
+    int exceptionDialogResult = 1;
+    List<WideString> exceptionTraces;
 };
 
 HostState& state() {
@@ -184,6 +188,9 @@ const List<WideString>& openedRegistryKeys() { return state().opened; }
 
 List<WideString>& shownMessages() { return state().messages; }
 
+void setExceptionDialogResult(int result) { state().exceptionDialogResult = result; }
+const List<WideString>& shownExceptionTraces() { return state().exceptionTraces; }
+
 }  // namespace host
 
 uint32_t lastError() { return lastErrorCode; }
@@ -276,7 +283,51 @@ List<WideString> findFiles(const WideString& pattern) {
     return names;
 }
 
-void createDirectory(const WideString& path) { mkdir(host::hostPath(path).c_str(), 0777); }
+// The system's codes for the failures the launcher tells apart.
+uint32_t createDirectory(const WideString& path) {
+    if (mkdir(host::hostPath(path).c_str(), 0777) == 0) return 0;
+    switch (errno) {
+        case EEXIST: return kErrorAlreadyExists;
+        case ENOENT: case ENOTDIR: return 3;  // the path was not found
+        case EACCES: case EPERM: case EROFS: return 5;  // access denied
+        case ENAMETOOLONG: return 206;  // the name is too long
+        default: return 1117;  // an input/output error
+    }
+}
+
+bool removeDirectory(const WideString& path) { return rmdir(host::hostPath(path).c_str()) == 0; }
+
+// Like the system's: Windows-style names ("Z:\a\..\b") stay in that form,
+// host names ("/a/../b") in theirs; "." and ".." are resolved without
+// looking at the disk.
+bool fullPath(const WideString& path, WideString& full) {
+    if (path.empty()) return false;
+    bool windows = path.find(u'\\') != WideString::npos || path.find(u':') != WideString::npos;
+    std::string text = windows ? host::hostPath(path) : toUtf8(path).c_str();
+    if (text.empty() || text[0] != '/') {
+        char buffer[4096];
+        if (!getcwd(buffer, sizeof buffer)) return false;
+        text = std::string(buffer) + "/" + text;
+    }
+    std::vector<std::string> parts;
+    size_t at = 0;
+    while (at <= text.size()) {
+        size_t slash = text.find('/', at);
+        if (slash == std::string::npos) slash = text.size();
+        std::string part = text.substr(at, slash - at);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = slash + 1;
+    }
+    std::string joined;
+    for (const std::string& part : parts) joined += "/" + part;
+    if (joined.empty() || text.back() == '/') joined += "/";
+    full = windows ? host::windowsPath(joined) : fromUtf8(joined.data(), joined.size());
+    return true;
+}
 
 bool deleteFile(const WideString& path) { return unlink(host::hostPath(path).c_str()) == 0; }
 
@@ -462,6 +513,11 @@ WideString messageText(MessageId id) {
 void showErrorBox(void*, const WideString& text) {
     state().messages.push_back(text);
     fprintf(stderr, "[message box] %s\n", toUtf8(text).c_str());
+}
+
+int showExceptionDialog(const WideString& trace) {
+    state().exceptionTraces.push_back(trace);
+    return state().exceptionDialogResult;
 }
 
 }  // namespace platform

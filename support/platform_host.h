@@ -39,6 +39,11 @@ const List<WideString>& openedRegistryKeys();
 // Texts of the message boxes shown, oldest first.
 List<WideString>& shownMessages();
 
+// The uncaught-exception dialog: the answer it gives (default 1, Ignore) and
+// the trace texts it was shown, oldest first.
+void setExceptionDialogResult(int result);
+const List<WideString>& shownExceptionTraces();
+
 }  // namespace host
 }  // namespace platform
 

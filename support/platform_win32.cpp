@@ -87,7 +87,26 @@ List<WideString> findFiles(const WideString& pattern) {
     return names;
 }
 
-void createDirectory(const WideString& path) { CreateDirectoryW(wide(path), nullptr); }
+uint32_t createDirectory(const WideString& path) {
+    return CreateDirectoryW(wide(path), nullptr) ? 0 : GetLastError();
+}
+
+bool removeDirectory(const WideString& path) { return RemoveDirectoryW(wide(path)) != 0; }
+
+bool fullPath(const WideString& path, WideString& full) {
+    DWORD size = MAX_PATH;
+    for (;;) {
+        List<wchar_t> buffer(size);
+        DWORD length = GetFullPathNameW(wide(path), size, buffer.data(), nullptr);
+        if (length == 0) return false;
+        // Too small a buffer gives the size needed, terminator included.
+        if (length < size) {
+            full = fromWide(buffer.data(), length);
+            return true;
+        }
+        size = length;
+    }
+}
 
 bool deleteFile(const WideString& path) { return DeleteFileW(wide(path)) != 0; }
 

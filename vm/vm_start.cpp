@@ -3,8 +3,11 @@
 #include <string.h>
 
 #include "launcher/launcher.h"
+#include "splash/splash.h"
 #include "support/messages.h"
 #include "support/platform.h"
+#include "vm/exception_text.h"
+#include "vm/redirect.h"
 
 bool loadVmLibrary(Launcher& launcher) {
     void* library = platform::loadLibrary(launcher.jvmLibraryPath);
@@ -96,6 +99,7 @@ bool createVm(Launcher& launcher) {
         reportError(launcher.messageOwner, LaunchError::vmCreation(result));
         return false;
     }
+    redirectStandardStreams(launcher);
     return true;
 }
 
@@ -124,9 +128,16 @@ jobjectArray newArgumentArray(JNIEnv* env, const List<WideString>& arguments) {
     if (!array) return nullptr;
     for (size_t i = 0; i < arguments.size(); ++i) {
         jstring argument = newJavaString(env, arguments[i]);
-        if (!argument) return nullptr;
+        if (!argument) {
+            env->DeleteLocalRef(array);
+            return nullptr;
+        }
         env->SetObjectArrayElement(array, static_cast<jsize>(i), argument);
         env->DeleteLocalRef(argument);
+        if (env->ExceptionCheck()) {
+            env->DeleteLocalRef(array);
+            return nullptr;
+        }
     }
     return array;
 }
@@ -135,9 +146,16 @@ void stopJavaProgram(JNIEnv* env) {
     jclass system = env->FindClass("java/lang/System");
     if (!system) return;
     jmethodID exitMethod = env->GetStaticMethodID(system, "exit", "(I)V");
-    if (!exitMethod) return;
-    env->CallStaticVoidMethod(system, exitMethod, static_cast<jint>(-1));
+    if (exitMethod) env->CallStaticVoidMethod(system, exitMethod, static_cast<jint>(-1));
+    env->DeleteLocalRef(system);
     if (env->ExceptionCheck()) env->ExceptionDescribe();
+}
+
+// The local references of the virtual-machine thread are given back: a
+// thread that stays attached (a runtime from the IBM key) would hold them
+// for as long as the program runs.
+static void deleteLocal(JNIEnv* env, jobject reference) {
+    if (reference) env->DeleteLocalRef(reference);
 }
 
 MainResult runMainClass(Launcher& launcher) {
@@ -150,6 +168,7 @@ MainResult runMainClass(Launcher& launcher) {
     const char* utf = env->GetStringUTFChars(name, nullptr);
     if (!utf) {
         env->ExceptionDescribe();
+        deleteLocal(env, name);
         return MainResult::Failed;
     }
     jclass mainClass = env->FindClass(utf);
@@ -157,10 +176,12 @@ MainResult runMainClass(Launcher& launcher) {
         env->ExceptionDescribe();
         WideString shown = fromUtf8(utf, strlen(utf));
         env->ReleaseStringUTFChars(name, utf);
+        deleteLocal(env, name);
         reportError(launcher.messageOwner, LaunchError::named(MsgMainClassNotFound, shown));
         return MainResult::Failed;
     }
     env->ReleaseStringUTFChars(name, utf);
+    deleteLocal(env, name);
 
     jmethodID mainMethod = env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
     if (!mainMethod) {
@@ -169,30 +190,41 @@ MainResult runMainClass(Launcher& launcher) {
         } else {
             reportError(launcher.messageOwner, LaunchError::plain(MsgNoMainMethod));
         }
+        deleteLocal(env, mainClass);
         return MainResult::Failed;
     }
     jobjectArray array = newArgumentArray(env, launcher.arguments);
     if (!array) {
         env->ExceptionDescribe();
+        deleteLocal(env, mainClass);
         return MainResult::Failed;
     }
     if (launcher.vmReadyEvent) platform::signalEvent(launcher.vmReadyEvent);
 
     env->CallStaticVoidMethod(mainClass, mainMethod, array);
+    // Deleting is allowed with an exception pending.
+    deleteLocal(env, array);
+    deleteLocal(env, mainClass);
 
-    bool threw = false;
+    bool neverDetaches = launcher.runtimeVendor == RuntimeVendor::Ibm;
     jthrowable exception = env->ExceptionOccurred();
     if (exception) {
-        threw = true;
+        closeSplash(launcher);
         if (launcher.failureCheck) {
             env->ExceptionClear();
-            // The uncaught-exception dialog is not part of this build: the
-            // program is stopped as when the dialog cannot be shown.
-            stopJavaProgram(env);
+            if (showUncaughtException(launcher, exception, env)) stopJavaProgram(env);
+        } else if (neverDetaches) {
+            // Without a detach the virtual machine never hands the exception
+            // to the program's uncaught-exception handler: print it here.
+            env->ExceptionDescribe();
         }
+        // Otherwise the exception stays pending: the detach hands it to the
+        // program's own handler (the default one prints it on System.err).
+        deleteLocal(env, exception);
     }
 
-    if (launcher.runtimeVendor == RuntimeVendor::Ibm) platform::sleepForever();
+    if (neverDetaches) platform::sleepForever();
     if (launcher.javaVM->DetachCurrentThread() != 0) return MainResult::Failed;
-    return threw ? MainResult::Threw : MainResult::Returned;
+    // An exception that escaped main makes the launch fail, after Ignore too.
+    return exception ? MainResult::Threw : MainResult::Returned;
 }

@@ -224,19 +224,24 @@ def _wine(args, timeout, loader="wine"):
 
 
 def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
-                env=None, cwd=None, records_from=None):
+                env=None, cwd=None, records_from=None, watch=None):
     """Run a Windows program through e2e_runner.exe.
 
     exe: Unix path of the program. The command line is the quoted Windows
     path of exe followed by args (each quoted only when needed), or exe and
     `raw_args` verbatim, or `raw_cmdline` as the complete command line.
     press: button ids for the 1st, 2nd, ... dialog (None: IDOK for all;
-    "none": leave that dialog open). env: {name: value, or None to remove}.
+    "none": leave that dialog open; "key:27": press Escape in it; "close":
+    its close box). env: {name: value, or None to remove}.
+    watch: {"caption": text, "resize": [(w, h), ...], "select": control id,
+    "screenshot": Unix path of a BMP}: the dialog with that caption is read
+    closely before it is answered (its "layouts", "selection", "screenshot").
     cwd: Unix path. records_from: {key: Runtime} whose new stand-in log
     records are collected (the result keeps the keys).
     """
     return start_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args, press=press,
-                         timeout=timeout, env=env, cwd=cwd, records_from=records_from).wait()
+                         timeout=timeout, env=env, cwd=cwd, records_from=records_from,
+                         watch=watch).wait()
 
 
 class PendingRun:
@@ -283,7 +288,7 @@ class PendingRun:
 
 
 def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
-                  env=None, cwd=None, records_from=None):
+                  env=None, cwd=None, records_from=None, watch=None):
     """Start a Windows program through e2e_runner.exe without waiting for
     it (arguments as for run_program); returns a PendingRun."""
     win_exe = to_windows_path(exe)
@@ -313,7 +318,15 @@ def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, tim
     if cwd is not None:
         lines.append("cwd=" + to_windows_path(cwd))
     for p in press:
-        lines.append("press=%s" % ("none" if p is None or p == "none" else int(p)))
+        lines.append("press=%s" % ("none" if p is None else p if isinstance(p, str) else int(p)))
+    if watch:
+        lines.append("watch=" + watch["caption"])
+        for w, h in watch.get("resize", ()):
+            lines.append("resize=%d,%d" % (w, h))
+        if watch.get("select"):
+            lines.append("select=%d" % watch["select"])
+        if watch.get("screenshot"):
+            lines.append("screenshot=" + to_windows_path(watch["screenshot"]))
     for name, value in (env or {}).items():
         if "=" in name[1:] or any(c in name + (value or "") for c in "\r\n"):
             raise ValueError("cannot pass environment variable %r" % name)
@@ -491,13 +504,21 @@ class AppFolder:
         return out
 
     def run(self, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30, env=None,
-            cwd=None, exe=None):
-        """Run the installed executable (or `exe`); see run_program."""
-        return self.start(args=args, raw_cmdline=raw_cmdline, raw_args=raw_args, press=press,
-                          timeout=timeout, env=env, cwd=cwd, exe=exe).wait()
+            cwd=None, exe=None, watch=None, allow_misuse=False):
+        """Run the installed executable (or `exe`); see run_program.
+
+        A JNI misuse the stand-in runtime recorded (a call made with an
+        exception pending, a reference deleted twice, ...) fails the test
+        unless allow_misuse is set."""
+        result = self.start(args=args, raw_cmdline=raw_cmdline, raw_args=raw_args, press=press,
+                            timeout=timeout, env=env, cwd=cwd, exe=exe, watch=watch).wait()
+        misuses = [r for r in result.records if r.get("event") == "jni_misuse"]
+        if misuses and not allow_misuse:
+            raise AssertionError("the runtime recorded JNI misuse: %r" % (misuses,))
+        return result
 
     def start(self, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30, env=None,
-              cwd=None, exe=None):
+              cwd=None, exe=None, watch=None):
         """Start the installed executable (or `exe`) without waiting; see
         start_program."""
         exe = exe or self.exe
@@ -506,7 +527,7 @@ class AppFolder:
         return start_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args,
                              press=press, timeout=timeout, env=env,
                              cwd=self.cwd if cwd is None else cwd,
-                             records_from=self.runtimes)
+                             records_from=self.runtimes, watch=watch)
 
 
 # ------------------------------------------------------------------ registry
@@ -848,3 +869,44 @@ class LauncherCase(unittest.TestCase):
     def loaded(self, r):
         """Windows paths of the jvm.dll files loaded in the run."""
         return [rec["path"] for rec in self.records(r, "loaded")]
+
+
+# ------------------------------------------------------------------ screenshots
+
+def bmp_to_png(bmp_path, png_path):
+    """A bottom-up 24-bit BMP (as the runner saves screenshots) as a PNG file,
+    which image viewers take."""
+    import zlib
+    with open(bmp_path, "rb") as f:
+        data = f.read()
+    offset = struct.unpack_from("<I", data, 10)[0]
+    width, height = struct.unpack_from("<ii", data, 18)
+    if struct.unpack_from("<H", data, 28)[0] != 24:
+        raise ValueError("not a 24-bit BMP: " + bmp_path)
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(abs(height)):
+        at = offset + stride * (abs(height) - 1 - y if height > 0 else y)
+        bgr = data[at:at + width * 3]
+        rgb = bytearray(width * 3)
+        rgb[0::3], rgb[1::3], rgb[2::3] = bgr[2::3], bgr[1::3], bgr[0::3]
+        rows.append(b"\0" + bytes(rgb))
+
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body
+                + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+
+    with open(png_path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n")
+        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, abs(height), 8, 2, 0, 0, 0)))
+        f.write(chunk(b"IDAT", zlib.compress(b"".join(rows), 9)))
+        f.write(chunk(b"IEND", b""))
+    return png_path
+
+
+def artefact_dir():
+    """Where tests keep what a person may want to look at afterwards
+    (screenshots): <build root>/e2e-artefacts."""
+    path = os.path.join(_build_root(), "e2e-artefacts")
+    os.makedirs(path, exist_ok=True)
+    return path

@@ -15,7 +15,19 @@
 //   timeout_ms=30000
 //   result=C:\path\result.json
 //   press=N | none              repeatable: button for the Nth dialog seen
-//                               (default IDOK for every dialog)
+//                               (default IDOK for every dialog); also
+//                               key:VK (a key pressed in the dialog, e.g.
+//                               key:27 for Escape) or close (its close box)
+//   watch=CAPTION               the dialog with this caption is looked at
+//                               closely before it is answered: every
+//                               control's id, class, full text, styles and
+//                               rectangle (client coordinates) are read
+//   resize=W,H                  repeatable: the watched dialog is then given
+//                               this window size, and read again each time
+//   select=ID                   all text of that control of the watched
+//                               dialog is selected and the selection read back
+//   screenshot=C:\path.bmp      the watched dialog as seen on the screen,
+//                               after the resizing, as a 24-bit BMP file
 //   env=NAME=VALUE              repeatable: set in the child's environment
 //   env=NAME                    repeatable: remove NAME from it
 // Exit status: 0 when the result was written, 2 for a bad request, 3 when the
@@ -59,6 +71,27 @@ struct Request {
     DWORD timeout_ms = 30000;
     std::vector<std::wstring> press;
     std::vector<EnvChange> env;
+    std::wstring watch;
+    std::vector<SIZE> resize;
+    int select = 0;
+    std::wstring screenshot;
+};
+
+struct ControlRecord {
+    int id = 0;
+    std::wstring cls;
+    std::wstring text;
+    LONG style = 0;
+    LONG exstyle = 0;
+    RECT rect{};
+};
+
+// One look at the watched dialog: its window and client sizes and controls.
+struct Layout {
+    LONG style = 0;
+    RECT rect{};
+    RECT client{};
+    std::vector<ControlRecord> controls;
 };
 
 struct DialogRecord {
@@ -80,6 +113,12 @@ struct DialogRecord {
     ULONGLONG hidden_ms = 0;
     bool pressed = false;
     int pressed_id = 0;
+    std::wstring answer;
+    bool watched = false;
+    std::vector<Layout> layouts;  // as opened, then after each resizing
+    bool has_selection = false;
+    DWORD selection = 0;
+    bool screenshot_saved = false;
 };
 
 struct WindowRecord {
@@ -241,6 +280,19 @@ bool parse_request(const std::string& raw, Request& req, std::wstring& err) {
             req.result = from_utf8(val);
         } else if (key == "press") {
             req.press.push_back(from_utf8(val));
+        } else if (key == "watch") {
+            req.watch = from_utf8(val);
+        } else if (key == "resize") {
+            SIZE size{};
+            if (sscanf(val.c_str(), "%ld,%ld", &size.cx, &size.cy) != 2) {
+                err = L"bad resize: " + from_utf8(val);
+                return false;
+            }
+            req.resize.push_back(size);
+        } else if (key == "select") {
+            req.select = atoi(val.c_str());
+        } else if (key == "screenshot") {
+            req.screenshot = from_utf8(val);
         } else if (key == "env") {
             EnvChange c;
             std::wstring w = from_utf8(val);
@@ -332,6 +384,81 @@ bool is_wine_service(const wchar_t* exe) {
     for (const wchar_t* n : kNames)
         if (_wcsicmp(base, n) == 0) return true;
     return false;
+}
+
+// The full text of a control of another process (an edit's text lives in
+// the control, not in the window caption GetWindowTextW reads).
+std::wstring control_text(HWND h) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return window_text(h);
+    std::vector<wchar_t> buf(length + 2);
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(h, WM_GETTEXT, buf.size(), (LPARAM)buf.data(), SMTO_ABORTIFHUNG, 5000, &got))
+        return window_text(h);
+    return std::wstring(buf.data(), got);
+}
+
+Layout read_layout(HWND dialog) {
+    Layout l;
+    l.style = GetWindowLongW(dialog, GWL_STYLE);
+    GetWindowRect(dialog, &l.rect);
+    GetClientRect(dialog, &l.client);
+    for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        ControlRecord r;
+        r.id = GetDlgCtrlID(c);
+        r.cls = class_name(c);
+        r.text = control_text(c);
+        r.style = GetWindowLongW(c, GWL_STYLE);
+        r.exstyle = GetWindowLongW(c, GWL_EXSTYLE);
+        GetWindowRect(c, &r.rect);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r.rect), 2);
+        l.controls.push_back(r);
+    }
+    return l;
+}
+
+// The window's area of the screen as a bottom-up 24-bit BMP file.
+bool save_screenshot(HWND h, const std::wstring& path) {
+    RECT r;
+    if (!GetWindowRect(h, &r)) return false;
+    int w = r.right - r.left, ht = r.bottom - r.top;
+    if (w <= 0 || ht <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = ht;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 24;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (bmp && mem) {
+        HGDIOBJ old = SelectObject(mem, bmp);
+        ok = BitBlt(mem, 0, 0, w, ht, screen, r.left, r.top, SRCCOPY) != 0;
+        GdiFlush();
+        SelectObject(mem, old);
+    }
+    if (ok) {
+        DWORD stride = ((DWORD)w * 3 + 3) & ~3u;
+        DWORD size = stride * (DWORD)ht;
+        BITMAPFILEHEADER fh{};
+        fh.bfType = 0x4D42;
+        fh.bfOffBits = sizeof fh + sizeof bi.bmiHeader;
+        fh.bfSize = fh.bfOffBits + size;
+        HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD put = 0;
+        ok = f != INVALID_HANDLE_VALUE && WriteFile(f, &fh, sizeof fh, &put, nullptr) &&
+             WriteFile(f, &bi.bmiHeader, sizeof bi.bmiHeader, &put, nullptr) &&
+             WriteFile(f, bits, size, &put, nullptr);
+        if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+    }
+    if (bmp) DeleteObject(bmp);
+    if (mem) DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return ok;
 }
 
 BOOL CALLBACK collect_window(HWND h, LPARAM lp) {
@@ -506,9 +633,24 @@ private:
             d.owner_title = window_text(owner);
         }
 
+        if (!req_.watch.empty() && d.title == req_.watch) watch(h, d);
+
         size_t index = dialogs_.size();
         std::wstring choice = index < req_.press.size() ? req_.press[index] : L"1";
-        if (_wcsicmp(choice.c_str(), L"none") != 0) {
+        d.answer = choice;
+        if (_wcsnicmp(choice.c_str(), L"key:", 4) == 0) {
+            // Delivered where the keyboard focus is, as a typed key would be.
+            UINT vk = (UINT)wcstol(choice.c_str() + 4, nullptr, 0);
+            GUITHREADINFO gui{};
+            gui.cbSize = sizeof gui;
+            HWND target = GetGUIThreadInfo(GetWindowThreadProcessId(h, nullptr), &gui) && gui.hwndFocus
+                              ? gui.hwndFocus : h;
+            PostMessageW(target, WM_KEYDOWN, vk, 1);
+            PostMessageW(target, WM_KEYUP, vk, 0xC0000001);
+        } else if (_wcsicmp(choice.c_str(), L"close") == 0) {
+            // What the close box of the caption sends.
+            PostMessageW(h, WM_SYSCOMMAND, SC_CLOSE, 0);
+        } else if (_wcsicmp(choice.c_str(), L"none") != 0) {
             int id = (int)wcstol(choice.c_str(), nullptr, 0);
             HWND button = GetDlgItem(h, id);
             // Posted WM_COMMAND is what a button click delivers; unlike
@@ -518,6 +660,29 @@ private:
             d.pressed_id = id;
         }
         dialogs_.push_back(d);
+    }
+
+    void watch(HWND h, DialogRecord& d) {
+        d.watched = true;
+        d.layouts.push_back(read_layout(h));
+        for (const SIZE& size : req_.resize) {
+            SetWindowPos(h, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            Sleep(200);
+            d.layouts.push_back(read_layout(h));
+        }
+        if (req_.select) {
+            HWND control = GetDlgItem(h, req_.select);
+            DWORD_PTR sel = 0;
+            SendMessageTimeoutW(control, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 5000, &sel);
+            if (SendMessageTimeoutW(control, EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, 5000, &sel)) {
+                d.has_selection = true;
+                d.selection = (DWORD)sel;
+            }
+        }
+        if (!req_.screenshot.empty()) {
+            Sleep(500);  // painted after the last change
+            d.screenshot_saved = save_screenshot(h, req_.screenshot);
+        }
     }
 
     const Request& req_;
@@ -610,6 +775,30 @@ std::string render(const Request& req, bool started, DWORD start_error, DWORD ex
             j += ", \"shown_ms\": " + json_num((long long)d.shown_ms);
             j += ", \"hidden_ms\": " + json_hidden(d.hidden, d.hidden_ms);
             j += ", \"pressed\": " + (d.pressed ? json_num(d.pressed_id) : std::string("null"));
+            j += ", \"answer\": " + json_str(d.answer);
+            if (d.watched) {
+                j += ", \"layouts\": [";
+                for (size_t i = 0; i < d.layouts.size(); ++i) {
+                    const Layout& l = d.layouts[i];
+                    j += (i ? ", " : "") + std::string("{\"style\": ") + json_num((long long)(DWORD)l.style);
+                    j += ", \"rect\": " + json_rect(l.rect);
+                    j += ", \"client\": " + json_rect(l.client) + ", \"controls\": [";
+                    for (size_t k = 0; k < l.controls.size(); ++k) {
+                        const ControlRecord& c = l.controls[k];
+                        j += (k ? ", " : "") + std::string("{\"id\": ") + json_num(c.id);
+                        j += ", \"class\": " + json_str(c.cls) + ", \"text\": " + json_str(c.text);
+                        j += ", \"style\": " + json_num((long long)(DWORD)c.style);
+                        j += ", \"exstyle\": " + json_num((long long)(DWORD)c.exstyle);
+                        j += ", \"rect\": " + json_rect(c.rect) + "}";
+                    }
+                    j += "]}";
+                }
+                j += "]";
+                j += ", \"selection\": " + (d.has_selection
+                    ? "[" + json_num(LOWORD(d.selection)) + ", " + json_num(HIWORD(d.selection)) + "]"
+                    : std::string("null"));
+                j += std::string(", \"screenshot\": ") + (d.screenshot_saved ? "true" : "false");
+            }
             j += "}";
         }
         if (!first) j += "\n  ";

@@ -288,15 +288,17 @@ class SwitchValuesTest(LauncherCase):
             with self.subTest(value=value):
                 app.write_ini(launcher_settings(main_class="standin.Throws",
                                                 app={"Failure Check": value}))
-                r = app.run()
-                self.assertNoBox(r)
+                # Stop in the exception dialog, when one shows.
+                r = app.run(press=[2])
                 self.assertEqual(self.main_args(r), [])
                 if stops:
+                    self.assertEqual(r.titles, ["Java Exception"])
                     # The program is stopped through System.exit(-1).
                     self.assertExit(r, -1)
                     self.assertEqual([x["code"] for x in self.records(r, "exit_hook")], [-1])
                     self.assertEqual(self.records(r, "destroy"), [])
                 else:
+                    self.assertNoBox(r)
                     self.assertExit(r, 1)
                     self.assertEqual(self.records(r, "exit_hook"), [])
                     self.one(r, "destroy")

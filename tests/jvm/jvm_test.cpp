@@ -30,6 +30,7 @@ protected:
         launcher_.vmOptions.push_back(NarrowString("-Djava.class.path=") + PROBE_CLASSES);
         launcher_.vmOptions.push_back(NarrowString("-Dprobe.out=") + output_.hostPath().c_str() + "/out.txt");
         launcher_.vmOptions.push_back("-Xrs");  // leave the signals to the test process
+        launcher_.vmOptions.push_back("-Xcheck:jni");
     }
 
     std::string recorded() { return readFile(output_.hostPath() + "/out.txt"); }

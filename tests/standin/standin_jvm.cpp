@@ -292,6 +292,15 @@ std::map<std::string, int> g_calls;
 // "quiet_missing_method=1": a failed static method lookup leaves no
 // exception pending, as some runtimes do.
 bool g_quiet_missing_method = false;
+// What standin/Throws throws: its message ("throw_message=", UTF-8) and the
+// number of stack frames ("throw_frames="), for traces of any length.
+std::string g_throw_message = "boom";
+int g_throw_frames = 1;
+// "print_fails=1": printStackTrace throws instead of printing.
+bool g_print_fails = false;
+// "main_prints=1": every main also prints a line on System.out and on
+// System.err, as a program would (for the demo).
+bool g_main_prints = false;
 std::wstring g_dll_path;
 std::wstring g_dll_dir;
 DWORD g_loader_tid = 0;
@@ -374,6 +383,22 @@ void load_config() {
             g_quiet_missing_method = value == "1";
             continue;
         }
+        if (key == "throw_message") {
+            g_throw_message = value;
+            continue;
+        }
+        if (key == "throw_frames") {
+            g_throw_frames = std::atoi(value.c_str());
+            continue;
+        }
+        if (key == "main_prints") {
+            g_main_prints = value == "1";
+            continue;
+        }
+        if (key == "print_fails") {
+            g_print_fails = value == "1";
+            continue;
+        }
         if (key == "records_as") {
             g_records_alias = value;
             continue;
@@ -417,6 +442,7 @@ const ClassInfo kClasses[] = {
     {"java/lang/Exception", "java/lang/Throwable", Kind::Throwable},
     {"java/lang/RuntimeException", "java/lang/Exception", Kind::Throwable},
     {"java/lang/NullPointerException", "java/lang/RuntimeException", Kind::Throwable},
+    {"java/lang/IllegalStateException", "java/lang/RuntimeException", Kind::Throwable},
     {"java/lang/IndexOutOfBoundsException", "java/lang/RuntimeException", Kind::Throwable},
     {"java/lang/ArrayIndexOutOfBoundsException", "java/lang/IndexOutOfBoundsException", Kind::Throwable},
     {"java/lang/StringIndexOutOfBoundsException", "java/lang/IndexOutOfBoundsException", Kind::Throwable},
@@ -589,6 +615,8 @@ struct EnvRec {
     bool daemon = false;
     Obj* pending = nullptr;
     std::string thread_name;
+    // Local references handed out and not yet deleted, per object.
+    std::map<const Obj*, int> locals;
 };
 
 JNINativeInterface_ g_env_table;
@@ -684,6 +712,14 @@ Obj* ref_of(const char* fn, const void* p, Kind kind, bool nullable = false) {
 template <typename T>
 T jref(Obj* o) {
     return reinterpret_cast<T>(o);
+}
+
+// Every reference a JNI function hands out is a new local reference of the
+// calling thread, live until DeleteLocalRef (or the detach).
+template <typename T>
+T local(EnvRec* e, Obj* o) {
+    if (o) ++e->locals[o];
+    return jref<T>(o);
 }
 
 void throw_new(EnvRec* e, const char* cls, const std::u16string* msg,
@@ -813,10 +849,21 @@ void wait_for_stop_file() {
 
 void run_main(EnvRec* e, const ClassInfo* cls, Obj* args) {
     Event("main").str("class", cls->name).raw("args", json_args(args)).num("thread", tid()).emit();
+    if (g_main_prints) {
+        std::string name = dotted(g_records_alias.empty() || !is(cls, "standin/Records") ? cls->name
+                                                                                         : g_records_alias.c_str());
+        println(e, false, (name + " prints on System.out").c_str());
+        if (!e->pending) println(e, true, (name + " prints on System.err").c_str());
+        if (e->pending) return;
+    }
     wait_for_stop_file();
     if (is(cls, "standin/Throws")) {
-        std::u16string msg = u"boom";
-        throw_new(e, "java/lang/RuntimeException", &msg, {"standin.Throws.main(Throws.java:1)"});
+        std::u16string msg = utf8_to_utf16(g_throw_message);
+        std::vector<std::string> frames;
+        for (int i = g_throw_frames - 1; i > 0; --i)
+            frames.push_back("standin.Throws.level" + std::to_string(i) + "(Throws.java:" + std::to_string(i + 1) + ")");
+        frames.push_back("standin.Throws.main(Throws.java:1)");
+        throw_new(e, "java/lang/RuntimeException", &msg, frames);
     } else if (is(cls, "standin/Exits")) {
         system_exit(g_cfg.exit_code);
     } else if (is(cls, "standin/Sleeps")) {
@@ -898,6 +945,7 @@ jvalue invoke(EnvRec* e, const char* fn, const MethodInfo* m, const ClassInfo* c
             Obj* s = new_obj(Kind::String, find_class_info("java/lang/String"));
             s->text = utf8_to_utf16(self->bytes);
             r.l = jref<jobject>(s);
+            Event("bytes_to_string").num("length", static_cast<long long>(s->text.size())).num("thread", tid()).emit();
             break;
         }
         case Impl::ThrowableToString: {
@@ -921,6 +969,16 @@ jvalue invoke(EnvRec* e, const char* fn, const MethodInfo* m, const ClassInfo* c
                 break;
             }
             if (ps->kind != Kind::PrintStream) bad_call(fn, "printStackTrace given a non-PrintStream");
+            Event("print_stack_trace")
+                .str("class", self->cls->name)
+                .str("target", stream_kind(ps))
+                .boolean("fails", g_print_fails)
+                .num("thread", tid())
+                .emit();
+            if (g_print_fails) {
+                throw_new(e, "java/lang/IllegalStateException", "cannot print the trace");
+                break;
+            }
             write_stream(ps, utf16_to_utf8(stack_trace(self)));
             break;
         }
@@ -1043,7 +1101,9 @@ jvalue call(JNIEnv* env, const char* fn, bool is_static, char ret, jobject targe
     }
     if (!is_subclass(cls, owner)) misuse(fn, std::string("method of ") + m->cls + " called on " + cls->name);
     std::vector<jvalue> args = given ? *given : ap ? args_from_va(m, *ap) : args_from_array(fn, m, arr);
-    return invoke(e, fn, m, is_static ? cls : owner, self, args);
+    jvalue result = invoke(e, fn, m, is_static ? cls : owner, self, args);
+    if (ret == 'L') local<jobject>(e, reinterpret_cast<Obj*>(result.l));
+    return result;
 }
 
 // ---------------------------------------------------------------------------
@@ -1063,11 +1123,12 @@ jclass JNICALL jni_FindClass(JNIEnv* env, const char* name) {
         throw_new(e, "java/lang/NoClassDefFoundError", utf16_to_utf8(utf8_to_utf16(name, std::strlen(name))));
         return nullptr;
     }
-    return jref<jclass>(class_obj(c));
+    return local<jclass>(e, class_obj(c));
 }
 
 jthrowable JNICALL jni_ExceptionOccurred(JNIEnv* env) {
-    return jref<jthrowable>(enter(env, "ExceptionOccurred", true)->pending);
+    EnvRec* e = enter(env, "ExceptionOccurred", true);
+    return local<jthrowable>(e, e->pending);
 }
 
 jboolean JNICALL jni_ExceptionCheck(JNIEnv* env) {
@@ -1115,8 +1176,15 @@ void JNICALL jni_DeleteGlobalRef(JNIEnv* env, jobject o) {
 }
 
 void JNICALL jni_DeleteLocalRef(JNIEnv* env, jobject o) {
-    enter(env, "DeleteLocalRef", true);
-    ref("DeleteLocalRef", o, true);
+    EnvRec* e = enter(env, "DeleteLocalRef", true);
+    Obj* obj = ref("DeleteLocalRef", o, true);
+    if (!obj) return;
+    auto live = e->locals.find(obj);
+    if (live == e->locals.end()) {
+        misuse("DeleteLocalRef", "not a live local reference of this thread");
+        return;
+    }
+    if (--live->second == 0) e->locals.erase(live);
 }
 
 jobject new_object(JNIEnv* env, const char* fn, jclass clazz, jmethodID id, va_list* ap, const jvalue* arr) {
@@ -1129,7 +1197,7 @@ jobject new_object(JNIEnv* env, const char* fn, jclass clazz, jmethodID id, va_l
     std::vector<jvalue> args = ap ? args_from_va(m, *ap) : args_from_array(fn, m, arr);
     Obj* o = new_obj(c->cls->instances, c->cls);
     invoke(e, fn, m, c->cls, o, args);
-    return e->pending ? nullptr : jref<jobject>(o);
+    return e->pending ? nullptr : local<jobject>(e, o);
 }
 
 jobject JNICALL jni_NewObject(JNIEnv* env, jclass c, jmethodID id, ...) {
@@ -1153,12 +1221,12 @@ jobject JNICALL jni_NewObjectA(JNIEnv* env, jclass c, jmethodID id, const jvalue
 }
 
 jclass JNICALL jni_GetObjectClass(JNIEnv* env, jobject o) {
-    enter(env, "GetObjectClass");
+    EnvRec* e = enter(env, "GetObjectClass");
     Obj* obj = ref("GetObjectClass", o);
     const ClassInfo* c = obj->kind == Kind::Class || obj->kind == Kind::CharArray || obj->kind == Kind::ObjectArray
                              ? find_class_info("java/lang/Object")
                              : obj->cls;
-    return jref<jclass>(class_obj(c));
+    return local<jclass>(e, class_obj(c));
 }
 
 jmethodID lookup_method(JNIEnv* env, const char* fn, jclass clazz, const char* name, const char* sig, bool is_static) {
@@ -1240,15 +1308,15 @@ Obj* new_string(std::u16string text) {
 }
 
 jstring JNICALL jni_NewString(JNIEnv* env, const jchar* chars, jsize len) {
-    enter(env, "NewString");
+    EnvRec* e = enter(env, "NewString");
     if (len < 0 || (len > 0 && !chars)) bad_call("NewString", "bad buffer");
-    return jref<jstring>(new_string(std::u16string(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(len))));
+    return local<jstring>(e, new_string(std::u16string(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(len))));
 }
 
 jstring JNICALL jni_NewStringUTF(JNIEnv* env, const char* utf) {
-    enter(env, "NewStringUTF");
+    EnvRec* e = enter(env, "NewStringUTF");
     if (!utf) return nullptr;
-    return jref<jstring>(new_string(utf8_to_utf16(utf, std::strlen(utf))));
+    return local<jstring>(e, new_string(utf8_to_utf16(utf, std::strlen(utf))));
 }
 
 jsize JNICALL jni_GetStringLength(JNIEnv* env, jstring s) {
@@ -1326,7 +1394,7 @@ jobjectArray JNICALL jni_NewObjectArray(JNIEnv* env, jsize len, jclass elem, job
     Obj* a = new_obj(Kind::ObjectArray, find_class_info("java/lang/Object"));
     a->elem_cls = c->cls;
     a->elems.assign(static_cast<size_t>(len), v);
-    return jref<jobjectArray>(a);
+    return local<jobjectArray>(e, a);
 }
 
 bool array_index_ok(EnvRec* e, const Obj* a, jsize i) {
@@ -1339,7 +1407,7 @@ bool array_index_ok(EnvRec* e, const Obj* a, jsize i) {
 jobject JNICALL jni_GetObjectArrayElement(JNIEnv* env, jobjectArray arr, jsize i) {
     EnvRec* e = enter(env, "GetObjectArrayElement");
     Obj* a = ref_of("GetObjectArrayElement", arr, Kind::ObjectArray);
-    return array_index_ok(e, a, i) ? jref<jobject>(a->elems[static_cast<size_t>(i)]) : nullptr;
+    return array_index_ok(e, a, i) ? local<jobject>(e, a->elems[static_cast<size_t>(i)]) : nullptr;
 }
 
 void JNICALL jni_SetObjectArrayElement(JNIEnv* env, jobjectArray arr, jsize i, jobject v) {
@@ -1364,7 +1432,7 @@ jcharArray JNICALL jni_NewCharArray(JNIEnv* env, jsize len) {
     }
     Obj* a = new_obj(Kind::CharArray, find_class_info("java/lang/Object"));
     a->text.assign(static_cast<size_t>(len), u'\0');
-    return jref<jcharArray>(a);
+    return local<jcharArray>(e, a);
 }
 
 void JNICALL jni_SetCharArrayRegion(JNIEnv* env, jcharArray arr, jsize start, jsize len, const jchar* buf) {
@@ -1460,7 +1528,22 @@ jint JNICALL vm_DetachCurrentThread(JavaVM* vm) {
     if (vm != &g_vm) bad_call("DetachCurrentThread", "not the JavaVM of this runtime");
     if (injected_failure("DetachCurrentThread")) return JNI_ERR;
     EnvRec* e = env_for_current_thread();
-    Event("detach").num("thread", tid()).boolean("attached", e != nullptr).emit();
+    Event ev("detach");
+    ev.num("thread", tid()).boolean("attached", e != nullptr);
+    if (e) {
+        long long live = 0;
+        for (const auto& entry : e->locals) live += entry.second;
+        ev.num("live_locals", live);
+    }
+    // Like a real runtime, an exception still pending goes to the uncaught-
+    // exception handler, whose default prints it on System.err.
+    if (e && e->pending) {
+        std::string text = "Exception in thread \"" + e->thread_name + "\" " + utf16_to_utf8(stack_trace(e->pending));
+        ev.str("uncaught", text);
+        write_system_stream(true, text);
+        e->pending = nullptr;
+    }
+    ev.emit();
     if (e) {
         EnterCriticalSection(&g_lock);
         e->attached = false;

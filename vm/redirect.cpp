@@ -1,0 +1,119 @@
+#include "vm/redirect.h"
+
+#include <jni.h>
+
+#include "launcher/launcher.h"
+#include "support/platform.h"
+#include "vm/ensure_folders.h"
+#include "vm/vm_start.h"
+
+namespace {
+
+// A new PrintStream straight on a FileOutputStream of the file (no buffer
+// between them, so every print reaches the file at once), or null.
+jobject openPrintStream(JNIEnv* env, const WideString& file) {
+    ensureFolders(file);
+    jstring name = newJavaString(env, file);
+    if (!name) return nullptr;
+    jobject printStream = nullptr;
+    jclass fileClass = env->FindClass("java/io/FileOutputStream");
+    jmethodID fileInit = fileClass ? env->GetMethodID(fileClass, "<init>", "(Ljava/lang/String;)V") : nullptr;
+    jobject fileStream = fileInit ? env->NewObject(fileClass, fileInit, name) : nullptr;
+    if (fileStream) {
+        jclass printClass = env->FindClass("java/io/PrintStream");
+        jmethodID printInit = printClass ? env->GetMethodID(printClass, "<init>", "(Ljava/io/OutputStream;)V") : nullptr;
+        if (printInit) printStream = env->NewObject(printClass, printInit, fileStream);
+        if (printClass) env->DeleteLocalRef(printClass);
+        env->DeleteLocalRef(fileStream);
+    }
+    if (fileClass) env->DeleteLocalRef(fileClass);
+    env->DeleteLocalRef(name);
+    return printStream;
+}
+
+// System.setOut or System.setErr with the stream.
+bool installPrintStream(JNIEnv* env, const char* setter, jobject stream) {
+    jclass system = env->FindClass("java/lang/System");
+    if (!system) return false;
+    jmethodID method = env->GetStaticMethodID(system, setter, "(Ljava/io/PrintStream;)V");
+    if (method) env->CallStaticVoidMethod(system, method, stream);
+    env->DeleteLocalRef(system);
+    if (!method) return false;
+    if (env->ExceptionCheck()) {
+        env->ExceptionDescribe();
+        return false;
+    }
+    return true;
+}
+
+// Opens the file and installs it; on success the print stream is handed to
+// kept when asked for, else released.
+bool redirect(JNIEnv* env, const WideString& file, const char* setter, jobject* kept) {
+    jobject stream = openPrintStream(env, file);
+    if (!stream) return false;
+    bool installed = installPrintStream(env, setter, stream);
+    if (installed && kept) {
+        *kept = stream;
+    } else {
+        env->DeleteLocalRef(stream);
+    }
+    return installed;
+}
+
+void describePending(JNIEnv* env) {
+    if (env->ExceptionCheck()) env->ExceptionDescribe();
+}
+
+// Upper case of the letters whose case file systems ignore in practice:
+// Latin (with Latin-1 and Latin Extended-A), Greek and Cyrillic.
+char16_t foldCase(char16_t c) {
+    if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
+    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
+        bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+        if (oddUpper ? (c % 2 == 0) : (c % 2 == 1)) return static_cast<char16_t>(c - 1);
+        return c;
+    }
+    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return static_cast<char16_t>(c - 32);
+    if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 32);
+    if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 80);
+    return c;
+}
+
+}  // namespace
+
+bool sameFile(const WideString& a, const WideString& b) {
+    WideString fullA, fullB;
+    if (!platform::fullPath(a, fullA) || !platform::fullPath(b, fullB)) return false;
+    if (fullA.size() != fullB.size()) return false;
+    for (size_t i = 0; i < fullA.size(); ++i)
+        if (foldCase(fullA[i]) != foldCase(fullB[i])) return false;
+    return true;
+}
+
+bool redirectStandardOutput(Launcher& launcher, const WideString& file) {
+    return redirect(launcher.jniEnv, file, "setOut", nullptr);
+}
+
+bool redirectStandardError(Launcher& launcher, const WideString& file) {
+    return redirect(launcher.jniEnv, file, "setErr", nullptr);
+}
+
+void redirectStandardStreams(Launcher& launcher) {
+    JNIEnv* env = launcher.jniEnv;
+    jobject outStream = nullptr;
+    if (!launcher.outputFile.empty() && !redirect(env, launcher.outputFile, "setOut", &outStream))
+        describePending(env);
+    if (!launcher.errorFile.empty()) {
+        bool installed;
+        // One file named by both settings is opened once: two independent
+        // streams on it would each write from its start, over each other.
+        if (outStream && sameFile(launcher.outputFile, launcher.errorFile)) {
+            installed = installPrintStream(env, "setErr", outStream);
+        } else {
+            installed = redirectStandardError(launcher, launcher.errorFile);
+        }
+        if (!installed) describePending(env);
+    }
+    if (outStream) env->DeleteLocalRef(outStream);
+}
