@@ -33,6 +33,10 @@ bool expandEnvironment(const WideString& text, WideString& expanded);
 // True on the NT family of systems (version platform id 2).
 bool isNtFamily();
 
+// The full path of a path relative to the current directory (made the way
+// the system resolves it); false when the system cannot tell.
+bool fullPath(const WideString& path, WideString& full);
+
 // A file "exists" for the launcher when a directory search finds it.
 bool fileExists(const WideString& path);
 // Names matched by a directory search on pattern, in file-system order.
@@ -90,6 +94,13 @@ void signalEvent(void* event);
 // Ends a thread that runs a message loop: posts it a quit message and waits
 // on its handle, posting again while it has no message queue yet.
 void stopThread(void* thread, uint32_t threadId);
+
+// Appends bytes to a file (created when missing) with one write on a handle
+// opened for appending only, so that lines of several processes never mix.
+bool appendToFile(const WideString& path, const NarrowString& bytes);
+// The local time as "YYYY-MM-DD hh:mm:ss.mmm", and this process's id.
+NarrowString localTimeStamp();
+uint32_t processId();
 
 // Global memory status, in bytes.
 uint64_t totalPhysicalMemory();

@@ -11,6 +11,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -251,6 +252,22 @@ bool expandEnvironment(const WideString& text, WideString& expanded) {
 
 bool isNtFamily() { return state().ntFamily; }
 
+bool fullPath(const WideString& path, WideString& full) {
+    // Drive paths, UNC paths and rooted paths stand; others are relative to
+    // the real working directory, against which the file checks resolve.
+    bool absolute = (path.size() >= 2 && path[1] == u':') || (!path.empty() && path[0] == u'\\');
+    if (absolute) {
+        full = path;
+        return true;
+    }
+    char buffer[4096];
+    if (!getcwd(buffer, sizeof buffer)) return false;
+    full = host::windowsPath(buffer);
+    if (!full.endsWith(u'\\')) full += u'\\';
+    full += path;
+    return true;
+}
+
 bool fileExists(const WideString& path) {
     if (path.find(u'*') != WideString::npos || path.find(u'?') != WideString::npos)
         return !findFiles(path).empty();
@@ -433,6 +450,27 @@ void sleepForever() {
 void closeHandle(void*) {}
 void signalEvent(void*) {}
 void stopThread(void*, uint32_t) {}
+
+bool appendToFile(const WideString& path, const NarrowString& bytes) {
+    int fd = open(host::hostPath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
+    if (fd < 0) return false;
+    bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    close(fd);
+    return written;
+}
+
+NarrowString localTimeStamp() {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct tm local;
+    localtime_r(&now.tv_sec, &local);
+    char buffer[96];
+    snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
+             local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(now.tv_nsec / 1000000));
+    return NarrowString(buffer);
+}
+
+uint32_t processId() { return static_cast<uint32_t>(getpid()); }
 
 uint64_t totalPhysicalMemory() { return state().physical; }
 uint64_t availableVirtualMemory() { return state().availableVirtual; }
