@@ -1,6 +1,7 @@
 // The runtime search: "JRE Path", a runtime beside the executable, the
-// vendors' registry keys (and their 64-bit view for a paired product), and
-// the choice among the runtimes found.
+// vendors' registry keys (those of the runtimes from before Java 9 and those
+// of current runtimes, and their other registry view for a paired product),
+// JAVA_HOME, and the choice among the runtimes found.
 #ifndef RUNTIME_RUNTIME_SEARCH_H
 #define RUNTIME_RUNTIME_SEARCH_H
 

@@ -173,6 +173,23 @@ TEST_F(CurrentRuntimesTest, KindsAndVendorsOfTheNewKeys) {
     }
 }
 
+TEST_F(CurrentRuntimesTest, FavorServerValidatesOnlyTheOldRuntimeKeyClientFirst) {
+    value("JavaSoft\\Java Runtime Environment\\1.8", "JavaHome", runtime("old", {"client", "server"}));
+    value("JavaSoft\\JRE\\17", "JavaHome", runtime("new", {"client", "server"}));
+    value("Eclipse Adoptium\\JRE\\11.0.21.9\\hotspot\\MSI", "Path", runtime("temurin", {"client", "server"}));
+    configure("JVM Type=favor_server\n");
+    struct Case {
+        size_t key;
+        bool serverVm;
+    } cases[] = {{1, false}, {6, true}, {9, true}};
+    for (const Case& c : cases) {
+        List<RuntimeCandidate> candidates;
+        scanVendorKey(launcher, candidates, kVendorKeys[c.key], false);
+        ASSERT_EQ(candidates.size(), 1u) << U(WideString(kVendorKeys[c.key].path));
+        EXPECT_EQ(candidates[0].serverVm, c.serverVm) << U(WideString(kVendorKeys[c.key].path));
+    }
+}
+
 TEST_F(CurrentRuntimesTest, OtherRegistryViewWithAPairedProduct) {
     value("Eclipse Adoptium\\JDK\\17.0.9.9\\hotspot\\MSI", "Path", runtime("jdk17"), true);
     configure();
