@@ -228,7 +228,8 @@ bool readJavaHome(Launcher& launcher, const VendorKey& key, const WideString& su
 void scanVendorKey(Launcher& launcher, List<RuntimeCandidate>& candidates, const VendorKey& key, bool otherView) {
     List<WideString> subkeys = platform::registrySubkeys(key.path, otherView);
     TRACE_EVENT("look")
-        .field("place", keyName(key.path, otherView))
+        .field("place", keyName(key.path + WideString(u"<version>") + key.below, otherView))
+        .field("value", key.homeValue)
         .field("subkeys", static_cast<int64_t>(subkeys.size()));
     for (const WideString& name : subkeys) {
         RuntimeCandidate candidate;
@@ -297,7 +298,7 @@ static bool searchRegistry(Launcher& launcher, bool otherView) {
             scanVendorKey(launcher, candidates, key, otherView);
         } else {
             TRACE_EVENT("skipped")
-                .field("place", keyName(key.path, otherView))
+                .field("place", keyName(key.path + WideString(u"<version>") + key.below, otherView))
                 .field("reason", kindSearched(launcher, key.kind) ? "not searched for \"VM Provider\""
                                                                   : "not searched for \"JVM Source\"");
         }

@@ -282,16 +282,22 @@ class TraceTest(CurrentCase):
             'rejected place="JRE Path" version="-" reason="no jvm.dll"',
             'look place="beside the executable" home="(current directory)"',
             'rejected place="beside the executable" version="-" reason="no jvm.dll"',
-            'look place="%s" subkeys=0' % view(r"HKLM\SOFTWARE\JavaSoft\Java Development Kit" + "\\"),
-            'look place="%s" subkeys=1' % view(r"HKLM\SOFTWARE\JavaSoft\Java Runtime Environment" + "\\"),
+            'look place="%s" value="JavaHome" subkeys=0'
+            % view(r"HKLM\SOFTWARE\JavaSoft\Java Development Kit\<version>"),
+            'look place="%s" value="JavaHome" subkeys=1'
+            % view(r"HKLM\SOFTWARE\JavaSoft\Java Runtime Environment\<version>"),
             'rejected place="%s" version="1.8" reason="outside the version bounds (""Minimum Version"", '
             '""Maximum Version"")"' % view(r"HKLM\SOFTWARE\JavaSoft\Java Runtime Environment\1.8"),
             'skipped place="%s" reason="not searched for ""VM Provider"""'
-            % view(r"HKLM\SOFTWARE\JRockit\Java Runtime Environment" + "\\"),
+            % view(r"HKLM\SOFTWARE\JRockit\Java Runtime Environment\<version>"),
             'rejected place="%s" version="17.0" reason="no jvm.dll of the ""JVM Type"" asked for"'
             % view(r"HKLM\SOFTWARE\JavaSoft\JDK\17"),
+            'look place="%s" value="Path" subkeys=1'
+            % view(r"HKLM\SOFTWARE\Eclipse Adoptium\JDK\<version>\hotspot\MSI"),
             'rejected place="%s" version="17.0.9.9" reason="no jvm.dll"'
             % view(r"HKLM\SOFTWARE\Eclipse Adoptium\JDK\17.0.9.9\hotspot\MSI"),
+            'rejected place="%s" version="17.0.9.9" reason="the key names no home folder"'
+            % view(r"HKLM\SOFTWARE\Eclipse Adoptium\JDK\17.0.9.9\openj9\MSI"),
             'candidate place="%s" version="21.0.1.12" kind="development kit" processor="x86" home="%s\\" '
             'server="yes" preferred="yes"'
             % (view(r"HKLM\SOFTWARE\Microsoft\JDK\21.0.1.12\hotspot\MSI"), W(chosen.home)),

@@ -368,9 +368,10 @@ TEST_F(TraceTest, SearchWithRejectionsExplainsTheChoice) {
     ASSERT_GE(lines.size(), 6u);
     EXPECT_EQ(lines[0], "look place=\"JRE Path\" home=\"missing\\\"");
     EXPECT_EQ(lines[1], "rejected place=\"JRE Path\" version=\"-\" reason=\"no jvm.dll\"");
-    EXPECT_TRUE(has("skipped place=\"HKLM\\Software\\JRockit\\Java Runtime Environment\\" + view +
+    EXPECT_TRUE(has("skipped place=\"HKLM\\Software\\JRockit\\Java Runtime Environment\\<version>" + view +
                     " reason=\"not searched for \"\"VM Provider\"\"\""));
-    EXPECT_TRUE(has("look place=\"HKLM\\Software\\Microsoft\\JDK\\" + view + " subkeys=2"));
+    EXPECT_TRUE(has("look place=\"HKLM\\Software\\Microsoft\\JDK\\<version>\\hotspot\\MSI" + view +
+                    " value=\"Path\" subkeys=2"));
     EXPECT_TRUE(has("rejected place=\"HKLM\\Software\\JavaSoft\\JDK\\21" + view +
                     " version=\"21.0\" reason=\"no jvm.dll of the \"\"JVM Type\"\" asked for\""));
     EXPECT_TRUE(has("rejected place=\"HKLM\\Software\\JavaSoft\\JRE\\8" + view +
