@@ -220,7 +220,9 @@ bool readJavaHome(Launcher& launcher, const VendorKey& key, const WideString& su
         why = trace::enabled() ? missingLibraryReason(home, type) : Rejection::NoJvmLibrary;
         return false;
     }
-    if (kitRuntime) *kitRuntime = throughJre || platform::fileExists(home + u"bin\\javac.exe");
+    // Only a key that registers either kind needs to look at the home.
+    if (kitRuntime)
+        *kitRuntime = throughJre || (key.kind == RuntimeKind::FromHome && platform::fileExists(home + u"bin\\javac.exe"));
     why = Rejection::None;
     return true;
 }
