@@ -11,14 +11,6 @@
 
 class Launcher;
 
-// The processor of the partner build: the 32-bit build pairs with x64, the
-// 64-bit build with x86.
-#if defined(_WIN64) || defined(__x86_64__)
-const uint16_t kPartnerMachine = kMachineI386;
-#else
-const uint16_t kPartnerMachine = kMachineAmd64;
-#endif
-
 // The launcher's own command line after its program-name token, found by
 // the launcher's own splitting rule, with the blanks before it dropped: the
 // user's arguments exactly as they were given.

@@ -2,11 +2,14 @@
 #include <windows.h>
 
 #include "launcher/launcher.h"
+#include "support/trace.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Launcher launcher;
     // Narrow texts (virtual-machine options) use the system default locale's code page.
     SetThreadLocale(GetSystemDefaultLCID());
     DefWindowProcW(nullptr, 0, 0, 0);
-    return launcher.initialise() ? launcher.run() : -1;
+    int32_t code = launcher.initialise() ? launcher.run() : -1;
+    TRACE_EVENT("exit").field("code", static_cast<int64_t>(code));
+    return code;
 }

@@ -19,3 +19,16 @@ bool imageMachine(const uint8_t* data, size_t size, uint16_t& machine) {
     machine = static_cast<uint16_t>(read16(data + offset + 4));
     return true;
 }
+
+WideString machineName(uint16_t machine) {
+    switch (machine) {
+        case kMachineI386: return u"x86";
+        case kMachineArm: return u"arm";
+        case kMachineAmd64: return u"x64";
+        case kMachineArm64: return u"arm64";
+    }
+    static const char16_t kDigits[] = u"0123456789abcdef";
+    char16_t text[] = u"0x0000";
+    for (int i = 0; i < 4; ++i) text[5 - i] = kDigits[(machine >> (4 * i)) & 0xF];
+    return WideString(text);
+}

@@ -4,18 +4,73 @@
 
 #include "instance/paired_product.h"
 #include "launcher/environment.h"
+#include "runtime/java_home.h"
 #include "runtime/pe_image.h"
 #include "support/platform.h"
+#include "support/trace.h"
 
 static const char16_t* const kJavaSoftRuntimeKey = u"Software\\JavaSoft\\Java Runtime Environment\\";
+static const char16_t* const kJavaHome = u"JavaHome";
+static const char16_t* const kMsiPath = u"Path";
+static const char16_t* const kNone = u"";
 
-const VendorKey kVendorKeys[5] = {
-    {u"Software\\JavaSoft\\Java Development Kit\\", true, RuntimeVendor::JavaSoft},
-    {kJavaSoftRuntimeKey, false, RuntimeVendor::JavaSoft},
-    {u"Software\\JRockit\\Java Runtime Environment\\", false, RuntimeVendor::JRockit},
-    {u"Software\\JRockit\\Java Development Kit\\", true, RuntimeVendor::JRockit},
-    {u"Software\\IBM\\Java2 Runtime Environment\\", false, RuntimeVendor::Ibm},
+// Searched in this order. After the five keys of the runtimes from before
+// Java 9 come the keys where current runtimes register; for "VM Provider"
+// they all count as JavaSoft keys.
+const VendorKey kVendorKeys[] = {
+    {u"Software\\JavaSoft\\Java Development Kit\\", RuntimeKind::DevelopmentKit, RuntimeVendor::JavaSoft, kJavaHome,
+     kNone, nullptr, false},
+    {kJavaSoftRuntimeKey, RuntimeKind::Runtime, RuntimeVendor::JavaSoft, kJavaHome, kNone, nullptr, false},
+    {u"Software\\JRockit\\Java Runtime Environment\\", RuntimeKind::Runtime, RuntimeVendor::JRockit, kJavaHome, kNone,
+     nullptr, false},
+    {u"Software\\JRockit\\Java Development Kit\\", RuntimeKind::DevelopmentKit, RuntimeVendor::JRockit, kJavaHome,
+     kNone, nullptr, false},
+    {u"Software\\IBM\\Java2 Runtime Environment\\", RuntimeKind::Runtime, RuntimeVendor::Ibm, kJavaHome, kNone, nullptr,
+     false},
+
+    // Java 9 and later: <version>, value "JavaHome".
+    {u"Software\\JavaSoft\\JDK\\", RuntimeKind::DevelopmentKit, RuntimeVendor::JavaSoft, kJavaHome, kNone, nullptr,
+     true},
+    {u"Software\\JavaSoft\\JRE\\", RuntimeKind::Runtime, RuntimeVendor::JavaSoft, kJavaHome, kNone, nullptr, true},
+    // The installers of these builds: <version>\<virtual machine>\MSI, value "Path".
+    {u"Software\\Eclipse Adoptium\\JDK\\", RuntimeKind::DevelopmentKit, RuntimeVendor::JavaSoft, kMsiPath,
+     u"\\hotspot\\MSI", nullptr, true},
+    {u"Software\\Eclipse Adoptium\\JDK\\", RuntimeKind::DevelopmentKit, RuntimeVendor::JavaSoft, kMsiPath,
+     u"\\openj9\\MSI", nullptr, true},
+    {u"Software\\Eclipse Adoptium\\JRE\\", RuntimeKind::Runtime, RuntimeVendor::JavaSoft, kMsiPath, u"\\hotspot\\MSI",
+     nullptr, true},
+    {u"Software\\Eclipse Adoptium\\JRE\\", RuntimeKind::Runtime, RuntimeVendor::JavaSoft, kMsiPath, u"\\openj9\\MSI",
+     nullptr, true},
+    {u"Software\\AdoptOpenJDK\\JDK\\", RuntimeKind::DevelopmentKit, RuntimeVendor::JavaSoft, kMsiPath,
+     u"\\hotspot\\MSI", nullptr, true},
+    {u"Software\\AdoptOpenJDK\\JDK\\", RuntimeKind::DevelopmentKit, RuntimeVendor::JavaSoft, kMsiPath,
+     u"\\openj9\\MSI", nullptr, true},
+    {u"Software\\AdoptOpenJDK\\JRE\\", RuntimeKind::Runtime, RuntimeVendor::JavaSoft, kMsiPath, u"\\hotspot\\MSI",
+     nullptr, true},
+    {u"Software\\AdoptOpenJDK\\JRE\\", RuntimeKind::Runtime, RuntimeVendor::JavaSoft, kMsiPath, u"\\openj9\\MSI",
+     nullptr, true},
+    {u"Software\\Microsoft\\JDK\\", RuntimeKind::DevelopmentKit, RuntimeVendor::JavaSoft, kMsiPath, u"\\hotspot\\MSI",
+     nullptr, true},
+    // zulu-<major>, value "InstallationPath"; the full version in "CurrentVersion".
+    {u"Software\\Azul Systems\\Zulu\\", RuntimeKind::FromHome, RuntimeVendor::JavaSoft, u"InstallationPath", kNone,
+     u"CurrentVersion", true},
 };
+
+const char* rejectionText(Rejection reason) {
+    switch (reason) {
+        case Rejection::None: return "accepted";
+        case Rejection::OutsideBounds: return "outside the version bounds (\"Minimum Version\", \"Maximum Version\")";
+        case Rejection::NoHome: return "the key names no home folder";
+        case Rejection::WrongJvmSource: return "not the kind of runtime \"JVM Source\" asks for";
+        case Rejection::WrongJvmType: return "no jvm.dll of the \"JVM Type\" asked for";
+        case Rejection::NoJvmLibrary: return "no jvm.dll";
+        case Rejection::UnknownVersion:
+            return "version unknown (no JAVA_VERSION in its release file) while a version bound is set";
+        case Rejection::NotAnImage: return "its jvm.dll is not an image";
+        case Rejection::WrongProcessor: return "its jvm.dll is for a processor neither this launcher nor \"Pair Product\" serves";
+    }
+    return "";
+}
 
 static const char16_t* const kServerVm = u"bin\\server\\jvm.dll";
 
@@ -55,14 +110,25 @@ bool runtimeBesideExecutable(Launcher& launcher, WideString& home) {
     return true;
 }
 
-bool vendorKeySearched(const Launcher& l, const VendorKey& key) {
-    bool kind = l.acceptBothKinds || (key.developmentKit ? l.jdkPreferred : l.jrePreferred);
-    switch (key.vendor) {
-        case RuntimeVendor::JavaSoft: return kind && (l.sunAllowed || l.sunFavoured);
-        case RuntimeVendor::JRockit: return kind && (l.jrockitAllowed || l.jrockitFavoured);
-        case RuntimeVendor::Ibm: return kind && (l.ibmAllowed || l.ibmFavoured);
+static bool kindSearched(const Launcher& l, RuntimeKind kind) {
+    switch (kind) {
+        case RuntimeKind::Runtime: return l.acceptBothKinds || l.jrePreferred;
+        case RuntimeKind::DevelopmentKit: return l.acceptBothKinds || l.jdkPreferred;
+        default: return l.acceptBothKinds || l.jdkPreferred || l.jrePreferred;
+    }
+}
+
+static bool vendorSearched(const Launcher& l, RuntimeVendor vendor) {
+    switch (vendor) {
+        case RuntimeVendor::JavaSoft: return l.sunAllowed || l.sunFavoured;
+        case RuntimeVendor::JRockit: return l.jrockitAllowed || l.jrockitFavoured;
+        case RuntimeVendor::Ibm: return l.ibmAllowed || l.ibmFavoured;
         default: return false;
     }
+}
+
+bool vendorKeySearched(const Launcher& l, const VendorKey& key) {
+    return kindSearched(l, key.kind) && vendorSearched(l, key.vendor);
 }
 
 static bool vendorFavoured(const Launcher& l, RuntimeVendor vendor) {
@@ -74,28 +140,125 @@ static bool vendorFavoured(const Launcher& l, RuntimeVendor vendor) {
     }
 }
 
+// How the trace names a registry key and the view it was read through.
+static WideString keyName(const WideString& path, bool otherView) {
+    bool view32 = (sizeof(void*) == 4) != otherView;
+    return u"HKLM\\" + path + (view32 ? u" (32-bit view)" : u" (64-bit view)");
+}
+
+static void traceRejection(const WideString& where, Rejection reason, const RuntimeVersion* version = nullptr) {
+    TRACE_EVENT("rejected")
+        .field("place", where)
+        .field("version", version ? versionText(*version) : WideString(u"-"))
+        .field("reason", rejectionText(reason));
+}
+
+Rejection missingLibraryReason(const WideString& home, int32_t jvmType) {
+    // The default type's list holds every sub-path: any library found there
+    // is one of another type.
+    if (jvmType != 0 && !findJvmLibrary(home, 0).empty()) return Rejection::WrongJvmType;
+    return Rejection::NoJvmLibrary;
+}
+
+WideString absoluteLibraryPath(const WideString& library) {
+    WideString full;
+    return platform::fullPath(library, full) ? full : library;
+}
+
+WideString libraryProcessor(const WideString& library) {
+    platform::ReadOnlyMapping image(library);
+    if (!image.isOpen()) return u"unreadable";
+    uint16_t machine = 0;
+    if (!imageMachine(image.data(), image.size(), machine)) return u"not an image";
+    return machineName(machine);
+}
+
+RuntimeVersion subkeyVersion(const VendorKey& key, const WideString& subkey, bool otherView) {
+    RuntimeVersion version;
+    WideString text;
+    if (key.versionValue && platform::registryText(key.path + subkey, key.versionValue, otherView, text) &&
+        parseVersion(text, 0, version))
+        return version;
+    return parseVersion(subkey, 0);
+}
+
 bool readJavaHome(Launcher& launcher, const VendorKey& key, const WideString& subkey, bool otherView,
-                  WideString& home, bool& serverVm) {
-    if (!platform::registryText(key.path + subkey, u"JavaHome", otherView, home) || home.empty()) return false;
+                  WideString& home, bool& serverVm, Rejection* reason, bool* kitRuntime) {
+    Rejection ignored;
+    Rejection& why = reason ? *reason : ignored;
+    bool throughJre = false;
+    if (!platform::registryText(key.path + subkey + key.below, key.homeValue, otherView, home) || home.empty()) {
+        why = Rejection::NoHome;
+        return false;
+    }
     if (!home.endsWith(u'\\')) home += u'\\';
-    if (key.developmentKit) home += u"jre\\";
+    bool kit = key.kind == RuntimeKind::DevelopmentKit;
+    if (kit && !key.currentLayout) {
+        home += u"jre\\";
+        throughJre = true;
+    }
     int32_t type = launcher.jvmType;
     // Runtime environments registered here carry a client VM beside the
     // server one: validate them client first.
     if (type == 2 && WideString(key.path) == kJavaSoftRuntimeKey) type = 0;
-    return !findJvmLibrary(home, type, &serverVm).empty();
+    bool found = !findJvmLibrary(home, type, &serverVm).empty();
+    if (!found && key.currentLayout) {
+        // Current development kits have no jre\ folder; older ones
+        // registered under the current keys still have.
+        WideString jre = home + u"jre\\";
+        if (!findJvmLibrary(jre, type, &serverVm).empty()) {
+            home = jre;
+            throughJre = found = true;
+        }
+    }
+    if (!found) {
+        why = trace::enabled() ? missingLibraryReason(home, type) : Rejection::NoJvmLibrary;
+        return false;
+    }
+    // Only a key that registers either kind needs to look at the home.
+    if (kitRuntime)
+        *kitRuntime = throughJre || (key.kind == RuntimeKind::FromHome && platform::fileExists(home + u"bin\\javac.exe"));
+    why = Rejection::None;
+    return true;
 }
 
 void scanVendorKey(Launcher& launcher, List<RuntimeCandidate>& candidates, const VendorKey& key, bool otherView) {
     List<WideString> subkeys = platform::registrySubkeys(key.path, otherView);
+    TRACE_EVENT("look")
+        .field("place", keyName(key.path + WideString(u"<version>") + key.below, otherView))
+        .field("value", key.homeValue)
+        .field("subkeys", static_cast<int64_t>(subkeys.size()));
     for (const WideString& name : subkeys) {
         RuntimeCandidate candidate;
-        candidate.version = parseVersion(name, 0);
-        if (!inVersionRange(candidate.version, launcher.minimumVersion, launcher.maximumVersion)) continue;
-        if (!readJavaHome(launcher, key, name, otherView, candidate.home, candidate.serverVm)) continue;
-        bool kindPreferred = key.developmentKit ? launcher.jdkPreferred : launcher.jrePreferred;
+        if (trace::enabled()) candidate.source = keyName(key.path + name + key.below, otherView);
+        candidate.version = subkeyVersion(key, name, otherView);
+        if (!inVersionRange(candidate.version, launcher.minimumVersion, launcher.maximumVersion)) {
+            traceRejection(candidate.source, Rejection::OutsideBounds, &candidate.version);
+            continue;
+        }
+        Rejection reason = Rejection::None;
+        bool kitRuntime = false;
+        if (!readJavaHome(launcher, key, name, otherView, candidate.home, candidate.serverVm, &reason, &kitRuntime)) {
+            traceRejection(candidate.source, reason, &candidate.version);
+            continue;
+        }
+        bool kit = key.kind == RuntimeKind::FromHome ? kitRuntime : key.kind == RuntimeKind::DevelopmentKit;
+        bool kindPreferred = kit ? launcher.jdkPreferred : launcher.jrePreferred;
+        // A key that registers either kind is decided on its home.
+        if (!launcher.acceptBothKinds && !kindPreferred) {
+            traceRejection(candidate.source, Rejection::WrongJvmSource, &candidate.version);
+            continue;
+        }
         candidate.preferred = kindPreferred && vendorFavoured(launcher, key.vendor);
         candidate.vendor = key.vendor;
+        TRACE_EVENT("candidate")
+            .field("place", candidate.source)
+            .field("version", versionText(candidate.version))
+            .field("kind", kit ? "development kit" : "runtime")
+            .field("processor", libraryProcessor(findJvmLibrary(candidate.home, launcher.jvmType)))
+            .field("home", candidate.home)
+            .field("server", candidate.serverVm ? "yes" : "no")
+            .field("preferred", candidate.preferred ? "yes" : "no");
         candidates.push_back(candidate);
     }
 }
@@ -133,14 +296,49 @@ static bool libraryForPartner(const WideString& path) {
 // chosen runtime's library. False when no candidate was found at all.
 static bool searchRegistry(Launcher& launcher, bool otherView) {
     List<RuntimeCandidate> candidates;
-    for (const VendorKey& key : kVendorKeys)
-        if (vendorKeySearched(launcher, key)) scanVendorKey(launcher, candidates, key, otherView);
+    for (size_t i = 0; i < kVendorKeyCount; ++i) {
+        const VendorKey& key = kVendorKeys[i];
+        if (vendorKeySearched(launcher, key)) {
+            scanVendorKey(launcher, candidates, key, otherView);
+        } else {
+            TRACE_EVENT("skipped")
+                .field("place", keyName(key.path + WideString(u"<version>") + key.below, otherView))
+                .field("reason", kindSearched(launcher, key.kind) ? "not searched for \"VM Provider\""
+                                                                  : "not searched for \"JVM Source\"");
+        }
+    }
     int chosen = chooseCandidate(launcher, candidates);
     if (chosen < 0) return false;
     const RuntimeCandidate& candidate = candidates[chosen];
     launcher.foundVersion = candidate.version;
     launcher.jvmLibraryPath = findJvmLibrary(candidate.home, launcher.jvmType);
+    if (!launcher.jvmLibraryPath.empty()) launcher.jvmLibraryPath = absoluteLibraryPath(launcher.jvmLibraryPath);
     launcher.runtimeVendor = launcher.jvmLibraryPath.empty() ? RuntimeVendor::None : candidate.vendor;
+    TRACE_EVENT("chosen")
+        .field("place", candidate.source)
+        .field("version", versionText(candidate.version))
+        .field("library", launcher.jvmLibraryPath.empty() ? WideString(u"none") : launcher.jvmLibraryPath)
+        .field("among", static_cast<int64_t>(candidates.size()));
+    return true;
+}
+
+static void traceChosen(const Launcher& launcher, const char16_t* place) {
+    TRACE_EVENT("chosen")
+        .field("place", place)
+        .field("library", launcher.jvmLibraryPath)
+        .field("processor", libraryProcessor(launcher.jvmLibraryPath))
+        .field("paired product", launcher.pairLaunch ? "yes" : "no");
+}
+
+// The home tried in one place; on success its library becomes the one loaded.
+static bool tryHome(Launcher& launcher, const char16_t* place, const WideString& home) {
+    TRACE_EVENT("look").field("place", place).field("home", home.empty() ? WideString(u"(current directory)") : home);
+    WideString library = findJvmLibrary(home, launcher.jvmType);
+    if (library.empty()) {
+        traceRejection(place, missingLibraryReason(home, launcher.jvmType));
+        return false;
+    }
+    launcher.jvmLibraryPath = absoluteLibraryPath(library);
     return true;
 }
 
@@ -148,35 +346,39 @@ bool findRuntime(Launcher& launcher) {
     if (!launcher.jrePath.empty()) {
         WideString home = launcher.jrePath;
         if (!home.endsWith(u'\\')) home += u'\\';
-        WideString library = findJvmLibrary(home, launcher.jvmType);
-        if (!library.empty()) {
-            launcher.jvmLibraryPath = library;
+        if (tryHome(launcher, u"JRE Path", home)) {
             checkJvmMachine(launcher);
+            traceChosen(launcher, u"JRE Path");
             return true;
         }
     }
 
     WideString home;
-    if (runtimeBesideExecutable(launcher, home)) {
-        WideString library = findJvmLibrary(home, launcher.jvmType);
-        if (!library.empty()) {
-            launcher.jvmLibraryPath = library;
-            return true;
-        }
+    if (runtimeBesideExecutable(launcher, home) && tryHome(launcher, u"beside the executable", home)) {
+        traceChosen(launcher, u"beside the executable");
+        return true;
     }
 
     // A runtime chosen from the registry ends the search, usable or not.
     if (searchRegistry(launcher, false)) return !launcher.jvmLibraryPath.empty();
 
     if (!launcher.pairProduct.empty() && searchRegistry(launcher, true)) {
-        // Only a runtime the paired program can host is a reason to start it.
-        if (!libraryForPartner(launcher.jvmLibraryPath)) {
-            launcher.jvmLibraryPath.clear();
-            return false;
+        // Only a runtime the paired program can host is a reason to start it;
+        // any other one is passed over, as if nothing had been found there.
+        if (libraryForPartner(launcher.jvmLibraryPath)) {
+            launcher.pairLaunch = true;
+            TRACE_EVENT("paired product").field("reason", "the runtime chosen is registered in the other registry view");
+            return true;
         }
-        launcher.pairLaunch = true;
+        traceRejection(u"other registry view", Rejection::WrongProcessor);
+        launcher.jvmLibraryPath.clear();
+    }
+
+    if (runtimeFromJavaHome(launcher)) {
+        traceChosen(launcher, u"JAVA_HOME");
         return true;
     }
+    TRACE_EVENT("not found").field("reason", "no place held a runtime that fits the settings");
     return false;
 }
 

@@ -33,6 +33,11 @@ bool expandEnvironment(const WideString& text, WideString& expanded);
 // True on the NT family of systems (version platform id 2).
 bool isNtFamily();
 
+// The path made absolute against the current directory the way the system
+// resolves it ("." and ".." resolved; nothing is looked up on the disk).
+// False when the system cannot tell.
+bool fullPath(const WideString& path, WideString& full);
+
 // A file "exists" for the launcher when a directory search finds it.
 bool fileExists(const WideString& path);
 // Names matched by a directory search on pattern, in file-system order.
@@ -44,9 +49,6 @@ constexpr uint32_t kErrorAlreadyExists = 183;
 // Removes an empty folder.
 bool removeDirectory(const WideString& path);
 bool deleteFile(const WideString& path);
-// The path made absolute against the current directory, with "." and ".."
-// resolved; nothing is looked up on the disk. False when the system cannot.
-bool fullPath(const WideString& path, WideString& full);
 
 // A whole file mapped read-only; empty when it could not be opened or mapped.
 class ReadOnlyMapping {
@@ -98,6 +100,13 @@ void signalEvent(void* event);
 // Ends a thread that runs a message loop: posts it a quit message and waits
 // on its handle, posting again while it has no message queue yet.
 void stopThread(void* thread, uint32_t threadId);
+
+// Appends bytes to a file (created when missing) with one write on a handle
+// opened for appending only, so that lines of several processes never mix.
+bool appendToFile(const WideString& path, const NarrowString& bytes);
+// The local time as "YYYY-MM-DD hh:mm:ss.mmm", and this process's id.
+NarrowString localTimeStamp();
+uint32_t processId();
 
 // Global memory status, in bytes.
 uint64_t totalPhysicalMemory();

@@ -12,6 +12,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -484,6 +485,27 @@ void sleepForever() {
 void closeHandle(void*) {}
 void signalEvent(void*) {}
 void stopThread(void*, uint32_t) {}
+
+bool appendToFile(const WideString& path, const NarrowString& bytes) {
+    int fd = open(host::hostPath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
+    if (fd < 0) return false;
+    bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    close(fd);
+    return written;
+}
+
+NarrowString localTimeStamp() {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct tm local;
+    localtime_r(&now.tv_sec, &local);
+    char buffer[96];
+    snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
+             local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(now.tv_nsec / 1000000));
+    return NarrowString(buffer);
+}
+
+uint32_t processId() { return static_cast<uint32_t>(getpid()); }
 
 uint64_t totalPhysicalMemory() { return state().physical; }
 uint64_t availableVirtualMemory() { return state().availableVirtual; }

@@ -71,6 +71,16 @@ bool isNtFamily() {
     return GetVersionExW(&plain) && plain.dwPlatformId == 2;
 }
 
+bool fullPath(const WideString& path, WideString& full) {
+    DWORD size = GetFullPathNameW(wide(path), 0, nullptr, nullptr);
+    if (size == 0) return false;
+    List<wchar_t> buffer(size + 1, 0);
+    DWORD length = GetFullPathNameW(wide(path), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (length == 0 || length >= buffer.size()) return false;
+    full = fromWide(buffer.data(), length);
+    return true;
+}
+
 bool fileExists(const WideString& path) {
     WIN32_FIND_DATAW data;
     OwnedFind find(FindFirstFileW(wide(path), &data));
@@ -92,21 +102,6 @@ uint32_t createDirectory(const WideString& path) {
 }
 
 bool removeDirectory(const WideString& path) { return RemoveDirectoryW(wide(path)) != 0; }
-
-bool fullPath(const WideString& path, WideString& full) {
-    DWORD size = MAX_PATH;
-    for (;;) {
-        List<wchar_t> buffer(size);
-        DWORD length = GetFullPathNameW(wide(path), size, buffer.data(), nullptr);
-        if (length == 0) return false;
-        // Too small a buffer gives the size needed, terminator included.
-        if (length < size) {
-            full = fromWide(buffer.data(), length);
-            return true;
-        }
-        size = length;
-    }
-}
 
 bool deleteFile(const WideString& path) { return DeleteFileW(wide(path)) != 0; }
 
@@ -254,6 +249,45 @@ void stopThread(void* thread, uint32_t threadId) {
         if (WaitForSingleObject(thread, 10) != WAIT_TIMEOUT) return;
     WaitForSingleObject(thread, INFINITE);
 }
+
+bool appendToFile(const WideString& path, const NarrowString& bytes) {
+    // FILE_APPEND_DATA alone: every write lands at the file's end, even
+    // when other processes append to it at the same time.
+    OwnedHandle file(CreateFileW(wide(path), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return false;
+    DWORD written = 0;
+    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+static void putDigits(NarrowString& text, unsigned value, int digits) {
+    char buffer[8];
+    for (int i = digits - 1; i >= 0; --i, value /= 10) buffer[i] = static_cast<char>('0' + value % 10);
+    text.append(buffer, static_cast<size_t>(digits));
+}
+
+NarrowString localTimeStamp() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    NarrowString text;
+    putDigits(text, now.wYear, 4);
+    text += '-';
+    putDigits(text, now.wMonth, 2);
+    text += '-';
+    putDigits(text, now.wDay, 2);
+    text += ' ';
+    putDigits(text, now.wHour, 2);
+    text += ':';
+    putDigits(text, now.wMinute, 2);
+    text += ':';
+    putDigits(text, now.wSecond, 2);
+    text += '.';
+    putDigits(text, now.wMilliseconds, 3);
+    return text;
+}
+
+uint32_t processId() { return GetCurrentProcessId(); }
 
 static MEMORYSTATUSEX memoryStatus() {
     MEMORYSTATUSEX status;

@@ -6,6 +6,7 @@
 #include "splash/splash.h"
 #include "support/messages.h"
 #include "support/platform.h"
+#include "support/trace.h"
 #include "vm/exception_text.h"
 #include "vm/redirect.h"
 
@@ -62,6 +63,7 @@ uint32_t vmThreadBody(Launcher& launcher) {
 // The hooks reach the launcher through the process-wide pointer; with no
 // listener they return and the virtual machine goes on with its own exit.
 static void JNICALL exitHook(jint code) {
+    TRACE_EVENT("exit hook").field("code", static_cast<int64_t>(code));
     Launcher* launcher = currentLauncher();
     if (launcher && launcher->vmListener) launcher->vmListener->exit(code);
 }
@@ -75,6 +77,9 @@ bool createVm(Launcher& launcher) {
     List<JavaVMOption> options(launcher.vmOptions.size() + 2);
     size_t count = 0;
     for (NarrowString& option : launcher.vmOptions) {
+        TRACE_EVENT("vm option")
+            .field("index", static_cast<int64_t>(count))
+            .field("text", platform::fromAnsi(option.data(), option.size()));
         options[count].optionString = &option[0];
         options[count].extraInfo = nullptr;
         ++count;

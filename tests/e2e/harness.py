@@ -45,6 +45,8 @@ IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO = 1, 2, 3, 4, 5, 6, 7
 HOST_ONLY_VARIABLES = (
     "JAVA_HOME", "JRE_HOME", "JDK_HOME", "J2SDKDIR", "J2REDIR", "CLASSPATH",
     "_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS", "JDK_JAVA_OPTIONS",
+    # The launcher's own trace: a case that wants one names its file.
+    "VEDA_LAUNCHER_TRACE",
 )
 
 

@@ -438,7 +438,9 @@ class JrePathTest(LauncherCase):
         cases = [
             # (JRE Path, environment, outcome)
             ("%E2E_RUNTIME%", {"E2E_RUNTIME": app.win_path + "\\rt"}, None),
-            ("rt", {}, "Failed to load Java VM library: rt\\bin\\client\\jvm.dll (errno = 193).\n"),
+            # The library is loaded by its full path, made from the working directory.
+            ("rt", {}, "Failed to load Java VM library: %s\\rt\\bin\\client\\jvm.dll (errno = 193).\n"
+             % app.win_path),
         ]
         app.write_file("rt/bin/client/jvm.dll", b"no image")
         for value, env, message in cases:

@@ -176,4 +176,55 @@ TEST(VersionTest, TextPrintsUpToTheLastRealNumber) {
     EXPECT_EQ(U(versionText(parseVersion(W("1.7"), M))), "1.7");
 }
 
+// Version texts of current runtimes (registry subkeys, "CurrentVersion",
+// release files), read by the same lenient parser, and the bounds a
+// settings file sets against them.
+TEST(VersionTest, CurrentRuntimeVersionTexts) {
+    struct Case {
+        const char* text;
+        RuntimeVersion expected;
+    } cases[] = {
+        {"17", V(17, 0, 0, 0, 1)},
+        {"17.0.9", V(17, 0, 9, 0, 3)},
+        {"17.0.9.9", V(17, 0, 9, 9, 4)},
+        {"17.0.9+9", V(17, 0, 9, 9, 4)},
+        {"21.0.1.12", V(21, 0, 1, 12, 4)},
+        {"1.8.0_392", V(1, 8, 0, 392, 4)},
+        {"zulu-17", V(17, 0, 0, 0, 1)},
+        {"11.0.21+9-LTS", V(11, 0, 21, 9, 4)},
+        {"17.0.9+9-b07", V(17, 0, 9, 9, 5)},
+    };
+    for (const Case& c : cases) {
+        RuntimeVersion v;
+        EXPECT_TRUE(parseVersion(W(c.text), 0, v)) << c.text;
+        EXPECT_EQ(show(v), show(c.expected)) << c.text;
+    }
+
+    struct Bound {
+        const char* minimum;
+        const char* maximum;
+        const char* version;
+        bool admitted;
+    } bounds[] = {
+        {"1.8", "", "17", true},
+        {"1.8", "", "1.8.0_392", true},
+        {"1.8", "", "1.7.0_80", false},
+        {"", "11", "11", true},
+        {"", "11", "11.0.21+9", true},
+        {"", "11", "11.99.99.99", true},
+        {"", "11", "12", false},
+        {"", "11", "17.0.9", false},
+        {"11", "11", "11.0.2", true},
+        {"11", "11", "1.8.0_392", false},
+        {"17.0.9", "", "17.0.9+9", true},
+        {"17.0.10", "", "17.0.9+9", false},
+    };
+    for (const Bound& b : bounds) {
+        RuntimeVersion minimum = parseVersion(W(b.minimum), 0);
+        RuntimeVersion maximum = parseVersion(W(b.maximum), M);
+        EXPECT_EQ(inVersionRange(parseVersion(W(b.version), 0), minimum, maximum), b.admitted)
+            << b.version << " in [" << b.minimum << ", " << b.maximum << "]";
+    }
+}
+
 }  // namespace

@@ -91,6 +91,47 @@ TEST(WinFiles, MappingReadsImagesAndRefusesEmptyFiles) {
     EXPECT_FALSE(missing.isOpen());
 }
 
+TEST(WinFiles, FullPathOfARelativePath) {
+    TempFolder folder;
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.path().c_str()));
+    WideString full;
+    EXPECT_TRUE(platform::fullPath(W(L"rt\\bin\\client\\jvm.dll"), full));
+    EXPECT_EQ(S(full), folder.path() + L"rt\\bin\\client\\jvm.dll");
+    EXPECT_TRUE(platform::fullPath(W(L"C:\\x\\..\\y\\jvm.dll"), full));
+    EXPECT_EQ(S(full), L"C:\\y\\jvm.dll");
+    SetCurrentDirectoryW(previous);
+}
+
+TEST(WinFiles, AppendingWritesWholeLinesAtTheEnd) {
+    TempFolder folder;
+    WideString path = folder.wpath() + u"trace.txt";
+    // A second handle open for writing at the start must not move the appends.
+    EXPECT_TRUE(platform::appendToFile(path, NarrowString("one\r\n")));
+    HANDLE other = CreateFileW(wide(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(platform::appendToFile(path, NarrowString("two\r\n")));
+    CloseHandle(other);
+    platform::ReadOnlyMapping text(path);
+    ASSERT_TRUE(text.isOpen());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(text.data()), text.size()), "one\r\ntwo\r\n");
+    EXPECT_FALSE(platform::appendToFile(folder.wpath() + u"missing\\trace.txt", NarrowString("x")));
+}
+
+TEST(WinProcess, TimeStampAndProcessId) {
+    NarrowString stamp = platform::localTimeStamp();
+    ASSERT_EQ(stamp.size(), 23u) << stamp.c_str();
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    EXPECT_EQ(std::stoi(std::string(stamp.substr(0, 4))), now.wYear);
+    EXPECT_EQ(std::string(stamp.substr(4, 1) + stamp.substr(7, 1) + stamp.substr(10, 1) + stamp.substr(13, 1) +
+                          stamp.substr(16, 1) + stamp.substr(19, 1)),
+              "-- ::.");
+    EXPECT_EQ(platform::processId(), GetCurrentProcessId());
+}
+
 TEST(WinEnvironment, ExpansionLeavesUnknownNamesAndReadsAnyLength) {
     std::wstring longValue(5000, L'v');
     SetEnvironmentVariableW(L"LAUNCHER_TEST_LONG", longValue.c_str());
