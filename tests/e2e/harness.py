@@ -383,6 +383,9 @@ class Runtime:
                 data = f.read()
         except FileNotFoundError:
             return []
+        # A last line without its line feed is still being written by a
+        # launcher that runs on; it is read once it is whole.
+        data = data[:data.rfind(b"\n") + 1]
         out = []
         for line in data.decode("utf-8").splitlines():
             if line.strip():

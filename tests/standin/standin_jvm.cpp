@@ -192,8 +192,12 @@ std::string json_string(const std::string& utf8) {
 
 void write_record(const std::string& line) {
     EnterCriticalSection(&g_record_lock);
-    // FILE_APPEND_DATA alone makes each write land at the end even when several
-    // launcher processes share one record file.
+    // FILE_APPEND_DATA alone makes each write land at the end on Windows, but
+    // Wine appends by seeking first: launcher processes that share one record
+    // file also take turns through a named mutex, so no record is overwritten.
+    static HANDLE turns = CreateMutexW(nullptr, FALSE, L"standin_record_turns");
+    DWORD wait = turns ? WaitForSingleObject(turns, 5000) : WAIT_FAILED;
+    bool holding = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
     HANDLE h = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 50 && h == INVALID_HANDLE_VALUE; ++attempt) {
         h = CreateFileW(g_record_path.c_str(), FILE_APPEND_DATA,
@@ -206,6 +210,7 @@ void write_record(const std::string& line) {
         WriteFile(h, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         CloseHandle(h);
     }
+    if (holding) ReleaseMutex(turns);
     LeaveCriticalSection(&g_record_lock);
 }
 
