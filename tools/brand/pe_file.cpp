@@ -83,6 +83,7 @@ bool PeFile::parse(const Bytes& file, std::string& error) {
     sectionAlignment_ = read32(optional + kSectionAlignment);
     fileAlignment_ = read32(optional + kFileAlignment);
     sizeOfHeaders_ = read32(optional + kSizeOfHeaders);
+    if (sizeOfHeaders_ > size) return fail(error, "truncated headers");
     if (!isPowerOfTwo(fileAlignment_) || fileAlignment_ < 0x200 || fileAlignment_ > 0x10000 ||
         !isPowerOfTwo(sectionAlignment_) || sectionAlignment_ < fileAlignment_)
         return fail(error, "unusual file or section alignment");
@@ -92,7 +93,7 @@ bool PeFile::parse(const Bytes& file, std::string& error) {
     if (!insideBuffer(size, sectionTable_, kSectionHeaderSize * sectionCount) ||
         sectionTable_ + kSectionHeaderSize * sectionCount > sizeOfHeaders_)
         return fail(error, "the section table lies outside the headers");
-    endOfSections_ = std::min<size_t>(sizeOfHeaders_, size);
+    endOfSections_ = sizeOfHeaders_;
     uint64_t nextAddress = 0;
     for (size_t i = 0; i < sectionCount; ++i) {
         const uint8_t* entry = data + sectionTable_ + kSectionHeaderSize * i;
@@ -120,7 +121,12 @@ bool PeFile::parse(const Bytes& file, std::string& error) {
     DataDirectory signature = directory(kDirectorySecurity);
     if (signature.size && (signature.rva < endOfSections_ || !insideBuffer(size, signature.rva, signature.size)))
         return fail(error, "damaged signature entry");
-    return planResources(error);
+    DataDirectory resources = directory(kDirectoryResources);
+    if (resources.size && sectionAt(resources.rva) < 0)
+        return fail(error, "the resource directory lies outside the sections");
+    // An image that cannot take new resources is still read: only writing fails.
+    planResources(planError_);
+    return true;
 }
 
 int PeFile::sectionAt(uint32_t rva) const {
@@ -159,11 +165,11 @@ bool PeFile::movable(size_t index) const {
 }
 
 bool PeFile::planResources(std::string& error) {
+    error.clear();
     resourceSection_ = -1;
     appendSection_ = true;
     DataDirectory resources = directory(kDirectoryResources);
     int index = resources.size ? sectionAt(resources.rva) : -1;
-    if (resources.size && index < 0) return fail(error, "the resource directory lies outside the sections");
 
     bool inPlace = index >= 0 && resources.rva == sections_[index].virtualAddress && sections_[index].rawSize;
     for (size_t i = 0; inPlace && i < directories_.size(); ++i) {
@@ -218,6 +224,7 @@ uint32_t PeFile::newResourceRva() const {
 }
 
 bool PeFile::rebuild(const Bytes& resources, Bytes& out, bool& signatureDropped, std::string& error) const {
+    if (!planError_.empty()) return fail(error, planError_.c_str());
     std::vector<PeSection> layout = sections_;
     std::vector<DataDirectory> directories = directories_;
     const uint32_t resourceSize = static_cast<uint32_t>(resources.size());

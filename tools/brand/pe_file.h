@@ -85,6 +85,7 @@ private:
     // The section rewritten in place (when not appending), in section order.
     int resourceSection_ = -1;
     bool appendSection_ = false;
+    std::string planError_;  // why the image cannot take new resources
 };
 
 // The image checksum of a file: 16-bit sums with the carry folded in, the

@@ -201,9 +201,10 @@ void appendDirectory(Bytes& out, size_t offset, size_t named, size_t numbered) {
 Bytes ResourceTree::write(uint32_t rva) const {
     // Sorted copies: the system looks entries up by binary search.
     std::vector<ResourceType> types = types_;
-    std::sort(types.begin(), types.end(), [](const ResourceType& a, const ResourceType& b) { return a.type < b.type; });
+    std::stable_sort(types.begin(), types.end(),
+                     [](const ResourceType& a, const ResourceType& b) { return a.type < b.type; });
     for (ResourceType& t : types) {
-        std::sort(t.entries.begin(), t.entries.end(),
+        std::stable_sort(t.entries.begin(), t.entries.end(),
                   [](const ResourceEntry& a, const ResourceEntry& b) { return a.name < b.name; });
         for (ResourceEntry& e : t.entries)
             std::stable_sort(e.items.begin(), e.items.end(),
@@ -248,7 +249,9 @@ Bytes ResourceTree::write(uint32_t rva) const {
     size_t nameTable = 0, item = 0;
     std::vector<std::pair<size_t, const Bytes*>> data;  // data entry offset, bytes
     for (size_t t = 0; t < types.size(); ++t) {
-        write32(out.data() + 16 + 8 * t, text(types[t].type));
+        // The name text is appended first: appending may move the buffer.
+        uint32_t typeField = text(types[t].type);
+        write32(out.data() + 16 + 8 * t, typeField);
         write32(out.data() + 16 + 8 * t + 4, static_cast<uint32_t>(typeTables[t]) | kSubdirectory);
         const std::vector<ResourceEntry>& entries = types[t].entries;
         entryCounts(entries.begin(), entries.end(), [](const ResourceEntry& e) -> const ResourceKey& { return e.name; },
@@ -256,7 +259,8 @@ Bytes ResourceTree::write(uint32_t rva) const {
         appendDirectory(out, typeTables[t], named, entries.size() - named);
         for (size_t e = 0; e < entries.size(); ++e, ++nameTable) {
             size_t at = typeTables[t] + 16 + 8 * e;
-            write32(out.data() + at, text(entries[e].name));
+            uint32_t nameField = text(entries[e].name);
+            write32(out.data() + at, nameField);
             write32(out.data() + at + 4, static_cast<uint32_t>(nameTables[nameTable]) | kSubdirectory);
             appendDirectory(out, nameTables[nameTable], 0, entries[e].items.size());
             for (size_t l = 0; l < entries[e].items.size(); ++l, ++item) {
