@@ -192,6 +192,7 @@ class BrandTest(LauncherCase):
             ("settings without a section", [launcher, out, "--settings", keys_only],
              "holds no [section]"),
             ("in place, a damaged icon", [launcher, "--icon", damaged], "damaged icon file"),
+            ("a folder for the launcher", [app.path, out, "--settings", ini], "cannot read"),
             ("an output folder that does not exist", [launcher, app.file("none/Out.exe"), "--settings", ini],
              "cannot write"),
         ]

@@ -53,10 +53,17 @@ std::string shown(const fs::path& path) {
 }
 
 bool readFile(const fs::path& path, Bytes& bytes) {
-    std::ifstream in(path, std::ios::binary);
+    // A folder opens as a stream on some systems and tells a nonsense size.
+    std::error_code code;
+    if (!fs::is_regular_file(path, code)) return false;
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    std::streamoff size = in.tellg();
+    if (size < 0) return false;
+    bytes.resize(static_cast<size_t>(size));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), size);
+    return in.gcount() == size;
 }
 
 std::u16string utf16(const std::string& utf8) { return fromUtf8(utf8.data(), utf8.size()).str(); }
