@@ -2,7 +2,8 @@
 // functions and writes what they report as JSON: the icon group and its
 // images (LoadImage, ExtractIcon), every version field (GetFileVersionInfo,
 // VerQueryValue), the built-in settings and the message table
-// (FindResource, LoadString) and the image checksum (MapFileAndCheckSum).
+// (FindResource, LoadString) and the image checksum (MapFileAndCheckSum),
+// and the icon as DrawIconEx paints it.
 //
 // Usage: e2e_brandcheck.exe <program.exe> <result.json>
 #include <windows.h>
@@ -10,6 +11,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -79,6 +81,34 @@ std::string resourceBytes(HMODULE module, LPCWSTR type, LPCWSTR name) {
     return data ? "\"" + hex(data, SizeofResource(module, found)) + "\"" : "null";
 }
 
+// The icon as the system draws it (DrawIconEx) at 32x32 on a white 48x48
+// picture: top-down BGRA rows in hex.
+std::string drawnIcon(HICON icon) {
+    const int size = 48;
+    BITMAPINFO header = {};
+    header.bmiHeader.biSize = sizeof header.bmiHeader;
+    header.bmiHeader.biWidth = size;
+    header.bmiHeader.biHeight = -size;
+    header.bmiHeader.biPlanes = 1;
+    header.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP picture = CreateDIBSection(dc, &header, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!picture || !bits) {
+        DeleteDC(dc);
+        return "null";
+    }
+    HGDIOBJ old = SelectObject(dc, picture);
+    memset(bits, 0xFF, size * size * 4);
+    DrawIconEx(dc, 8, 8, icon, 32, 32, 0, nullptr, DI_NORMAL);
+    GdiFlush();
+    std::string out = "{\"width\": 48, \"height\": 48, \"pixels\": \"" + hex(bits, size * size * 4) + "\"}";
+    SelectObject(dc, old);
+    DeleteObject(picture);
+    DeleteDC(dc);
+    return out;
+}
+
 // The first icon group, its directory as the system hands it out, and its
 // 32x32 image as LoadImage makes it (size and the centre pixel).
 std::string iconReport(HMODULE module, const std::wstring& path) {
@@ -129,6 +159,7 @@ std::string iconReport(HMODULE module, const std::wstring& path) {
                ", \"centre\": \"" + hex(&centre, 4) + "\"}";
         DeleteObject(info.hbmColor);
         DeleteObject(info.hbmMask);
+        out += ", \"drawn\": " + drawnIcon(icon);
         DestroyIcon(icon);
     } else {
         out += "null";

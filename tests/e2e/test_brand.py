@@ -17,6 +17,20 @@ from harness import LauncherCase, launcher_settings
 RED_BGRA = "0000ffff"  # a pixel of the test icon as GetDIBits hands it out
 
 
+def save_png(path, width, height, bgra):
+    """A PNG of top-down BGRA rows, kept as a test artefact to look at."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    rows = b""
+    for y in range(height):
+        row = bgra[4 * width * y:4 * width * (y + 1)]
+        rows += b"\0" + b"".join(bytes((row[i + 2], row[i + 1], row[i])) for i in range(0, len(row), 4))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+                + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
 def bitmap_image(size):
     """A 32-bit icon image of one colour (red), as .ico files hold it."""
     header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, 0, 0, 0, 0, 0)
@@ -97,7 +111,18 @@ class BrandTest(LauncherCase):
                                  [(16, 16, 32), (32, 32, 32), (256, 256, 32)])
                 self.assertEqual([bytes.fromhex(i["data"]) for i in icon["images"]],
                                  [data for _, data in ICON_IMAGES])
+                drawn = icon.pop("drawn")
                 self.assertEqual(icon["loaded"], {"width": 32, "height": 32, "centre": RED_BGRA})
+                # Drawn by the system: red where the icon is, white around it.
+                pixels = bytes.fromhex(drawn["pixels"])
+                save_png(os.path.join(harness._build_root(), "e2e-artifacts", "branded-icon-%s.png" % arch),
+                         48, 48, pixels)
+                def at(x, y):
+                    return pixels[4 * (48 * y + x):4 * (48 * y + x) + 3]
+                self.assertEqual(at(24, 24), b"\0\0\xff")
+                self.assertEqual(at(8, 8), b"\0\0\xff")
+                self.assertEqual(at(4, 4), b"\xff\xff\xff")
+                self.assertEqual(at(42, 24), b"\xff\xff\xff")
                 self.assertTrue(icon["extracted"])
                 self.assertEqual(icon["extract_count"], 1)
 
