@@ -67,7 +67,8 @@ Bytes sampleIcon() {
 
 // The resources of a launcher: message table, an icon group of two images,
 // version information, a manifest and built-in settings in some languages.
-ResourceTree launcherResources(const std::vector<uint16_t>& settingsLanguages, uint32_t lastMessage = 230) {
+ResourceTree launcherResources(const std::vector<uint16_t>& settingsLanguages, uint32_t lastMessage = 230,
+                               const std::string& settings = "[Application]\nCmd=old\n") {
     ResourceTree tree;
     for (uint32_t block = 13; block <= 15; ++block)
         tree.put(ResourceKey::number(kResourceString), ResourceKey::number(block), 0x409, stringBlock(block, lastMessage));
@@ -90,7 +91,7 @@ ResourceTree launcherResources(const std::vector<uint16_t>& settingsLanguages, u
     tree.put(ResourceKey::number(kResourceManifest), ResourceKey::number(1), 0x409, text("<assembly/>"));
     for (uint16_t language : settingsLanguages)
         tree.put(ResourceKey::number(kResourceData), ResourceKey::named(u"SETTINGS"), language,
-                 text("[Application]\nCmd=old\n"));
+                 text(settings));
     return tree;
 }
 
@@ -253,7 +254,7 @@ const ResourceKey kSettingsName = ResourceKey::named(u"SETTINGS");
 }  // namespace
 
 TEST(BrandWriterTest, ResourceSectionTable) {
-    Bytes big(9000, 'x');
+    const int kUnchecked = 99;
     std::string bigText = "[Application]\nCmd=" + std::string(9000, 'x') + "\n";
     struct Case {
         const char* name;
@@ -263,25 +264,28 @@ TEST(BrandWriterTest, ResourceSectionTable) {
         std::string settings;
         std::vector<uint16_t> languagesAfter;
         bool newSection;
-        int relocationShift;  // in section alignments; -1 when not checked
+        int relocationShift;  // in section alignments; kUnchecked when not checked
         Bytes appended;
         Bytes signature;
+        std::string settingsBefore = "";
     } cases[] = {
         {"add", false, {}, false, "[Application]\nCmd=new\n", {0}, false, 0, {}, {}},
         {"replace in every language", false, {0x407, 0x409}, false, "[Application]\nCmd=new\n", {0x407, 0x409}, false, 0, {}, {}},
         {"remove", false, {0x409}, false, "", {}, false, 0, {}, {}},
         {"grow past the next alignments", false, {}, false, bigText, {0}, false, 2, {}, {}},
         {"grow, 64-bit", true, {0x409}, false, bigText, {0x409}, false, 2, {}, {}},
-        {"a section behind that may not move", false, {}, true, bigText, {0}, true, -1, {}, {}},
+        {"a section behind that may not move", false, {}, true, bigText, {0}, true, kUnchecked, {}, {}},
         {"appended data stays at the end", false, {}, false, bigText, {0}, false, 2, text("PK\3\4 a jar"), {}},
         {"a signature is dropped", true, {}, false, "[A]\n", {0}, false, 0, text("PK\3\4 jar"), Bytes(0x98, 0x30)},
-        {"signature after a new section", false, {}, true, "[A]\n", {0}, true, -1, {}, Bytes(0x20, 0x30)},
+        {"signature after a new section", false, {}, true, "[A]\n", {0}, true, kUnchecked, {}, Bytes(0x20, 0x30)},
+        {"shrink below the alignments", false, {0x409}, false, "[A]\n", {0x409}, false, -2, {}, {}, bigText},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ImageSpec spec;
         spec.is64 = c.is64;
-        spec.resources = launcherResources(c.languagesBefore);
+        spec.resources = c.settingsBefore.empty() ? launcherResources(c.languagesBefore)
+                                                  : launcherResources(c.languagesBefore, 230, c.settingsBefore);
         if (c.writableAfterResources) spec.sections.push_back({".tls", kData, 0x80});
         spec.appended = c.appended;
         spec.signature = c.signature;
@@ -319,7 +323,7 @@ TEST(BrandWriterTest, ResourceSectionTable) {
             EXPECT_EQ(b.image.directory(kDirectoryResources).rva, oldResources);
             EXPECT_EQ(b.image.sections().size(), source.sections().size());
         }
-        if (c.relocationShift >= 0) {
+        if (c.relocationShift != kUnchecked) {
             EXPECT_EQ(b.image.directory(kDirectoryRelocations).rva,
                       source.directory(kDirectoryRelocations).rva + c.relocationShift * kSectionAlignment);
         }
