@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the launcher and the sample application, lays out a ready
-# application folder (build/demo/HelloApp) and runs it under Wine with the
-# test stand-in runtime as its bundled jre\, then shows what the launcher did.
+# application folder (build/demo/HelloApp) with HelloApp.exe branded by
+# brand-launcher (icon, version information, built-in settings), runs it
+# under Wine with the test stand-in runtime as its bundled jre\, then shows
+# what the launcher did and what Windows reads from the executable.
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"
@@ -10,11 +12,20 @@ bash scripts/install-deps.sh
 echo "== building the launcher and the sample application"
 cmake --preset x86 >/dev/null
 cmake --build --preset x86 -j2 >/dev/null
+echo "== building brand-launcher for this machine"
+cmake --preset host >/dev/null
+cmake --build --preset host -j2 --target brand-launcher >/dev/null
 
 app="$repo/build/demo/HelloApp"
 rm -rf "$app"
 mkdir -p "$app/lib" "$app/jre/bin/client"
-cp dist/x86/launcher.exe "$app/HelloApp.exe"
+python3 sample/make_icon.py "$repo/build/demo/HelloApp.ico"
+echo "== branding HelloApp.exe"
+dist/host/brand-launcher dist/x86/launcher.exe "$app/HelloApp.exe" \
+    --icon "$repo/build/demo/HelloApp.ico" --settings sample/HelloApp.builtin.ini \
+    --file-version 1.0.0.0 --product-version 1.0 --product-name "Hello App" \
+    --company "Example Company" --description "Hello App" \
+    --copyright "Copyright (C) Example Company" --original-filename HelloApp.exe
 cp sample/HelloApp.ini "$app/HelloApp.ini"
 cp build/x86/sample/hello.jar "$app/lib/hello.jar"
 # The stand-in runtime records what it is asked to do instead of running Java.
@@ -45,5 +56,8 @@ rm -f "$result"
 } > "$request"
 echo "== running HelloApp.exe first \"second argument\" -nosplash under Wine"
 wine build/x86/tests/e2e/e2e_runner.exe "$(to_windows "$request")" >/dev/null 2>&1 </dev/null || true
-python3 scripts/demo_report.py "$result" "$app/jre/bin/client/standin.log" "$app" "$temp"
+brand="$repo/build/demo/brand.json"
+wine build/x86/tests/e2e/e2e_brandcheck.exe "$(to_windows "$app/HelloApp.exe")" "$(to_windows "$brand")" \
+    >/dev/null 2>&1 </dev/null || true
+python3 scripts/demo_report.py "$result" "$app/jre/bin/client/standin.log" "$app" "$temp" "$brand"
 python3 scripts/demo_hand_over.py "$app" "$repo/build/x86/tests/e2e/e2e_runner.exe"

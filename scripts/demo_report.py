@@ -23,7 +23,26 @@ def show_output_files(events, temp):
             print("%-19s" % (name + ":"), "(not created)")
 
 
-def main(result_path, record_path, folder, temp=None):
+def brand_report(brand_path):
+    """What Windows reads from the branded HelloApp.exe."""
+    try:
+        with open(brand_path, encoding="utf-8") as f:
+            brand = json.load(f)
+    except (FileNotFoundError, ValueError):
+        return
+    version = brand.get("version") or {}
+    strings = version.get("strings", {})
+    icon = brand.get("icon") or {}
+    print("HelloApp.exe as Windows reads it:")
+    print("    Product:       ", strings.get("ProductName"), strings.get("ProductVersion"))
+    print("    File version:  ", strings.get("FileVersion"), "-", strings.get("FileDescription"))
+    print("    Company:       ", strings.get("CompanyName"), "/", strings.get("LegalCopyright"))
+    print("    Icon images:   ", ", ".join("%dx%d" % (i["width"], i["height"]) for i in icon.get("images", [])))
+    settings = brand.get("settings")
+    print("    Built-in settings:", len(bytes.fromhex(settings)) if settings else 0, "bytes")
+
+
+def main(result_path, record_path, folder, temp=None, brand_path=None):
     with open(result_path, encoding="utf-8") as f:
         result = json.load(f)
     events = []
@@ -58,6 +77,8 @@ def main(result_path, record_path, folder, temp=None):
         print("Message box:       ", json.dumps(dialog.get("text"), ensure_ascii=False))
     print("Destroyed the VM:  ", "yes" if first("destroy") else "no")
     print("Exit code:         ", result.get("exit_code"))
+    if brand_path:
+        brand_report(brand_path)
     print()
     print("The bundled jre\\ here is a test stand-in that only records what the launcher")
     print("asks of it; no Java code runs. To run the sample for real, copy the folder to a")
@@ -67,4 +88,4 @@ def main(result_path, record_path, folder, temp=None):
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:5]))
+    sys.exit(main(*sys.argv[1:6]))

@@ -11,6 +11,9 @@ wine_env_start, as run_e2e.sh does). Located through environment variables:
                    one is E2E_BOXDEMO64 (default: e2e_boxdemo64.exe beside it)
   E2E_STANDIN_X86  stand-in jvm.dll, 32-bit
   E2E_STANDIN_X64  stand-in jvm.dll, 64-bit
+  E2E_BRAND_HOST   brand-launcher built for this machine
+                   (default <dist>/host/brand-launcher)
+  E2E_BRANDCHECK   e2e_brandcheck.exe (default: beside the runner)
   E2E_WORK         scratch folder (default: a fresh temporary one)
   E2E_KEEP=1       keep case folders after the tests, for post-mortems
   E2E_REQUIRE_ALL=1  fail instead of skipping when the launcher or the
@@ -718,12 +721,31 @@ def launcher_settings(main_class="standin.Records", class_path="\\app.jar", jre=
     return settings_text(*(sections + list(more)))
 
 
+def brand_tool(arch="x86"):
+    """The Windows build of the branding tool (run under Wine)."""
+    path = os.path.join(dist_dir(), arch, "brand-launcher.exe")
+    if not os.path.isfile(path):
+        raise FileNotFoundError("brand-launcher not found: " + path)
+    return path
+
+
+def host_brand_tool():
+    """The branding tool built for this machine (E2E_BRAND_HOST, default
+    dist/host/brand-launcher)."""
+    return _locate("E2E_BRAND_HOST", os.path.join(dist_dir(), "host", "brand-launcher"),
+                   "brand-launcher for this machine")
+
+
+def brandcheck_path():
+    """e2e_brandcheck.exe, beside the runner."""
+    return _locate("E2E_BRANDCHECK", os.path.join(os.path.dirname(runner_path()), "e2e_brandcheck.exe"),
+                   "e2e_brandcheck.exe")
+
+
 def embed_settings(output, settings, arch="x86", encoding="utf-8"):
     """A launcher copy at `output` carrying `settings` (text, or bytes as
     they are) as its built-in settings, made with the packager tool."""
-    tool = os.path.join(dist_dir(), arch, "embed-settings.exe")
-    if not os.path.isfile(tool):
-        raise FileNotFoundError("embed-settings not found: " + tool)
+    tool = brand_tool(arch)
     if isinstance(settings, str):
         settings = (b"\xff\xfe" + settings.encode("utf-16-le") if encoding == "utf-16"
                     else settings.encode(encoding))
@@ -732,13 +754,29 @@ def embed_settings(output, settings, arch="x86", encoding="utf-8"):
     with open(ini, "wb") as f:
         f.write(settings)
     try:
-        status, text = _wine([tool, to_windows_path(launcher_path(arch)), to_windows_path(ini),
-                              to_windows_path(output)], 60)
+        status, text = _wine([tool, to_windows_path(launcher_path(arch)), to_windows_path(output),
+                              "--settings", to_windows_path(ini)], 60)
     finally:
         os.unlink(ini)
     if status != 0 or not os.path.isfile(output):
-        raise RuntimeError("embed-settings failed (%d): %s" % (status, text))
+        raise RuntimeError("brand-launcher failed (%d): %s" % (status, text))
     return output
+
+
+def read_back_brand(exe):
+    """What the system's own functions read from an executable's resources
+    (icon group, version information, SETTINGS, message table, checksum),
+    through e2e_brandcheck.exe; a dict."""
+    work = os.path.join(work_root(), "requests")
+    os.makedirs(work, exist_ok=True)
+    result = os.path.join(work, "brand-%d-%d.json" % (os.getpid(), next(_request_ids)))
+    status, output = _wine([brandcheck_path(), to_windows_path(exe), to_windows_path(result)], 120)
+    if status != 0 or not os.path.isfile(result):
+        raise RuntimeError("e2e_brandcheck failed (%d): %s" % (status, output))
+    with open(result, encoding="utf-8") as f:
+        data = json.load(f)
+    os.unlink(result)
+    return data
 
 
 def _pe_headers(data):
