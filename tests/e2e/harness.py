@@ -223,18 +223,8 @@ def _wine(args, timeout, loader="wine"):
         return proc.returncode, out.read().decode("utf-8", "replace")
 
 
-def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
-                env=None, cwd=None, records_from=None):
-    """Run a Windows program through e2e_runner.exe.
-
-    exe: Unix path of the program. The command line is the quoted Windows
-    path of exe followed by args (each quoted only when needed), or exe and
-    `raw_args` verbatim, or `raw_cmdline` as the complete command line.
-    press: button ids for the 1st, 2nd, ... dialog (None: IDOK for all;
-    "none": leave that dialog open). env: {name: value, or None to remove}.
-    cwd: Unix path. records_from: {key: Runtime} whose new stand-in log
-    records are collected (the result keeps the keys).
-    """
+def _prepare_run(exe, args, raw_cmdline, raw_args, press, timeout, env, cwd):
+    """Writes the runner's request file; returns (request path, result path)."""
     win_exe = to_windows_path(exe)
     if raw_cmdline is not None:
         cmdline = raw_cmdline
@@ -269,11 +259,10 @@ def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeo
         lines.append("env=%s" % name if value is None else "env=%s=%s" % (name, value))
     with open(req_path, "w", encoding="utf-8", newline="\n") as f:
         f.write("\n".join(lines) + "\n")
+    return req_path, res_path
 
-    before = {home: rt.log_size() for home, rt in (records_from or {}).items()}
-    t0 = time.monotonic()
-    returncode, output = _wine([runner_path(), to_windows_path(req_path)], timeout + 60)
-    elapsed = time.monotonic() - t0
+
+def _collect_run(returncode, output, req_path, res_path, records_from, before, elapsed):
     if returncode != 0 or not os.path.isfile(res_path):
         raise RuntimeError("e2e_runner failed (status %d): %s" % (returncode, output))
     with open(res_path, encoding="utf-8") as f:
@@ -282,6 +271,188 @@ def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeo
     for p in (req_path, res_path):
         os.unlink(p)
     return RunResult(raw, records, elapsed, output)
+
+
+def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
+                env=None, cwd=None, records_from=None):
+    """Run a Windows program through e2e_runner.exe.
+
+    exe: Unix path of the program. The command line is the quoted Windows
+    path of exe followed by args (each quoted only when needed), or exe and
+    `raw_args` verbatim, or `raw_cmdline` as the complete command line.
+    press: button ids for the 1st, 2nd, ... dialog (None: IDOK for all;
+    "none": leave that dialog open). env: {name: value, or None to remove}.
+    cwd: Unix path. records_from: {key: Runtime} whose new stand-in log
+    records are collected (the result keeps the keys).
+    """
+    req_path, res_path = _prepare_run(exe, args, raw_cmdline, raw_args, press, timeout, env, cwd)
+    before = {home: rt.log_size() for home, rt in (records_from or {}).items()}
+    t0 = time.monotonic()
+    returncode, output = _wine([runner_path(), to_windows_path(req_path)], timeout + 60)
+    return _collect_run(returncode, output, req_path, res_path, records_from, before,
+                        time.monotonic() - t0)
+
+
+class StartedProgram:
+    """A program running under e2e_runner.exe while the test drives its
+    windows (find_window and friends); finish() waits for its end."""
+
+    def __init__(self, exe, args=(), raw_cmdline=None, raw_args=None, press="none", timeout=60,
+                 env=None, cwd=None, records_from=None):
+        self._records_from = records_from
+        self._timeout = timeout
+        self._req, self._res = _prepare_run(exe, args, raw_cmdline, raw_args, press, timeout, env,
+                                            cwd)
+        self._before = {home: rt.log_size() for home, rt in (records_from or {}).items()}
+        self._out = tempfile.TemporaryFile()
+        self._t0 = time.monotonic()
+        self._proc = subprocess.Popen(["wine", runner_path(), to_windows_path(self._req)],
+                                      env=wine_environment(), stdin=subprocess.DEVNULL,
+                                      stdout=self._out, stderr=subprocess.STDOUT)
+
+    def finish(self):
+        """Waits for the program (at most its time-out) and gives its RunResult."""
+        try:
+            returncode = self._proc.wait(self._timeout + 60)
+        finally:
+            if self._proc.poll() is None:
+                self._proc.kill()
+        self._out.seek(0)
+        output = self._out.read().decode("utf-8", "replace")
+        self._out.close()
+        return _collect_run(returncode, output, self._req, self._res, self._records_from,
+                            self._before, time.monotonic() - self._t0)
+
+
+def ui(*args, check=True):
+    """One `e2e_runner.exe ui` command; returns its JSON output (or None).
+    A command that cannot be done raises UiError (unless check is False,
+    then it returns False)."""
+    status, output = _wine([runner_path(), "ui"] + [str(a) for a in args], 60)
+    if status == 4 and not check:
+        return False
+    if status != 0:
+        raise UiError("ui %s failed (%d): %s" % (" ".join(map(str, args)), status, output.strip()))
+    start = output.find("{")
+    return json.loads(output[start:]) if start >= 0 else None
+
+
+class UiError(RuntimeError):
+    pass
+
+
+class Window:
+    """A top-level window of a program under test, driven from outside."""
+
+    def __init__(self, info):
+        self.info = info
+        self.hwnd = info["hwnd"]
+
+    def read(self):
+        self.info = ui("read", self.hwnd)
+        return self.info
+
+    def control(self, control_id, fresh=True):
+        """The control's description (id, class, text, style, enabled, ...)."""
+        info = self.read() if fresh else self.info
+        for c in info["controls"]:
+            if c["id"] == control_id:
+                return c
+        raise KeyError("no control %d in %r" % (control_id, info["title"]))
+
+    def click(self, control_id):
+        ui("click", self.hwnd, control_id)
+
+    def key(self, key, control_id=None):
+        ui("key", self.hwnd, key, *([] if control_id is None else [control_id]))
+
+    def type(self, text):
+        ui("type", self.hwnd, text)
+
+    def mouse(self, control_id, x, y):
+        ui("mouse", self.hwnd, control_id, x, y)
+
+    def hover(self, control_id, x, y):
+        ui("hover", self.hwnd, control_id, x, y)
+
+    def close(self):
+        ui("close", self.hwnd)
+
+    def wait_gone(self, timeout=10):
+        ui("gone", self.hwnd, int(timeout * 1000))
+
+    def screenshot(self, png_path):
+        """The window as shown on the screen, saved as PNG; returns an Image."""
+        bmp = png_path + ".bmp"
+        ui("shot", self.hwnd, to_windows_path(bmp))
+        image = Image.from_bmp(bmp)
+        os.unlink(bmp)
+        image.save_png(png_path)
+        return image
+
+
+def find_window(title, cls="*", timeout=10):
+    """Waits for a visible top-level window with this caption ("*": any)."""
+    return Window(ui("find", title, cls, int(timeout * 1000)))
+
+
+class Image:
+    """An RGB picture: rows of (r, g, b) tuples."""
+
+    def __init__(self, width, height, rows):
+        self.width, self.height, self.rows = width, height, rows
+
+    @classmethod
+    def from_bmp(cls, path):
+        with open(path, "rb") as f:
+            data = f.read()
+        offset = struct.unpack_from("<I", data, 10)[0]
+        width, height = struct.unpack_from("<ii", data, 18)
+        if struct.unpack_from("<H", data, 28)[0] != 24:
+            raise ValueError("not a 24-bit bitmap: " + path)
+        stride = (width * 3 + 3) & ~3
+        rows = []
+        for y in range(abs(height)):
+            line = height - 1 - y if height > 0 else y  # bottom-up unless negative
+            at = offset + line * stride
+            px = data[at:at + width * 3]
+            rows.append([(px[i + 2], px[i + 1], px[i]) for i in range(0, width * 3, 3)])
+        return cls(width, abs(height), rows)
+
+    def pixel(self, x, y):
+        return self.rows[y][x]
+
+    def colours(self, left=0, top=0, right=None, bottom=None):
+        """{(r, g, b): count} inside the rectangle (image coordinates)."""
+        right = self.width if right is None else right
+        bottom = self.height if bottom is None else bottom
+        counts = {}
+        for y in range(max(0, top), min(self.height, bottom)):
+            for c in self.rows[y][max(0, left):min(self.width, right)]:
+                counts[c] = counts.get(c, 0) + 1
+        return counts
+
+    def save_png(self, path):
+        import zlib
+        raw = b"".join(b"\0" + bytes(v for px in row for v in px) for row in self.rows)
+
+        def chunk(kind, body):
+            return (struct.pack(">I", len(body)) + kind + body +
+                    struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+
+        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(b"\x89PNG\r\n\x1a\n" +
+                    chunk(b"IHDR", struct.pack(">IIBBBBB", self.width, self.height, 8, 2, 0, 0, 0)) +
+                    chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+def artefact_dir():
+    """Where tests keep pictures for people to look at: <build>/e2e-artefacts
+    (E2E_ARTEFACTS overrides)."""
+    path = os.environ.get("E2E_ARTEFACTS") or os.path.join(_build_root(), "e2e-artefacts")
+    os.makedirs(path, exist_ok=True)
+    return path
 
 
 # ------------------------------------------------------------------ folders
@@ -454,6 +625,15 @@ class AppFolder:
                            press=press, timeout=timeout, env=env,
                            cwd=self.cwd if cwd is None else cwd,
                            records_from=self.runtimes)
+
+    def start(self, args=(), press="none", timeout=60, env=None, cwd=None, exe=None):
+        """Start the installed executable (or `exe`) and return at once, so
+        the test can drive its windows; see StartedProgram."""
+        exe = exe or self.exe
+        if not exe:
+            raise ValueError("nothing installed to start")
+        return StartedProgram(exe, args=args, press=press, timeout=timeout, env=env,
+                              cwd=self.cwd if cwd is None else cwd, records_from=self.runtimes)
 
 
 # ------------------------------------------------------------------ registry
