@@ -2,6 +2,8 @@
 # Builds the launcher and the sample application, lays out a ready
 # application folder (build/demo/HelloApp) and runs it under Wine with the
 # test stand-in runtime as its bundled jre\, then shows what the launcher did.
+# A second copy without a runtime (build/demo/NoRuntimeApp) shows the dialog
+# that asks for one: the demo reads it, saves a screenshot and cancels it.
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"
@@ -40,4 +42,19 @@ rm -f "$result"
 } > "$request"
 echo "== running HelloApp.exe first \"second argument\" -nosplash under Wine"
 wine build/x86/tests/e2e/e2e_runner.exe "$(to_windows "$request")" >/dev/null 2>&1 </dev/null || true
-python3 scripts/demo_report.py "$result" "$app/jre/bin/client/standin.log" "$app"
+status=0
+python3 scripts/demo_report.py "$result" "$app/jre/bin/client/standin.log" "$app" || status=1
+
+# The same application without a bundled runtime, on a machine without any:
+# the launcher asks the user for a runtime folder.
+bare="$repo/build/demo/NoRuntimeApp"
+rm -rf "$bare"
+mkdir -p "$bare/lib"
+cp dist/x86/launcher.exe "$bare/HelloApp.exe"
+cp sample/HelloApp.ini "$bare/HelloApp.ini"
+cp build/x86/sample/hello.jar "$bare/lib/hello.jar"
+echo
+echo "== running a copy without a runtime: build/demo/NoRuntimeApp/HelloApp.exe"
+E2E_RUNNER="$repo/build/x86/tests/e2e/e2e_runner.exe" E2E_WORK="$repo/build/demo/work" \
+    python3 scripts/demo_report.py --dialog "$bare" "$repo/build/demo/no-runtime-dialog.png" || status=1
+exit $status

@@ -40,6 +40,9 @@ ANSI_ENCODING = "cp1252"
 
 IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO = 1, 2, 3, 4, 5, 6, 7
 
+# The caption of the dialog that asks for a runtime folder when none is found.
+RUNTIME_DIALOG_TITLE = "JRE Not Found"
+
 # Variables a Java launcher may react to. Wine hands the whole Unix
 # environment to Windows programs, so the host's would leak into the tests.
 HOST_ONLY_VARIABLES = (
@@ -301,6 +304,7 @@ class StartedProgram:
                  env=None, cwd=None, records_from=None):
         self._records_from = records_from
         self._timeout = timeout
+        self._result = None
         self._req, self._res = _prepare_run(exe, args, raw_cmdline, raw_args, press, timeout, env,
                                             cwd)
         self._before = {home: rt.log_size() for home, rt in (records_from or {}).items()}
@@ -311,7 +315,10 @@ class StartedProgram:
                                       stdout=self._out, stderr=subprocess.STDOUT)
 
     def finish(self):
-        """Waits for the program (at most its time-out) and gives its RunResult."""
+        """Waits for the program (at most its time-out) and gives its RunResult;
+        later calls give the same result."""
+        if self._result is not None:
+            return self._result
         try:
             returncode = self._proc.wait(self._timeout + 60)
         finally:
@@ -320,8 +327,9 @@ class StartedProgram:
         self._out.seek(0)
         output = self._out.read().decode("utf-8", "replace")
         self._out.close()
-        return _collect_run(returncode, output, self._req, self._res, self._records_from,
-                            self._before, time.monotonic() - self._t0)
+        self._result = _collect_run(returncode, output, self._req, self._res, self._records_from,
+                                    self._before, time.monotonic() - self._t0)
+        return self._result
 
 
 def ui(*args, check=True):
@@ -333,8 +341,8 @@ def ui(*args, check=True):
         return False
     if status != 0:
         raise UiError("ui %s failed (%d): %s" % (" ".join(map(str, args)), status, output.strip()))
-    start = output.find("{")
-    return json.loads(output[start:]) if start >= 0 else None
+    starts = [i for i in (output.find("{"), output.find("[")) if i >= 0]
+    return json.loads(output[min(starts):]) if starts else None
 
 
 class UiError(RuntimeError):
@@ -363,8 +371,9 @@ class Window:
     def click(self, control_id):
         ui("click", self.hwnd, control_id)
 
-    def key(self, key, control_id=None):
-        ui("key", self.hwnd, key, *([] if control_id is None else [control_id]))
+    def key(self, key, control_id=None, count=1):
+        """Key presses to the control, or to the focused window (control_id None)."""
+        ui("key", self.hwnd, key, control_id or 0, count)
 
     def type(self, text):
         ui("type", self.hwnd, text)
@@ -377,6 +386,10 @@ class Window:
 
     def close(self):
         ui("close", self.hwnd)
+
+    def tree(self, control_id):
+        """The visible items of a tree view control, in display order."""
+        return ui("tree", self.hwnd, control_id)
 
     def wait_gone(self, timeout=10):
         ui("gone", self.hwnd, int(timeout * 1000))
@@ -944,6 +957,13 @@ class LauncherCase(unittest.TestCase):
 
     def assertNoBox(self, r):
         self.assertEqual(r.texts, [], r)
+
+    def assertRuntimeDialogCancelled(self, r):
+        """The launch found no runtime: the missing-runtime dialog was shown
+        once, cancelled (run with press=IDCANCEL), and nothing was loaded."""
+        self.assertExit(r, -1)
+        self.assertEqual([(d["title"], d["pressed"]) for d in r.dialogs], [(RUNTIME_DIALOG_TITLE, IDCANCEL)], r)
+        self.assertEqual(r.records, [])
 
     def assertOneBox(self, r, text):
         self.assertEqual(r.texts, [text], r)

@@ -30,16 +30,22 @@
 //                                  window; prints it with its controls
 //   ui read <hwnd>                 prints the window and its controls again
 //   ui click <hwnd> <id>           presses an enabled button (BM_CLICK, posted)
-//   ui key <hwnd> <vk> [id]        key down and up (vk: number or RETURN,
-//                                  ESCAPE, SPACE, TAB, UP, DOWN, LEFT, RIGHT,
-//                                  HOME, END, F4) to control id, else to the
-//                                  window that has the keyboard focus
+//   ui key <hwnd> <vk> [id [count]] key down and up, count times (vk: number
+//                                  or RETURN, ESCAPE, SPACE, TAB, UP, DOWN,
+//                                  LEFT, RIGHT, HOME, END, F4) to control id,
+//                                  or (no id, or 0) to the window that has the
+//                                  keyboard focus
 //   ui type <hwnd> <text>          characters to the focused window
 //   ui mouse <hwnd> <id> <x> <y>   left button down and up at a client point
 //   ui hover <hwnd> <id> <x> <y>   moves the mouse pointer there
 //   ui close <hwnd>                the system menu's Close (the close box)
 //   ui shot <hwnd> <file.bmp>      the window as shown on the screen, 24-bit
 //   ui gone <hwnd> [timeout_ms]    waits until the window is gone or hidden
+//   ui tree <hwnd> <id>            the visible items of a tree view control in
+//                                  display order: text, depth, selected,
+//                                  expanded (the program must be 32-bit)
+//   ui strings <exe> <first> <last> prints the string resources first..last
+//                                  of a program file ({"id": text or null})
 //   ui record-args <file>          appends this process's command line
 //                                  (UTF-8, one line) to file: a stand-in
 //                                  handler for protocols and file types
@@ -51,6 +57,7 @@
 #define _UNICODE
 #endif
 #include <windows.h>
+#include <commctrl.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -704,6 +711,9 @@ std::string describe_window(HWND h) {
     j += ", \"client_size\": [" + json_num(client.right) + ", " + json_num(client.bottom) + "]";
     j += ", \"visible\": " + std::string(IsWindowVisible(h) ? "true" : "false");
     j += ", \"enabled\": " + std::string(IsWindowEnabled(h) ? "true" : "false");
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    j += ", \"work_area\": " + json_rect(work);
     j += ", \"foreground\": " + std::string(GetForegroundWindow() == h ? "true" : "false");
     j += ", \"owner_class\": " + (owner ? json_str(class_name(owner)) : std::string("null"));
     j += ", \"owner_title\": " + (owner ? json_str(window_text(owner)) : std::string("null"));
@@ -833,6 +843,53 @@ int screenshot(HWND h, const std::wstring& path) {
     return 0;
 }
 
+// A tree view's item texts live in its process: they are read through a
+// buffer placed there (same pointer size needed).
+int tree_items(HWND tree) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(tree, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return ui_fail(L"cannot open the tree's process");
+    const size_t kText = 512;
+    SIZE_T size = sizeof(TVITEMW) + kText * sizeof(wchar_t);
+    BYTE* remote = (BYTE*)VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    if (!remote) {
+        CloseHandle(process);
+        return ui_fail(L"cannot place a buffer in the tree's process");
+    }
+    std::string j = "[";
+    bool first = true;
+    HTREEITEM selected = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    for (HTREEITEM item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_FIRSTVISIBLE, 0); item;
+         item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXTVISIBLE, (LPARAM)item)) {
+        TVITEMW tv{};
+        tv.mask = TVIF_TEXT | TVIF_STATE | TVIF_HANDLE;
+        tv.hItem = item;
+        tv.stateMask = TVIS_EXPANDED | TVIS_SELECTED;
+        tv.pszText = (LPWSTR)(remote + sizeof(TVITEMW));
+        tv.cchTextMax = (int)kText;
+        SIZE_T moved = 0;
+        WriteProcessMemory(process, remote, &tv, sizeof tv, &moved);
+        SendMessageW(tree, TVM_GETITEMW, 0, (LPARAM)remote);
+        std::vector<wchar_t> text(kText + 1, L'\0');
+        ReadProcessMemory(process, remote, &tv, sizeof tv, &moved);
+        ReadProcessMemory(process, remote + sizeof(TVITEMW), text.data(), kText * sizeof(wchar_t), &moved);
+        int depth = 0;
+        for (HTREEITEM p = item; (p = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_PARENT, (LPARAM)p));)
+            ++depth;
+        j += first ? "\n  " : ",\n  ";
+        first = false;
+        j += "{\"text\": " + json_str(text.data()) + ", \"depth\": " + json_num(depth);
+        j += ", \"selected\": " + std::string(item == selected ? "true" : "false");
+        j += ", \"expanded\": " + std::string(tv.state & TVIS_EXPANDED ? "true" : "false") + "}";
+    }
+    j += "\n]\n";
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    fputs(j.c_str(), stdout);
+    return 0;
+}
+
 int ui_main(int argc, wchar_t** argv) {
     if (argc < 3) return 2;
     std::wstring cmd = argv[2];
@@ -850,6 +907,23 @@ int ui_main(int argc, wchar_t** argv) {
             Sleep(kPollMs);
         }
         fputs(describe_window(q.found).c_str(), stdout);
+        return 0;
+    }
+    if (cmd == L"strings" && arg(5)) {
+        // As data: the file may be built for another processor.
+        HMODULE module = LoadLibraryExW(arg(3), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        if (!module) return ui_fail(L"cannot load the program file");
+        long first = wcstol(arg(4), nullptr, 10), last = wcstol(arg(5), nullptr, 10);
+        std::string j = "{";
+        for (long id = first; id <= last; ++id) {
+            const wchar_t* text = nullptr;
+            int length = LoadStringW(module, (UINT)id, reinterpret_cast<LPWSTR>(&text), 0);
+            j += (id == first ? "\n  \"" : ",\n  \"") + std::to_string(id) + "\": ";
+            j += length > 0 && text ? json_str(std::wstring(text, length)) : std::string("null");
+        }
+        j += "\n}\n";
+        FreeLibrary(module);
+        fputs(j.c_str(), stdout);
         return 0;
     }
     if (cmd == L"record-args" && arg(3)) {
@@ -887,9 +961,11 @@ int ui_main(int argc, wchar_t** argv) {
         return 0;
     }
     if (cmd == L"key" && arg(4)) {
-        HWND target = arg(5) ? GetDlgItem(h, (int)wcstol(arg(5), nullptr, 0)) : focus_of(h);
+        int id = arg(5) ? (int)wcstol(arg(5), nullptr, 0) : 0;
+        HWND target = id ? GetDlgItem(h, id) : focus_of(h);
         if (!target) return ui_fail(L"no such control");
-        post_key(target, parse_key(arg(4)));
+        long count = arg(6) ? wcstol(arg(6), nullptr, 10) : 1;
+        for (long i = 0; i < count; ++i) post_key(target, parse_key(arg(4)));
         return 0;
     }
     if (cmd == L"type" && arg(4)) {
@@ -917,6 +993,11 @@ int ui_main(int argc, wchar_t** argv) {
         return 0;
     }
     if (cmd == L"shot" && arg(4)) return screenshot(h, arg(4));
+    if (cmd == L"tree" && arg(4)) {
+        HWND tree = GetDlgItem(h, (int)wcstol(arg(4), nullptr, 0));
+        if (!tree) return ui_fail(L"no such control");
+        return tree_items(tree);
+    }
     return 2;
 }
 
