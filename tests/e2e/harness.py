@@ -226,7 +226,7 @@ def _wine(args, timeout, loader="wine"):
         return proc.returncode, out.read().decode("utf-8", "replace")
 
 
-def _prepare_run(exe, args, raw_cmdline, raw_args, press, timeout, env, cwd):
+def _prepare_run(exe, args, raw_cmdline, raw_args, press, timeout, env, cwd, press_others=None):
     """Writes the runner's request file; returns (request path, result path)."""
     win_exe = to_windows_path(exe)
     if raw_cmdline is not None:
@@ -256,6 +256,8 @@ def _prepare_run(exe, args, raw_cmdline, raw_args, press, timeout, env, cwd):
         lines.append("cwd=" + to_windows_path(cwd))
     for p in press:
         lines.append("press=%s" % ("none" if p is None or p == "none" else int(p)))
+    if press_others is not None:
+        lines.append("press_others=%s" % ("none" if press_others == "none" else int(press_others)))
     for name, value in (env or {}).items():
         if "=" in name[1:] or any(c in name + (value or "") for c in "\r\n"):
             raise ValueError("cannot pass environment variable %r" % name)
@@ -305,8 +307,9 @@ class StartedProgram:
         self._records_from = records_from
         self._timeout = timeout
         self._result = None
+        # The test answers every window itself, the folder picker included.
         self._req, self._res = _prepare_run(exe, args, raw_cmdline, raw_args, press, timeout, env,
-                                            cwd)
+                                            cwd, press_others="none")
         self._before = {home: rt.log_size() for home, rt in (records_from or {}).items()}
         self._out = tempfile.TemporaryFile()
         self._t0 = time.monotonic()

@@ -16,6 +16,7 @@
 //   result=C:\path\result.json
 //   press=N | none              repeatable: button for the Nth dialog seen
 //                               (default IDOK for every dialog)
+//   press_others=N | none       button for the dialogs after those (default 1)
 //   env=NAME=VALUE              repeatable: set in the child's environment
 //   env=NAME                    repeatable: remove NAME from it
 // Exit status: 0 when the result was written, 2 for a bad request, 3 when the
@@ -29,6 +30,9 @@
 //   ui find <title|*> [class|*] [timeout_ms]  waits for a visible top-level
 //                                  window; prints it with its controls
 //   ui read <hwnd>                 prints the window and its controls again
+//   ui list                        the visible top-level windows, top first
+//   ui tip <hwnd>                  the text of a tooltip window's current
+//                                  tool (the program must be 32-bit)
 //   ui click <hwnd> <id>           presses an enabled button (BM_CLICK, posted)
 //   ui key <hwnd> <vk> [id [count]] key down and up, count times (vk: number
 //                                  or RETURN, ESCAPE, SPACE, TAB, UP, DOWN,
@@ -88,6 +92,7 @@ struct Request {
     std::wstring result;
     DWORD timeout_ms = 30000;
     std::vector<std::wstring> press;
+    std::wstring press_others = L"1";
     std::vector<EnvChange> env;
 };
 
@@ -271,6 +276,8 @@ bool parse_request(const std::string& raw, Request& req, std::wstring& err) {
             req.result = from_utf8(val);
         } else if (key == "press") {
             req.press.push_back(from_utf8(val));
+        } else if (key == "press_others") {
+            req.press_others = from_utf8(val);
         } else if (key == "env") {
             EnvChange c;
             std::wstring w = from_utf8(val);
@@ -537,7 +544,7 @@ private:
         }
 
         size_t index = dialogs_.size();
-        std::wstring choice = index < req_.press.size() ? req_.press[index] : L"1";
+        std::wstring choice = index < req_.press.size() ? req_.press[index] : req_.press_others;
         if (_wcsicmp(choice.c_str(), L"none") != 0) {
             int id = (int)wcstol(choice.c_str(), nullptr, 0);
             HWND button = GetDlgItem(h, id);
@@ -890,6 +897,54 @@ int tree_items(HWND tree) {
     return 0;
 }
 
+BOOL CALLBACK list_window(HWND h, LPARAM lp) {
+    if (!IsWindowVisible(h)) return TRUE;
+    auto* j = reinterpret_cast<std::string*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    RECT r{};
+    GetWindowRect(h, &r);
+    *j += (j->size() > 1 ? ",\n  " : "\n  ");
+    *j += "{\"hwnd\": " + json_num((long long)(uintptr_t)h) + ", \"pid\": " + json_num(pid) +
+          ", \"class\": " + json_str(class_name(h)) + ", \"title\": " + json_str(window_text(h)) +
+          ", \"rect\": " + json_rect(r) + "}";
+    return TRUE;
+}
+
+// The current tool's text of a tooltip, read through buffers placed in the
+// tooltip's process (same pointer size needed).
+int tooltip_text(HWND tip) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(tip, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return ui_fail(L"cannot open the tooltip's process");
+    const size_t kText = 1024;
+    SIZE_T size = sizeof(TOOLINFOW) + kText * sizeof(wchar_t);
+    BYTE* remote = (BYTE*)VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    if (!remote) {
+        CloseHandle(process);
+        return ui_fail(L"cannot place a buffer in the tooltip's process");
+    }
+    TOOLINFOW info{};
+    info.cbSize = TTTOOLINFOW_V2_SIZE;
+    SIZE_T moved = 0;
+    WriteProcessMemory(process, remote, &info, sizeof info, &moved);
+    BOOL current = (BOOL)SendMessageW(tip, TTM_GETCURRENTTOOLW, 0, (LPARAM)remote);
+    ReadProcessMemory(process, remote, &info, sizeof info, &moved);
+    std::vector<wchar_t> text(kText + 1, L'\0');
+    if (current) {
+        info.lpszText = (LPWSTR)(remote + sizeof(TOOLINFOW));
+        WriteProcessMemory(process, remote, &info, sizeof info, &moved);
+        SendMessageW(tip, TTM_GETTEXTW, kText, (LPARAM)remote);
+        ReadProcessMemory(process, remote + sizeof(TOOLINFOW), text.data(), kText * sizeof(wchar_t), &moved);
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    if (!current) return ui_fail(L"the tooltip has no current tool");
+    printf("{\"text\": %s}\n", json_str(text.data()).c_str());
+    return 0;
+}
+
 int ui_main(int argc, wchar_t** argv) {
     if (argc < 3) return 2;
     std::wstring cmd = argv[2];
@@ -924,6 +979,12 @@ int ui_main(int argc, wchar_t** argv) {
         j += "\n}\n";
         FreeLibrary(module);
         fputs(j.c_str(), stdout);
+        return 0;
+    }
+    if (cmd == L"list") {
+        std::string j = "[";
+        EnumWindows(list_window, (LPARAM)&j);
+        fputs((j + "\n]\n").c_str(), stdout);
         return 0;
     }
     if (cmd == L"record-args" && arg(3)) {
@@ -993,6 +1054,7 @@ int ui_main(int argc, wchar_t** argv) {
         return 0;
     }
     if (cmd == L"shot" && arg(4)) return screenshot(h, arg(4));
+    if (cmd == L"tip") return tooltip_text(h);
     if (cmd == L"tree" && arg(4)) {
         HWND tree = GetDlgItem(h, (int)wcstol(arg(4), nullptr, 0));
         if (!tree) return ui_fail(L"no such control");

@@ -26,7 +26,7 @@ LINK, VISITED = (0, 0, 255), (128, 0, 128)
 EDIT, BROWSE, MESSAGE_TEXT, ICON, LINK_ID = 201, 202, 203, 204, 205
 ES_AUTOHSCROLL, ES_READONLY, WS_BORDER, WS_TABSTOP = 0x80, 0x800, 0x800000, 0x10000
 BS_DEFPUSHBUTTON, BS_GROUPBOX, SS_ICON = 0x1, 0x7, 0x3
-WS_CAPTION, WS_SYSMENU, DS_MODALFRAME = 0xC00000, 0x80000, 0x80
+WS_CAPTION, WS_SYSMENU, DS_MODALFRAME, WS_EX_CLIENTEDGE = 0xC00000, 0x80000, 0x80, 0x200
 
 # The template in dialog units: (id, class, text, x, y, width, height, style bits).
 TEMPLATE = [
@@ -95,6 +95,8 @@ class DialogCase(LauncherCase):
         self.addCleanup(lambda: os.path.lexists(self.drive) and os.unlink(self.drive))
 
     def map_drive(self, folder):
+        if os.path.lexists(self.drive):
+            os.unlink(self.drive)
         os.symlink(folder, self.drive)
 
     def start_dialog(self, app, env=None):
@@ -196,6 +198,10 @@ class DialogAsShownTest(DialogCase):
                         self.assertEqual((right - left, bottom - top),
                                          (mul_div(w, bx, 4), mul_div(h, by, 8)), text)
                     kind = c["style"] & 0xF if c["class"] != "Edit" else c["style"]
+                    if c["class"] == "Edit":
+                        # The dialog manager draws an edit's border as a client edge.
+                        self.assertTrue(c["style"] & WS_BORDER or c["exstyle"] & WS_EX_CLIENTEDGE)
+                        style &= ~WS_BORDER
                     self.assertEqual(kind & style, style, text)
                     self.assertTrue(c["visible"], text)
                     self.assertEqual(c["enabled"], cid != IDOK, text)
@@ -394,7 +400,6 @@ class PickTest(DialogCase):
                         self.assertEqual(jre_path_value(os.path.join(appdata, "Acme", "7", ini)), "R:\\")
                 self.assertEqual(r.records, [])
                 self.assertEqual(read_settings(app.ini_path())[0], before)
-                os.unlink(self.drive)
 
     def test_cancelled_picker_changes_nothing(self):
         app = self.make_app(launcher_settings(), runtime=None)
@@ -407,7 +412,6 @@ class PickTest(DialogCase):
         # A good pick, then one without a runtime: OK goes off again.
         self.pick_drive(dialog)
         self.assertDialogShows(dialog, "R:\\", True)
-        os.unlink(self.drive)
         os.makedirs(os.path.join(app.case_dir, "empty"))
         self.map_drive(os.path.join(app.case_dir, "empty"))
         self.pick_drive(dialog)
@@ -453,7 +457,7 @@ class LinkTest(DialogCase):
 
         dialog.hover(LINK_ID, 4, 4)
         tip = find_window("*", "tooltips_class32", timeout=10)
-        self.assertEqual(harness.ui("read", tip.hwnd)["title"], ADDRESS)
+        self.assertEqual(harness.ui("tip", tip.hwnd)["text"], ADDRESS)
 
         # Beside the text nothing happens (the control is wider than its text).
         dialog.mouse(LINK_ID, width - 1, 4)
