@@ -45,7 +45,8 @@
 //   ui close <hwnd>                the system menu's Close (the close box)
 //   ui shot <hwnd> <file.bmp>      the window as shown on the screen, 24-bit
 //   ui gone <hwnd> [timeout_ms]    waits until the window is gone or hidden
-//   ui tree <hwnd> <id>            the visible items of a tree view control in
+//   ui tree <hwnd> <id>            the items of a tree view control under expanded
+//                                  parents (scrolled out of view or not), in
 //                                  display order: text, depth, selected,
 //                                  expanded (the program must be 32-bit)
 //   ui strings <exe> <first> <last> prints the string resources first..last
@@ -867,7 +868,7 @@ int tree_items(HWND tree) {
     std::string j = "[";
     bool first = true;
     HTREEITEM selected = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
-    for (HTREEITEM item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_FIRSTVISIBLE, 0); item;
+    for (HTREEITEM item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0); item;
          item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXTVISIBLE, (LPARAM)item)) {
         TVITEMW tv{};
         tv.mask = TVIF_TEXT | TVIF_STATE | TVIF_HANDLE;

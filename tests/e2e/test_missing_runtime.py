@@ -3,11 +3,13 @@ shown, its buttons, Escape and the close box, the shell's folder picker
 driven by keyboard, the saved "JRE Path" and the next launch, the download
 link with a stand-in handler for https, and its colours on the screen.
 
-Picked runtimes are reached through a drive letter of their own (R:), which
-the picker lists under "My Computer"; pictures of the dialog are kept under
-the build folder (harness.artefact_dir)."""
+The picker is driven by reading its tree and pressing arrow keys: down "My
+Computer", its drive (C: for a drive root, Z: for the case folders), then
+folder by folder. Pictures of the dialog are kept under the build folder
+(harness.artefact_dir)."""
 
 import os
+import shutil
 import time
 import unittest
 
@@ -87,25 +89,30 @@ def jre_path_value(path):
 
 
 class DialogCase(LauncherCase):
-    def setUp(self):
-        # A drive letter for the folder a case picks; removed afterwards.
-        self.drive = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "r:")
-        if os.path.lexists(self.drive):
-            os.unlink(self.drive)
-        self.addCleanup(lambda: os.path.lexists(self.drive) and os.unlink(self.drive))
-
-    def map_drive(self, folder):
-        if os.path.lexists(self.drive):
-            os.unlink(self.drive)
-        os.symlink(folder, self.drive)
+    def drive_c_runtime(self, arch="x86"):
+        """A runtime at the root of the prefix's drive C: (removed afterwards)."""
+        root = os.path.join(os.environ["WINEPREFIX"], "drive_c")
+        for leftover in ("bin",):
+            shutil.rmtree(os.path.join(root, leftover), ignore_errors=True)
+        self.addCleanup(shutil.rmtree, os.path.join(root, "bin"), True)
+        dll = os.path.join(root, "bin", "client", "jvm.dll")
+        os.makedirs(os.path.dirname(dll))
+        shutil.copyfile(harness.standin_path(arch), dll)
+        return "C:\\"
 
     def start_dialog(self, app, env=None):
+        """Starts the launcher and returns it with its dialog (a dialog left
+        by an earlier failed case does not count)."""
+        earlier = {w["hwnd"] for w in harness.ui("list")}
         running = app.start(env=env, timeout=40)
         self.addCleanup(running.finish)  # never leave it running after a failure
-        try:
-            return running, find_window(RUNTIME_DIALOG_TITLE, timeout=20)
-        except harness.UiError:
-            raise AssertionError("no dialog: %r" % running.finish())
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            for w in harness.ui("list"):
+                if w["title"] == RUNTIME_DIALOG_TITLE and w["hwnd"] not in earlier:
+                    return running, harness.Window(harness.ui("read", w["hwnd"]))
+            time.sleep(0.2)
+        raise AssertionError("no dialog: %r" % running.finish())
 
     @staticmethod
     def finish(running):
@@ -116,20 +123,23 @@ class DialogCase(LauncherCase):
         dialog.click(BROWSE)
         deadline = time.monotonic() + 15
         while time.monotonic() < deadline:
-            top = find_window("*", "#32770")
-            if top.hwnd != dialog.hwnd:
-                return top
+            for w in harness.ui("list"):
+                if w["class"] == "#32770" and w["pid"] == dialog.info["pid"] and w["hwnd"] != dialog.hwnd:
+                    picker = harness.Window(harness.ui("read", w["hwnd"]))
+                    self.assertEqual(picker.info["owner_title"], RUNTIME_DIALOG_TITLE)
+                    return picker
             time.sleep(0.1)
         raise AssertionError("the folder picker did not open")
 
-    def pick_drive(self, dialog, children=0, confirm=True, shot=None):
-        """Picks R: (and then its first child folder, `children` levels down)
-        in the real folder picker, with arrow keys only."""
+    def pick(self, dialog, folder, confirm=True, shot=None):
+        """Picks a folder in the real folder picker with arrow keys only:
+        down "My Computer", its drive, then folder by folder. `folder` is a
+        Windows path (C:\\ or Z:\\...)."""
         picker = self.picker_of(dialog)
         self.assertIn(BROWSE_TITLE, [c["text"] for c in picker.info["controls"]])
         tree = next(c["id"] for c in picker.info["controls"] if c["class"] == "SysTreeView32")
 
-        def move_to(match):
+        def move_to(what, match):
             for _ in range(6):
                 items = picker.tree(tree)
                 target = next((i for i, x in enumerate(items) if match(x)), None)
@@ -142,27 +152,23 @@ class DialogCase(LauncherCase):
                     return items[target]
                 picker.key("DOWN" if target > selected else "UP", tree, abs(target - selected))
                 time.sleep(0.2)
-            self.fail("cannot reach the item in the picker: %r" % picker.tree(tree))
+            self.fail("cannot reach %r in the picker: %r" % (what, picker.tree(tree)))
 
         def expand(item):
             if not item["expanded"]:
                 picker.key("RIGHT", tree)
                 time.sleep(0.5)
 
-        expand(move_to(lambda x: x["depth"] == 0))
-        expand(move_to(lambda x: x["text"] == "My Computer"))
-        drive = move_to(lambda x: "(R:)" in x["text"] or x["text"].upper().startswith("R:"))
-        depth = drive["depth"]
-        for level in range(children):
-            expand(drive)
-            depth += 1
-            drive = move_to(lambda x, d=depth: x["depth"] == d)
+        expand(move_to("the desktop", lambda x: x["depth"] == 0))
+        expand(move_to("My Computer", lambda x: x["text"] == "My Computer"))
+        drive, _, rest = folder.partition("\\")
+        item = move_to(drive, lambda x: x["depth"] == 2 and "(%s)" % drive.upper() in x["text"])
+        for depth, name in enumerate([p for p in rest.split("\\") if p], start=3):
+            expand(item)
+            item = move_to(name, lambda x, d=depth, n=name: x["depth"] == d and x["text"] == n)
         if shot:
             picker.screenshot(os.path.join(harness.artefact_dir(), shot))
-        if confirm:
-            picker.click(IDOK)
-        else:
-            picker.click(IDCANCEL)
+        picker.click(IDOK if confirm else IDCANCEL)
         picker.wait_gone()
         return dialog.read()
 
@@ -289,24 +295,22 @@ class DialogAsShownTest(DialogCase):
 class PickTest(DialogCase):
     def test_drive_root_is_picked_saved_and_used_next_time(self):
         app = self.make_app(launcher_settings(), runtime=None)
-        root = os.path.join(app.case_dir, "rootrt")
-        app.add_runtime(root)
-        self.map_drive(root)
+        self.drive_c_runtime()
         running, dialog = self.start_dialog(app)
-        info = self.pick_drive(dialog, shot="folder-picker.png")
-        self.assertDialogShows(dialog, "R:\\", True)
+        info = self.pick(dialog, "C:\\", shot="folder-picker.png")
+        self.assertDialogShows(dialog, "C:\\", True)
         dialog.screenshot(os.path.join(harness.artefact_dir(), "missing-runtime-dialog-picked.png"))
         dialog.click(IDOK)
         r = self.finish(running)
         self.assertExit(r, 0)
-        self.assertEqual(self.loaded(r), ["R:\\bin\\client\\jvm.dll"])
-        self.assertEqual(jre_path_value(app.ini_path()), "R:\\")
+        self.assertEqual(self.loaded(r), ["C:\\bin\\client\\jvm.dll"])
+        self.assertEqual(jre_path_value(app.ini_path()), "C:\\")
         self.assertEqual(info["title"], RUNTIME_DIALOG_TITLE)
 
         r = app.run()
         self.assertExit(r, 0)
         self.assertEqual(r.dialogs, [])
-        self.assertEqual(self.loaded(r), ["R:\\bin\\client\\jvm.dll"])
+        self.assertEqual(self.loaded(r), ["C:\\bin\\client\\jvm.dll"])
 
     def test_non_ascii_folder_round_trip_through_a_per_user_copy(self):
         name = "J\u00e4v\u00e4 \u65e5\u672c"
@@ -316,24 +320,23 @@ class PickTest(DialogCase):
         appdata = os.path.join(app.case_dir, "appdata")
         os.makedirs(appdata)
         env = {"APPDATA": harness.to_windows_path(appdata)}
-        drive = os.path.join(app.case_dir, "drive")
-        app.add_runtime(os.path.join(drive, name))
-        self.map_drive(drive)
+        folder = harness.to_windows_path(os.path.join(app.case_dir, name))
+        app.add_runtime(os.path.join(app.case_dir, name))
         before = read_settings(app.ini_path())[0]
 
         running, dialog = self.start_dialog(app, env=env)
-        self.pick_drive(dialog, children=1)
-        self.assertDialogShows(dialog, "R:\\" + name, True)
+        self.pick(dialog, folder)
+        self.assertDialogShows(dialog, folder, True)
         dialog.click(IDOK)
         r = self.finish(running)
         self.assertExit(r, 0)
-        library = "R:\\%s\\bin\\client\\jvm.dll" % name
+        library = folder + "\\bin\\client\\jvm.dll"
         self.assertEqual(self.loaded(r), [library])
 
         copy = os.path.join(appdata, "Acme", "7", "App.ini")
         data, _ = read_settings(copy)
         self.assertTrue(data.startswith(b"\xff\xfe"), data[:16])  # made as UTF-16
-        self.assertEqual(jre_path_value(copy), "R:\\%s\\" % name)
+        self.assertEqual(jre_path_value(copy), folder + "\\")
         self.assertEqual(read_settings(app.ini_path())[0], before)
 
         r = app.run(env=env)
@@ -344,15 +347,14 @@ class PickTest(DialogCase):
     def test_ansi_settings_file_keeps_no_mangled_folder(self):
         name = "\u65e5\u672c runtime"
         app = self.make_app(launcher_settings(), runtime=None, encoding="ansi")
-        drive = os.path.join(app.case_dir, "drive")
-        app.add_runtime(os.path.join(drive, name))
-        self.map_drive(drive)
+        folder = harness.to_windows_path(os.path.join(app.case_dir, name))
+        app.add_runtime(os.path.join(app.case_dir, name))
         running, dialog = self.start_dialog(app)
-        self.pick_drive(dialog, children=1)
+        self.pick(dialog, folder)
         dialog.click(IDOK)
         r = self.finish(running)
         self.assertExit(r, 0)
-        self.assertEqual(self.loaded(r), ["R:\\%s\\bin\\client\\jvm.dll" % name])
+        self.assertEqual(self.loaded(r), [folder + "\\bin\\client\\jvm.dll"])
 
         value = jre_path_value(app.ini_path())
         r = app.run(press=IDCANCEL)
@@ -362,7 +364,7 @@ class PickTest(DialogCase):
         else:
             # The short form, which names the same runtime.
             self.assertNotIn("?", value)
-            self.assertTrue(value.startswith("R:\\") and value.endswith("\\"), value)
+            self.assertTrue(value.startswith("Z:\\") and value.endswith("\\"), value)
             self.assertExit(r, 0)
             self.assertEqual(r.dialogs, [])
             self.assertEqual(len(self.loaded(r)), 1)
@@ -378,13 +380,12 @@ class PickTest(DialogCase):
                 appdata = os.path.join(app.case_dir, "appdata")
                 os.makedirs(appdata)
                 env = {"APPDATA": harness.to_windows_path(appdata)}
-                root = os.path.join(app.case_dir, "x64rt")
-                app.add_runtime(root, arch="x64")
-                self.map_drive(root)
+                folder = harness.to_windows_path(os.path.join(app.case_dir, "x64rt"))
+                app.add_runtime(os.path.join(app.case_dir, "x64rt"), arch="x64")
                 before = read_settings(app.ini_path())[0]
                 running, dialog = self.start_dialog(app, env=env)
-                self.pick_drive(dialog)
-                self.assertDialogShows(dialog, "R:\\", paired)
+                self.pick(dialog, folder)
+                self.assertDialogShows(dialog, folder, paired)
                 if not paired:
                     dialog.click(IDCANCEL)
                     r = self.finish(running)
@@ -397,25 +398,25 @@ class PickTest(DialogCase):
                     self.assertExit(r, -1)
                     self.assertEqual(len(r.dialogs), 1, r)
                     for ini in ("App.ini", "Pair.ini"):
-                        self.assertEqual(jre_path_value(os.path.join(appdata, "Acme", "7", ini)), "R:\\")
+                        self.assertEqual(jre_path_value(os.path.join(appdata, "Acme", "7", ini)),
+                                         folder + "\\")
                 self.assertEqual(r.records, [])
                 self.assertEqual(read_settings(app.ini_path())[0], before)
 
     def test_cancelled_picker_changes_nothing(self):
         app = self.make_app(launcher_settings(), runtime=None)
-        root = os.path.join(app.case_dir, "rootrt")
-        app.add_runtime(root)
-        self.map_drive(root)
+        good = harness.to_windows_path(os.path.join(app.case_dir, "rt"))
+        app.add_runtime(os.path.join(app.case_dir, "rt"))
+        os.makedirs(os.path.join(app.case_dir, "empty"))
+        empty = harness.to_windows_path(os.path.join(app.case_dir, "empty"))
         running, dialog = self.start_dialog(app)
-        self.pick_drive(dialog, confirm=False)
+        self.pick(dialog, good, confirm=False)
         self.assertDialogShows(dialog, "", False)
         # A good pick, then one without a runtime: OK goes off again.
-        self.pick_drive(dialog)
-        self.assertDialogShows(dialog, "R:\\", True)
-        os.makedirs(os.path.join(app.case_dir, "empty"))
-        self.map_drive(os.path.join(app.case_dir, "empty"))
-        self.pick_drive(dialog)
-        self.assertDialogShows(dialog, "R:\\", False)
+        self.pick(dialog, good)
+        self.assertDialogShows(dialog, good, True)
+        self.pick(dialog, empty)
+        self.assertDialogShows(dialog, empty, False)
         dialog.key("ESCAPE")
         self.assertExit(self.finish(running), -1)
 
@@ -467,14 +468,14 @@ class LinkTest(DialogCase):
 
         dialog.mouse(LINK_ID, 4, 4)
         self.assertEqual(self.wait_opened(1), [ADDRESS])
-        self.assertEqual(dialog.read()["focus_id"], LINK_ID)
         colours = self.link_colours(dialog, "link-visited.png")
         self.assertGreater(colours.get(VISITED, 0), 10)
         self.assertEqual(colours.get(LINK, 0), 0)
 
-        dialog.key("SPACE")
+        # The keys as the dialog hands them to the focused link.
+        dialog.key("SPACE", LINK_ID)
         self.assertEqual(self.wait_opened(2), [ADDRESS] * 2)
-        dialog.key("RETURN")
+        dialog.key("RETURN", LINK_ID)
         self.assertEqual(self.wait_opened(3), [ADDRESS] * 3)
         self.assertTrue(dialog.read()["visible"])  # Enter did not close the dialog
         dialog.key("ESCAPE")
