@@ -6,6 +6,7 @@
 #include "launcher/environment.h"
 #include "launcher/launcher_settings.h"
 #include "launcher/settings.h"
+#include "runtime/missing_runtime.h"
 #include "runtime/runtime_search.h"
 #include "splash/splash.h"
 #include "support/platform.h"
@@ -35,8 +36,8 @@ bool Launcher::initialise() {
 
     if (overrideWorkingDir) applyWorkingDirectory(*this);
     resolvePairProduct(*this);
-    // Without the missing-runtime dialog, a failed search ends the launch.
-    return findRuntime(*this);
+    // A failed search shows nothing by itself: the dialog asks the user.
+    return findRuntime(*this) || askForRuntime(*this);
 }
 
 static bool hasNoSplashSwitch(const List<WideString>& arguments) {

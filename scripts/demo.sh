@@ -4,6 +4,8 @@
 # brand-launcher (icon, version information, built-in settings), runs it
 # under Wine with the test stand-in runtime as its bundled jre\, then shows
 # what the launcher did and what Windows reads from the executable.
+# A second copy without a runtime (build/demo/NoRuntimeApp) shows the dialog
+# that asks for one: the demo reads it, saves a screenshot and cancels it.
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"
@@ -59,5 +61,20 @@ wine build/x86/tests/e2e/e2e_runner.exe "$(to_windows "$request")" >/dev/null 2>
 brand="$repo/build/demo/brand.json"
 wine build/x86/tests/e2e/e2e_brandcheck.exe "$(to_windows "$app/HelloApp.exe")" "$(to_windows "$brand")" \
     >/dev/null 2>&1 </dev/null || true
-python3 scripts/demo_report.py "$result" "$app/jre/bin/client/standin.log" "$app" "$temp" "$brand"
-python3 scripts/demo_hand_over.py "$app" "$repo/build/x86/tests/e2e/e2e_runner.exe"
+status=0
+python3 scripts/demo_report.py "$result" "$app/jre/bin/client/standin.log" "$app" "$temp" "$brand" || status=1
+python3 scripts/demo_hand_over.py "$app" "$repo/build/x86/tests/e2e/e2e_runner.exe" || status=1
+
+# The same application without a bundled runtime, on a machine without any:
+# the launcher asks the user for a runtime folder.
+bare="$repo/build/demo/NoRuntimeApp"
+rm -rf "$bare"
+mkdir -p "$bare/lib"
+cp "$app/HelloApp.exe" "$bare/HelloApp.exe"
+cp sample/HelloApp.ini "$bare/HelloApp.ini"
+cp build/x86/sample/hello.jar "$bare/lib/hello.jar"
+echo
+echo "== running a copy without a runtime: build/demo/NoRuntimeApp/HelloApp.exe"
+E2E_RUNNER="$repo/build/x86/tests/e2e/e2e_runner.exe" E2E_WORK="$repo/build/demo/work" \
+    python3 scripts/demo_report.py --dialog "$bare" "$repo/build/demo/no-runtime-dialog.png" || status=1
+exit $status

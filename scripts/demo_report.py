@@ -1,6 +1,10 @@
 #!/usr/bin/env python3
 """Prints what the launcher did in the demo run, from the process result and
-the stand-in runtime's record."""
+the stand-in runtime's record.
+
+With --dialog FOLDER PICTURE it starts FOLDER's HelloApp.exe (which finds no
+runtime), reads the dialog that asks for one, saves a screenshot of it as
+PICTURE and cancels it, all without a person."""
 import json
 import os
 import sys
@@ -87,5 +91,32 @@ def main(result_path, record_path, folder, temp=None, brand_path=None):
     return 0 if result.get("exit_code") == 0 and main_event else 1
 
 
+def missing_runtime_dialog(folder, picture):
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+    import harness
+
+    running = harness.StartedProgram(os.path.join(folder, "HelloApp.exe"), cwd=folder, timeout=60)
+    try:
+        window = harness.find_window(harness.RUNTIME_DIALOG_TITLE, timeout=20)
+        texts = {c["id"]: c for c in window.info["controls"]}
+        window.screenshot(picture)
+        print('Dialog:             "%s"' % window.info["title"])
+        print("Message:           ", json.dumps(texts[203]["text"], ensure_ascii=False))
+        print("Download link:     ", texts[205]["text"])
+        print("OK enabled:        ", "yes" if texts[1]["enabled"] else "no (no folder picked yet)")
+        print("Screenshot saved:  ", picture)
+        window.click(harness.IDCANCEL)
+        print("Pressed:            Cancel")
+    finally:
+        result = running.finish()
+    print("Exit code:         ", result.exit_code)
+    print()
+    print('There the user would press "Browse...", pick a runtime folder and press OK;')
+    print('the launcher then starts the program and saves the folder as "JRE Path".')
+    return 0 if result.exit_code == -1 and os.path.isfile(picture) else 1
+
+
 if __name__ == "__main__":
+    if sys.argv[1:2] == ["--dialog"]:
+        sys.exit(missing_runtime_dialog(*sys.argv[2:4]))
     sys.exit(main(*sys.argv[1:6]))

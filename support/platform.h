@@ -77,6 +77,13 @@ uint32_t readProfileString(const WideString& path, const WideString& section, co
 uint32_t readProfileSectionNames(const WideString& path, char16_t* buffer, uint32_t size);
 bool writeProfileString(const WideString& path, const WideString& section, const WideString& key,
                         const WideString& value);
+// Removes one key from a settings file.
+bool removeProfileString(const WideString& path, const WideString& section, const WideString& key);
+// Creates a new, empty settings file as UTF-16LE with a byte-order mark (the
+// profile functions then keep it Unicode); false when it exists or fails.
+bool createUnicodeFile(const WideString& path);
+// The short (8.3) form of an existing path; empty when there is none.
+WideString shortPath(const WideString& path);
 
 // The executable's built-in settings text as raw bytes; false when it has none.
 bool builtInSettingsBytes(NarrowString& bytes);

@@ -385,8 +385,10 @@ uint32_t readProfileSectionNames(const WideString& path, char16_t* buffer, uint3
     return copyOut(body, buffer, size, 2) + (body.size() + 2 <= size ? 1 : 0);
 }
 
-bool writeProfileString(const WideString& path, const WideString& section, const WideString& key,
-                        const WideString& value) {
+// Writes the file again (as UTF-8) with the key set to *value, or without
+// the key when value is null.
+static bool rewriteProfile(const WideString& path, const WideString& section, const WideString& key,
+                           const WideString* value) {
     bool ok;
     MemorySettings ini = loadIni(path, ok);
     NarrowString out;
@@ -396,24 +398,45 @@ bool writeProfileString(const WideString& path, const WideString& section, const
         bool here = s.name.equalsIgnoreAsciiCase(section);
         for (const MemorySettings::Entry& e : s.entries) {
             if (here && !written && e.key.equalsIgnoreAsciiCase(key)) {
-                out += toUtf8(e.key) + "=" + toUtf8(value) + "\n";
+                if (value) out += toUtf8(e.key) + "=" + toUtf8(*value) + "\n";
                 written = true;
             } else {
                 out += toUtf8(e.key) + "=" + toUtf8(e.value) + "\n";
             }
         }
-        if (here && !written) {
-            out += toUtf8(key) + "=" + toUtf8(value) + "\n";
+        if (here && !written && value) {
+            out += toUtf8(key) + "=" + toUtf8(*value) + "\n";
             written = true;
         }
     }
-    if (!written) out += "[" + toUtf8(section) + "]\n" + toUtf8(key) + "=" + toUtf8(value) + "\n";
+    if (!written && value) out += "[" + toUtf8(section) + "]\n" + toUtf8(key) + "=" + toUtf8(*value) + "\n";
     FILE* f = fopen(host::hostPath(path).c_str(), "wb");
     if (!f) return false;
     fwrite(out.data(), 1, out.size(), f);
     fclose(f);
     return true;
 }
+
+bool writeProfileString(const WideString& path, const WideString& section, const WideString& key,
+                        const WideString& value) {
+    return rewriteProfile(path, section, key, &value);
+}
+
+bool removeProfileString(const WideString& path, const WideString& section, const WideString& key) {
+    return rewriteProfile(path, section, key, nullptr);
+}
+
+bool createUnicodeFile(const WideString& path) {
+    int fd = open(host::hostPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) return false;
+    static const unsigned char kByteOrderMark[] = {0xFF, 0xFE};
+    bool ok = write(fd, kByteOrderMark, sizeof kByteOrderMark) == static_cast<ssize_t>(sizeof kByteOrderMark);
+    close(fd);
+    return ok;
+}
+
+// The host's file systems have no short names.
+WideString shortPath(const WideString&) { return WideString(); }
 
 bool builtInSettingsBytes(NarrowString& bytes) {
     if (state().builtIn.empty()) return false;

@@ -146,6 +146,28 @@ bool writeProfileString(const WideString& path, const WideString& section, const
     return WritePrivateProfileStringW(wide(section), wide(key), wide(value), wide(path)) != 0;
 }
 
+bool removeProfileString(const WideString& path, const WideString& section, const WideString& key) {
+    return WritePrivateProfileStringW(wide(section), wide(key), nullptr, wide(path)) != 0;
+}
+
+bool createUnicodeFile(const WideString& path) {
+    OwnedHandle file(CreateFileW(wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return false;
+    static const BYTE kByteOrderMark[] = {0xFF, 0xFE};
+    DWORD written = 0;
+    return WriteFile(file.get(), kByteOrderMark, sizeof kByteOrderMark, &written, nullptr) &&
+           written == sizeof kByteOrderMark;
+}
+
+WideString shortPath(const WideString& path) {
+    DWORD size = GetShortPathNameW(wide(path), nullptr, 0);
+    if (size == 0) return WideString();
+    List<wchar_t> buffer(size + 1, 0);
+    DWORD length = GetShortPathNameW(wide(path), buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0 || length >= buffer.size()) return WideString();
+    return fromWide(buffer.data(), length);
+}
+
 bool builtInSettingsBytes(NarrowString& bytes) {
     HRSRC resource = FindResourceW(nullptr, L"SETTINGS", MAKEINTRESOURCEW(10) /* RT_RCDATA */);
     if (!resource) return false;

@@ -43,6 +43,9 @@ ANSI_ENCODING = "cp1252"
 
 IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO = 1, 2, 3, 4, 5, 6, 7
 
+# The caption of the dialog that asks for a runtime folder when none is found.
+RUNTIME_DIALOG_TITLE = "JRE Not Found"
+
 # Variables a Java launcher may react to. Wine hands the whole Unix
 # environment to Windows programs, so the host's would leak into the tests.
 HOST_ONLY_VARIABLES = (
@@ -293,7 +296,7 @@ class PendingRun:
 
 
 def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
-                  env=None, cwd=None, records_from=None, watch=None):
+                  env=None, cwd=None, records_from=None, watch=None, press_others=None):
     """Start a Windows program through e2e_runner.exe without waiting for
     it (arguments as for run_program); returns a PendingRun."""
     win_exe = to_windows_path(exe)
@@ -332,12 +335,15 @@ def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, tim
             lines.append("select=%d" % watch["select"])
         if watch.get("screenshot"):
             lines.append("screenshot=" + to_windows_path(watch["screenshot"]))
+    if press_others is not None:
+        lines.append("press_others=%s" % ("none" if press_others == "none" else int(press_others)))
     for name, value in (env or {}).items():
         if "=" in name[1:] or any(c in name + (value or "") for c in "\r\n"):
             raise ValueError("cannot pass environment variable %r" % name)
         lines.append("env=%s" % name if value is None else "env=%s=%s" % (name, value))
     with open(req_path, "w", encoding="utf-8", newline="\n") as f:
         f.write("\n".join(lines) + "\n")
+    return req_path, res_path
 
     before = {home: rt.log_size() for home, rt in (records_from or {}).items()}
     started = time.monotonic()
@@ -346,6 +352,159 @@ def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, tim
     proc = subprocess.Popen(["wine", runner_path(), to_windows_path(req_path)], env=wine_environment(),
                             stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
     return PendingRun(proc, out, req_path, res_path, before, records_from, timeout, started)
+
+
+class StartedProgram:
+    """A program running under e2e_runner.exe while the test drives its
+    windows (find_window and friends); finish() waits for its end."""
+
+    def __init__(self, exe, args=(), raw_cmdline=None, raw_args=None, press="none", timeout=60,
+                 env=None, cwd=None, records_from=None):
+        # The test answers every window itself, the folder picker included.
+        self._run = start_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args,
+                                  press=press, timeout=timeout, env=env, cwd=cwd,
+                                  records_from=records_from, press_others="none")
+
+    def finish(self):
+        """Waits for the program (at most its time-out) and gives its RunResult;
+        later calls give the same result."""
+        return self._run.wait()
+
+
+def ui(*args, check=True):
+    """One `e2e_runner.exe ui` command; returns its JSON output (or None).
+    A command that cannot be done raises UiError (unless check is False,
+    then it returns False)."""
+    status, output = _wine([runner_path(), "ui"] + [str(a) for a in args], 60)
+    if status == 4 and not check:
+        return False
+    if status != 0:
+        raise UiError("ui %s failed (%d): %s" % (" ".join(map(str, args)), status, output.strip()))
+    starts = [i for i in (output.find("{"), output.find("[")) if i >= 0]
+    return json.loads(output[min(starts):]) if starts else None
+
+
+class UiError(RuntimeError):
+    pass
+
+
+class Window:
+    """A top-level window of a program under test, driven from outside."""
+
+    def __init__(self, info):
+        self.info = info
+        self.hwnd = info["hwnd"]
+
+    def read(self):
+        self.info = ui("read", self.hwnd)
+        return self.info
+
+    def control(self, control_id, fresh=True):
+        """The control's description (id, class, text, style, enabled, ...)."""
+        info = self.read() if fresh else self.info
+        for c in info["controls"]:
+            if c["id"] == control_id:
+                return c
+        raise KeyError("no control %d in %r" % (control_id, info["title"]))
+
+    def click(self, control_id):
+        ui("click", self.hwnd, control_id)
+
+    def key(self, key, control_id=None, count=1):
+        """Key presses to the control, or to the focused window (control_id None)."""
+        ui("key", self.hwnd, key, control_id or 0, count)
+
+    def type(self, text):
+        ui("type", self.hwnd, text)
+
+    def mouse(self, control_id, x, y):
+        ui("mouse", self.hwnd, control_id, x, y)
+
+    def hover(self, control_id, x, y):
+        ui("hover", self.hwnd, control_id, x, y)
+
+    def close(self):
+        ui("close", self.hwnd)
+
+    def tree(self, control_id):
+        """The visible items of a tree view control, in display order."""
+        return ui("tree", self.hwnd, control_id)
+
+    def wait_gone(self, timeout=10):
+        ui("gone", self.hwnd, int(timeout * 1000))
+
+    def screenshot(self, png_path):
+        """The window as shown on the screen, saved as PNG; returns an Image."""
+        bmp = png_path + ".bmp"
+        ui("shot", self.hwnd, to_windows_path(bmp))
+        image = Image.from_bmp(bmp)
+        os.unlink(bmp)
+        image.save_png(png_path)
+        return image
+
+
+def find_window(title, cls="*", timeout=10):
+    """Waits for a visible top-level window with this caption ("*": any)."""
+    return Window(ui("find", title, cls, int(timeout * 1000)))
+
+
+class Image:
+    """An RGB picture: rows of (r, g, b) tuples."""
+
+    def __init__(self, width, height, rows):
+        self.width, self.height, self.rows = width, height, rows
+
+    @classmethod
+    def from_bmp(cls, path):
+        with open(path, "rb") as f:
+            data = f.read()
+        offset = struct.unpack_from("<I", data, 10)[0]
+        width, height = struct.unpack_from("<ii", data, 18)
+        if struct.unpack_from("<H", data, 28)[0] != 24:
+            raise ValueError("not a 24-bit bitmap: " + path)
+        stride = (width * 3 + 3) & ~3
+        rows = []
+        for y in range(abs(height)):
+            line = height - 1 - y if height > 0 else y  # bottom-up unless negative
+            at = offset + line * stride
+            px = data[at:at + width * 3]
+            rows.append([(px[i + 2], px[i + 1], px[i]) for i in range(0, width * 3, 3)])
+        return cls(width, abs(height), rows)
+
+    def pixel(self, x, y):
+        return self.rows[y][x]
+
+    def colours(self, left=0, top=0, right=None, bottom=None):
+        """{(r, g, b): count} inside the rectangle (image coordinates)."""
+        right = self.width if right is None else right
+        bottom = self.height if bottom is None else bottom
+        counts = {}
+        for y in range(max(0, top), min(self.height, bottom)):
+            for c in self.rows[y][max(0, left):min(self.width, right)]:
+                counts[c] = counts.get(c, 0) + 1
+        return counts
+
+    def save_png(self, path):
+        import zlib
+        raw = b"".join(b"\0" + bytes(v for px in row for v in px) for row in self.rows)
+
+        def chunk(kind, body):
+            return (struct.pack(">I", len(body)) + kind + body +
+                    struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+
+        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(b"\x89PNG\r\n\x1a\n" +
+                    chunk(b"IHDR", struct.pack(">IIBBBBB", self.width, self.height, 8, 2, 0, 0, 0)) +
+                    chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+def artefact_dir():
+    """Where tests keep pictures for people to look at: <build>/e2e-artefacts
+    (E2E_ARTEFACTS overrides)."""
+    path = os.environ.get("E2E_ARTEFACTS") or os.path.join(_build_root(), "e2e-artefacts")
+    os.makedirs(path, exist_ok=True)
+    return path
 
 
 # ------------------------------------------------------------------ folders
@@ -536,6 +695,15 @@ class AppFolder:
                              press=press, timeout=timeout, env=env,
                              cwd=self.cwd if cwd is None else cwd,
                              records_from=self.runtimes, watch=watch)
+
+    def start(self, args=(), press="none", timeout=60, env=None, cwd=None, exe=None):
+        """Start the installed executable (or `exe`) and return at once, so
+        the test can drive its windows; see StartedProgram."""
+        exe = exe or self.exe
+        if not exe:
+            raise ValueError("nothing installed to start")
+        return StartedProgram(exe, args=args, press=press, timeout=timeout, env=env,
+                              cwd=self.cwd if cwd is None else cwd, records_from=self.runtimes)
 
 
 # ------------------------------------------------------------------ registry
@@ -880,7 +1048,15 @@ class LauncherCase(unittest.TestCase):
         self.assertEqual(r.exit_code, code, r)
 
     def assertNoBox(self, r):
-        self.assertEqual(r.texts, [], r)
+        """No message box (other dialogs, such as the missing-runtime one, have no text)."""
+        self.assertEqual([t for t in r.texts if t is not None], [], r)
+
+    def assertRuntimeDialogCancelled(self, r):
+        """The launch found no runtime: the missing-runtime dialog was shown
+        once, cancelled (run with press=IDCANCEL), and nothing was loaded."""
+        self.assertExit(r, -1)
+        self.assertEqual([(d["title"], d["pressed"]) for d in r.dialogs], [(RUNTIME_DIALOG_TITLE, IDCANCEL)], r)
+        self.assertEqual(r.records, [])
 
     def assertOneBox(self, r, text):
         self.assertEqual(r.texts, [text], r)

@@ -28,10 +28,44 @@
 //                               dialog is selected and the selection read back
 //   screenshot=C:\path.bmp      the watched dialog as seen on the screen,
 //                               after the resizing, as a 24-bit BMP file
+//   press_others=N | none       button for the dialogs after those (default 1)
 //   env=NAME=VALUE              repeatable: set in the child's environment
 //   env=NAME                    repeatable: remove NAME from it
 // Exit status: 0 when the result was written, 2 for a bad request, 3 when the
 // result could not be written.
+//
+// e2e_runner.exe ui <command> ... drives windows from outside, one command a
+// call, while a program started by another runner call shows them. Windows
+// are named by their handle (a decimal number); commands that describe a
+// window print it as JSON on stdout. Exit status 0, or 4 when the command
+// could not be done (the reason on stderr), 2 for bad usage.
+//   ui find <title|*> [class|*] [timeout_ms]  waits for a visible top-level
+//                                  window; prints it with its controls
+//   ui read <hwnd>                 prints the window and its controls again
+//   ui list                        the visible top-level windows, top first
+//   ui tip <hwnd>                  the text of a tooltip window's current
+//                                  tool (the program must be 32-bit)
+//   ui click <hwnd> <id>           presses an enabled button (BM_CLICK, posted)
+//   ui key <hwnd> <vk> [id [count]] key down and up, count times (vk: number
+//                                  or RETURN, ESCAPE, SPACE, TAB, UP, DOWN,
+//                                  LEFT, RIGHT, HOME, END, F4) to control id,
+//                                  or (no id, or 0) to the window that has the
+//                                  keyboard focus
+//   ui type <hwnd> <text>          characters to the focused window
+//   ui mouse <hwnd> <id> <x> <y>   left button down and up at a client point
+//   ui hover <hwnd> <id> <x> <y>   moves the mouse pointer there
+//   ui close <hwnd>                the system menu's Close (the close box)
+//   ui shot <hwnd> <file.bmp>      the window as shown on the screen, 24-bit
+//   ui gone <hwnd> [timeout_ms]    waits until the window is gone or hidden
+//   ui tree <hwnd> <id>            the items of a tree view control under expanded
+//                                  parents (scrolled out of view or not), in
+//                                  display order: text, depth, selected,
+//                                  expanded (the program must be 32-bit)
+//   ui strings <exe> <first> <last> prints the string resources first..last
+//                                  of a program file ({"id": text or null})
+//   ui record-args <file>          appends this process's command line
+//                                  (UTF-8, one line) to file: a stand-in
+//                                  handler for protocols and file types
 
 #ifndef UNICODE
 #define UNICODE
@@ -40,6 +74,7 @@
 #define _UNICODE
 #endif
 #include <windows.h>
+#include <commctrl.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -70,6 +105,7 @@ struct Request {
     std::wstring result;
     DWORD timeout_ms = 30000;
     std::vector<std::wstring> press;
+    std::wstring press_others = L"1";
     std::vector<EnvChange> env;
     std::wstring watch;
     std::vector<SIZE> resize;
@@ -293,6 +329,8 @@ bool parse_request(const std::string& raw, Request& req, std::wstring& err) {
             req.select = atoi(val.c_str());
         } else if (key == "screenshot") {
             req.screenshot = from_utf8(val);
+        } else if (key == "press_others") {
+            req.press_others = from_utf8(val);
         } else if (key == "env") {
             EnvChange c;
             std::wstring w = from_utf8(val);
@@ -636,7 +674,7 @@ private:
         if (!req_.watch.empty() && d.title == req_.watch) watch(h, d);
 
         size_t index = dialogs_.size();
-        std::wstring choice = index < req_.press.size() ? req_.press[index] : L"1";
+        std::wstring choice = index < req_.press.size() ? req_.press[index] : req_.press_others;
         d.answer = choice;
         if (_wcsnicmp(choice.c_str(), L"key:", 4) == 0) {
             // Delivered where the keyboard focus is, as a typed key would be.
@@ -823,9 +861,396 @@ std::string render(const Request& req, bool started, DWORD start_error, DWORD ex
     return j;
 }
 
+
+// ---------------------------------------------------------------- ui commands
+
+int ui_fail(const std::wstring& why) {
+    fwprintf(stderr, L"e2e_runner ui: %ls\n", why.c_str());
+    return 4;
+}
+
+HWND parse_hwnd(const wchar_t* text) {
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(wcstoull(text, nullptr, 10)));
+}
+
+// A control's text through WM_GETTEXT, which the system carries across
+// processes (GetWindowText does not ask other processes' controls).
+std::string describe_window(HWND h) {
+    DWORD pid = 0;
+    DWORD tid = GetWindowThreadProcessId(h, &pid);
+    RECT r{}, client{};
+    GetWindowRect(h, &r);
+    GetClientRect(h, &client);
+    POINT origin{0, 0};
+    ClientToScreen(h, &origin);
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    HWND focus = GetGUIThreadInfo(tid, &gui) ? gui.hwndFocus : nullptr;
+    HWND owner = GetWindow(h, GW_OWNER);
+    std::string j = "{\"hwnd\": " + json_num((long long)(uintptr_t)h);
+    j += ", \"pid\": " + json_num(pid);
+    j += ", \"title\": " + json_str(window_text(h));
+    j += ", \"class\": " + json_str(class_name(h));
+    j += ", \"style\": " + json_num((long long)(DWORD)GetWindowLongW(h, GWL_STYLE));
+    j += ", \"rect\": " + json_rect(r);
+    j += ", \"client_origin\": [" + json_num(origin.x) + ", " + json_num(origin.y) + "]";
+    j += ", \"client_size\": [" + json_num(client.right) + ", " + json_num(client.bottom) + "]";
+    j += ", \"visible\": " + std::string(IsWindowVisible(h) ? "true" : "false");
+    j += ", \"enabled\": " + std::string(IsWindowEnabled(h) ? "true" : "false");
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    j += ", \"work_area\": " + json_rect(work);
+    j += ", \"foreground\": " + std::string(GetForegroundWindow() == h ? "true" : "false");
+    j += ", \"owner_class\": " + (owner ? json_str(class_name(owner)) : std::string("null"));
+    j += ", \"owner_title\": " + (owner ? json_str(window_text(owner)) : std::string("null"));
+    j += ", \"focus_id\": " + (focus && IsChild(h, focus) ? json_num(GetDlgCtrlID(focus)) : std::string("null"));
+    j += ", \"focus_class\": " + (focus ? json_str(class_name(focus)) : std::string("null"));
+    j += ", \"controls\": [";
+    bool first = true;
+    // Children in z-order, which for a dialog is the template order.
+    for (HWND c = GetWindow(h, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        RECT cr{};
+        GetWindowRect(c, &cr);
+        j += first ? "\n  " : ",\n  ";
+        first = false;
+        j += "{\"id\": " + json_num(GetDlgCtrlID(c));
+        j += ", \"hwnd\": " + json_num((long long)(uintptr_t)c);
+        j += ", \"class\": " + json_str(class_name(c));
+        j += ", \"text\": " + json_str(control_text(c));
+        j += ", \"style\": " + json_num((long long)(DWORD)GetWindowLongW(c, GWL_STYLE));
+        j += ", \"exstyle\": " + json_num((long long)(DWORD)GetWindowLongW(c, GWL_EXSTYLE));
+        j += ", \"enabled\": " + std::string(IsWindowEnabled(c) ? "true" : "false");
+        j += ", \"visible\": " + std::string(IsWindowVisible(c) ? "true" : "false");
+        j += ", \"rect\": " + json_rect(cr) + "}";
+    }
+    j += "]}\n";
+    return j;
+}
+
+struct FindWindowQuery {
+    std::wstring title;
+    std::wstring cls;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK match_window(HWND h, LPARAM lp) {
+    auto* q = reinterpret_cast<FindWindowQuery*>(lp);
+    if (!IsWindowVisible(h)) return TRUE;
+    if (q->title != L"*" && window_text(h) != q->title) return TRUE;
+    if (q->cls != L"*" && class_name(h) != q->cls) return TRUE;
+    q->found = h;
+    return FALSE;
+}
+
+UINT parse_key(const std::wstring& name) {
+    static const struct { const wchar_t* name; UINT vk; } kKeys[] = {
+        {L"RETURN", VK_RETURN}, {L"ESCAPE", VK_ESCAPE}, {L"SPACE", VK_SPACE}, {L"TAB", VK_TAB},
+        {L"UP", VK_UP},         {L"DOWN", VK_DOWN},     {L"LEFT", VK_LEFT},   {L"RIGHT", VK_RIGHT},
+        {L"HOME", VK_HOME},     {L"END", VK_END},       {L"F4", VK_F4},
+    };
+    for (const auto& k : kKeys)
+        if (_wcsicmp(name.c_str(), k.name) == 0) return k.vk;
+    return (UINT)wcstoul(name.c_str(), nullptr, 0);
+}
+
+HWND focus_of(HWND h) {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    DWORD tid = GetWindowThreadProcessId(h, nullptr);
+    return GetGUIThreadInfo(tid, &gui) && gui.hwndFocus ? gui.hwndFocus : h;
+}
+
+void post_key(HWND target, UINT vk) {
+    UINT scan = MapVirtualKeyW(vk, 0 /* MAPVK_VK_TO_VSC */);
+    LPARAM down = 1 | ((LPARAM)scan << 16);
+    LPARAM up = down | (1u << 30) | (1u << 31);
+    PostMessageW(target, WM_KEYDOWN, vk, down);
+    wchar_t ch = 0;
+    if (vk == VK_RETURN) ch = L'\r';
+    else if (vk == VK_SPACE) ch = L' ';
+    else if (vk == VK_ESCAPE) ch = 0x1B;
+    else if (vk == VK_TAB) ch = L'\t';
+    // What TranslateMessage would add for the keys that type a character.
+    if (ch) PostMessageW(target, WM_CHAR, ch, down);
+    PostMessageW(target, WM_KEYUP, vk, up);
+}
+
+bool write_bmp(const std::wstring& path, int width, int height, const std::vector<unsigned char>& rows) {
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    info.biSizeImage = (DWORD)rows.size();
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + (DWORD)rows.size();
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD put = 0;
+    bool ok = WriteFile(h, &file, sizeof file, &put, nullptr) && WriteFile(h, &info, sizeof info, &put, nullptr) &&
+              WriteFile(h, rows.data(), (DWORD)rows.size(), &put, nullptr) && put == rows.size();
+    CloseHandle(h);
+    return ok;
+}
+
+// The window's area of the screen, as the user sees it (other windows on
+// top included), into a bottom-up 24-bit bitmap file.
+int screenshot(HWND h, const std::wstring& path) {
+    RECT r{};
+    if (!GetWindowRect(h, &r)) return ui_fail(L"no such window");
+    int width = r.right - r.left, height = r.bottom - r.top;
+    if (width <= 0 || height <= 0) return ui_fail(L"empty window");
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BOOL copied = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
+    SelectObject(memory, old);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    size_t stride = ((size_t)width * 3 + 3) & ~(size_t)3;
+    std::vector<unsigned char> rows(stride * height);
+    int lines = copied ? GetDIBits(memory, bitmap, 0, height, rows.data(), &info, DIB_RGB_COLORS) : 0;
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    if (lines != height) return ui_fail(L"cannot copy the screen");
+    if (!write_bmp(path, width, height, rows)) return ui_fail(L"cannot write " + path);
+    printf("{\"width\": %d, \"height\": %d, \"rect\": %s}\n", width, height, json_rect(r).c_str());
+    return 0;
+}
+
+// A tree view's item texts live in its process: they are read through a
+// buffer placed there (same pointer size needed).
+int tree_items(HWND tree) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(tree, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return ui_fail(L"cannot open the tree's process");
+    const size_t kText = 512;
+    SIZE_T size = sizeof(TVITEMW) + kText * sizeof(wchar_t);
+    BYTE* remote = (BYTE*)VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    if (!remote) {
+        CloseHandle(process);
+        return ui_fail(L"cannot place a buffer in the tree's process");
+    }
+    std::string j = "[";
+    bool first = true;
+    HTREEITEM selected = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    for (HTREEITEM item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0); item;
+         item = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXTVISIBLE, (LPARAM)item)) {
+        TVITEMW tv{};
+        tv.mask = TVIF_TEXT | TVIF_STATE | TVIF_HANDLE;
+        tv.hItem = item;
+        tv.stateMask = TVIS_EXPANDED | TVIS_SELECTED;
+        tv.pszText = (LPWSTR)(remote + sizeof(TVITEMW));
+        tv.cchTextMax = (int)kText;
+        SIZE_T moved = 0;
+        WriteProcessMemory(process, remote, &tv, sizeof tv, &moved);
+        SendMessageW(tree, TVM_GETITEMW, 0, (LPARAM)remote);
+        std::vector<wchar_t> text(kText + 1, L'\0');
+        ReadProcessMemory(process, remote, &tv, sizeof tv, &moved);
+        ReadProcessMemory(process, remote + sizeof(TVITEMW), text.data(), kText * sizeof(wchar_t), &moved);
+        int depth = 0;
+        for (HTREEITEM p = item; (p = (HTREEITEM)SendMessageW(tree, TVM_GETNEXTITEM, TVGN_PARENT, (LPARAM)p));)
+            ++depth;
+        j += first ? "\n  " : ",\n  ";
+        first = false;
+        j += "{\"text\": " + json_str(text.data()) + ", \"depth\": " + json_num(depth);
+        j += ", \"selected\": " + std::string(item == selected ? "true" : "false");
+        j += ", \"expanded\": " + std::string(tv.state & TVIS_EXPANDED ? "true" : "false") + "}";
+    }
+    j += "\n]\n";
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    fputs(j.c_str(), stdout);
+    return 0;
+}
+
+BOOL CALLBACK list_window(HWND h, LPARAM lp) {
+    if (!IsWindowVisible(h)) return TRUE;
+    auto* j = reinterpret_cast<std::string*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    RECT r{};
+    GetWindowRect(h, &r);
+    *j += (j->size() > 1 ? ",\n  " : "\n  ");
+    *j += "{\"hwnd\": " + json_num((long long)(uintptr_t)h) + ", \"pid\": " + json_num(pid) +
+          ", \"class\": " + json_str(class_name(h)) + ", \"title\": " + json_str(window_text(h)) +
+          ", \"rect\": " + json_rect(r) + "}";
+    return TRUE;
+}
+
+// The current tool's text of a tooltip, read through buffers placed in the
+// tooltip's process (same pointer size needed).
+int tooltip_text(HWND tip) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(tip, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return ui_fail(L"cannot open the tooltip's process");
+    const size_t kText = 1024;
+    SIZE_T size = sizeof(TOOLINFOW) + kText * sizeof(wchar_t);
+    BYTE* remote = (BYTE*)VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    if (!remote) {
+        CloseHandle(process);
+        return ui_fail(L"cannot place a buffer in the tooltip's process");
+    }
+    TOOLINFOW info{};
+    info.cbSize = TTTOOLINFOW_V2_SIZE;
+    SIZE_T moved = 0;
+    WriteProcessMemory(process, remote, &info, sizeof info, &moved);
+    BOOL current = (BOOL)SendMessageW(tip, TTM_GETCURRENTTOOLW, 0, (LPARAM)remote);
+    ReadProcessMemory(process, remote, &info, sizeof info, &moved);
+    std::vector<wchar_t> text(kText + 1, L'\0');
+    if (current) {
+        info.lpszText = (LPWSTR)(remote + sizeof(TOOLINFOW));
+        WriteProcessMemory(process, remote, &info, sizeof info, &moved);
+        SendMessageW(tip, TTM_GETTEXTW, kText, (LPARAM)remote);
+        ReadProcessMemory(process, remote + sizeof(TOOLINFOW), text.data(), kText * sizeof(wchar_t), &moved);
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    if (!current) return ui_fail(L"the tooltip has no current tool");
+    printf("{\"text\": %s}\n", json_str(text.data()).c_str());
+    return 0;
+}
+
+int ui_main(int argc, wchar_t** argv) {
+    if (argc < 3) return 2;
+    std::wstring cmd = argv[2];
+    auto arg = [&](int i) -> const wchar_t* { return i < argc ? argv[i] : nullptr; };
+    if (cmd == L"find" && arg(3)) {
+        FindWindowQuery q;
+        q.title = arg(3);
+        q.cls = arg(4) ? arg(4) : L"*";
+        DWORD timeout = arg(5) ? wcstoul(arg(5), nullptr, 10) : 10000;
+        ULONGLONG t0 = GetTickCount64();
+        for (;;) {
+            EnumWindows(match_window, (LPARAM)&q);
+            if (q.found) break;
+            if (GetTickCount64() - t0 >= timeout) return ui_fail(L"no window \"" + q.title + L"\"");
+            Sleep(kPollMs);
+        }
+        fputs(describe_window(q.found).c_str(), stdout);
+        return 0;
+    }
+    if (cmd == L"strings" && arg(5)) {
+        // As data: the file may be built for another processor.
+        HMODULE module = LoadLibraryExW(arg(3), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        if (!module) return ui_fail(L"cannot load the program file");
+        long first = wcstol(arg(4), nullptr, 10), last = wcstol(arg(5), nullptr, 10);
+        std::string j = "{";
+        for (long id = first; id <= last; ++id) {
+            const wchar_t* text = nullptr;
+            int length = LoadStringW(module, (UINT)id, reinterpret_cast<LPWSTR>(&text), 0);
+            j += (id == first ? "\n  \"" : ",\n  \"") + std::to_string(id) + "\": ";
+            j += length > 0 && text ? json_str(std::wstring(text, length)) : std::string("null");
+        }
+        j += "\n}\n";
+        FreeLibrary(module);
+        fputs(j.c_str(), stdout);
+        return 0;
+    }
+    if (cmd == L"list") {
+        std::string j = "[";
+        EnumWindows(list_window, (LPARAM)&j);
+        fputs((j + "\n]\n").c_str(), stdout);
+        return 0;
+    }
+    if (cmd == L"record-args" && arg(3)) {
+        std::string line = to_utf8(GetCommandLineW()) + "\n";
+        HANDLE h = CreateFileW(arg(3), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return ui_fail(L"cannot open the record file");
+        DWORD put = 0;
+        WriteFile(h, line.data(), (DWORD)line.size(), &put, nullptr);
+        CloseHandle(h);
+        return 0;
+    }
+    if (!arg(3)) return 2;
+    HWND h = parse_hwnd(arg(3));
+    if (cmd == L"gone") {
+        DWORD timeout = arg(4) ? wcstoul(arg(4), nullptr, 10) : 10000;
+        ULONGLONG t0 = GetTickCount64();
+        while (IsWindow(h) && IsWindowVisible(h)) {
+            if (GetTickCount64() - t0 >= timeout) return ui_fail(L"the window is still there");
+            Sleep(kPollMs);
+        }
+        return 0;
+    }
+    if (!IsWindow(h)) return ui_fail(L"no such window");
+    if (cmd == L"read") {
+        fputs(describe_window(h).c_str(), stdout);
+        return 0;
+    }
+    if (cmd == L"click" && arg(4)) {
+        HWND button = GetDlgItem(h, (int)wcstol(arg(4), nullptr, 0));
+        if (!button) return ui_fail(L"no such control");
+        // A user cannot press a disabled button either.
+        if (!IsWindowEnabled(button) || !IsWindowVisible(button)) return ui_fail(L"the control is disabled");
+        // Posted: the press may open a modal window of its own.
+        PostMessageW(button, BM_CLICK, 0, 0);
+        return 0;
+    }
+    if (cmd == L"key" && arg(4)) {
+        int id = arg(5) ? (int)wcstol(arg(5), nullptr, 0) : 0;
+        HWND target = id ? GetDlgItem(h, id) : focus_of(h);
+        if (!target) return ui_fail(L"no such control");
+        long count = arg(6) ? wcstol(arg(6), nullptr, 10) : 1;
+        for (long i = 0; i < count; ++i) post_key(target, parse_key(arg(4)));
+        return 0;
+    }
+    if (cmd == L"type" && arg(4)) {
+        HWND target = focus_of(h);
+        for (const wchar_t* c = arg(4); *c; ++c) PostMessageW(target, WM_CHAR, *c, 1);
+        return 0;
+    }
+    if ((cmd == L"mouse" || cmd == L"hover") && arg(6)) {
+        HWND control = GetDlgItem(h, (int)wcstol(arg(4), nullptr, 0));
+        if (!control) return ui_fail(L"no such control");
+        POINT p{(LONG)wcstol(arg(5), nullptr, 10), (LONG)wcstol(arg(6), nullptr, 10)};
+        if (cmd == L"hover") {
+            POINT screen = p;
+            ClientToScreen(control, &screen);
+            SetCursorPos(screen.x, screen.y);
+            PostMessageW(control, WM_MOUSEMOVE, 0, MAKELPARAM(p.x, p.y));
+            return 0;
+        }
+        PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+        PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
+        return 0;
+    }
+    if (cmd == L"close") {
+        PostMessageW(h, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+    }
+    if (cmd == L"shot" && arg(4)) return screenshot(h, arg(4));
+    if (cmd == L"tip") return tooltip_text(h);
+    if (cmd == L"tree" && arg(4)) {
+        HWND tree = GetDlgItem(h, (int)wcstol(arg(4), nullptr, 0));
+        if (!tree) return ui_fail(L"no such control");
+        return tree_items(tree);
+    }
+    return 2;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc >= 2 && wcscmp(argv[1], L"ui") == 0) {
+        int status = ui_main(argc, argv);
+        if (status == 2) fwprintf(stderr, L"usage: e2e_runner.exe ui <command> ... (see runner.cpp)\n");
+        fflush(stdout);
+        return status;
+    }
     if (argc != 2) {
         fwprintf(stderr, L"usage: e2e_runner.exe <request-file>\n");
         return 2;

@@ -2,9 +2,9 @@
 the vendors' registry keys in both registry views, the choice among the
 runtimes found, and the processor check of the chosen library.
 
-A launch that finds no runtime ends with -1 and no message in this build
-(the missing-runtime dialog is not there yet), and so does a launch of the
-paired product."""
+A launch that finds no runtime shows the missing-runtime dialog (cancelled
+here: the launch then ends with -1); a launch of the paired product ends
+with -1 and no message in this build."""
 
 import os
 import re
@@ -51,7 +51,8 @@ def tearDownModule():
 class RegistryCase(LauncherCase):
     """Registers runtimes of one case (removing every vendor key first) and
     runs the launcher; `expect` names the home whose jvm.dll must be loaded
-    (and the vm folder), or None when nothing may be found."""
+    (and the vm folder), None when nothing may be found (the missing-runtime
+    dialog is cancelled) or "pair" when the paired product is to start."""
 
     def run_case(self, regs, expect, jre=(), arch=None, main_class="standin.Exits", beside=False,
                  jre_path=None, app=()):
@@ -87,7 +88,7 @@ class RegistryCase(LauncherCase):
             settings["JRE Path"] = harness.to_windows_path(runtime_homes[jre_path])
         folder.write_ini(launcher_settings(main_class=main_class, jre=settings, app=app))
         harness.reg_apply(deletes=VENDOR_ROOTS, adds=adds)
-        r = folder.run()
+        r = folder.run(press=harness.IDCANCEL if expect is None else None)
         if expect == "pair":
             # The paired product is started instead; this one does not exist.
             self.assertExit(r, -1)
@@ -96,8 +97,7 @@ class RegistryCase(LauncherCase):
             return r
         self.assertNoBox(r)
         if expect is None:
-            self.assertExit(r, -1)
-            self.assertEqual(r.records, [])
+            self.assertRuntimeDialogCancelled(r)
             return r
         home, vm = expect if isinstance(expect, tuple) else (expect, "client")
         home = folder.win_path + "\\jre" if home == "beside" else harness.to_windows_path(
@@ -349,11 +349,10 @@ class JrePathTest(LauncherCase):
                     app.add_runtime(home, vm=vm)
                 app.write_ini(launcher_settings(jre={"JRE Path": harness.to_windows_path(home),
                                                      "JVM Type": jvm_type}))
-                r = app.run()
+                r = app.run(press=harness.IDCANCEL if loaded is None else None)
                 self.assertNoBox(r)
                 if loaded is None:
-                    self.assertExit(r, -1)
-                    self.assertEqual(r.records, [])
+                    self.assertRuntimeDialogCancelled(r)
                 else:
                     self.assertExit(r, 0)
                     self.assertEqual(self.loaded(r), ["%s\\bin\\%s\\jvm.dll"
@@ -447,10 +446,10 @@ class JrePathTest(LauncherCase):
             with self.subTest(value=value):
                 app.write_ini(launcher_settings(jre={"JRE Path": value},
                                                 app={"Override WorkingDir": "Yes"}))
-                r = app.run(env=env)
+                r = app.run(env=env, press=harness.IDCANCEL if message is None else None)
                 self.assertExit(r, -1)
                 if message is None:
-                    self.assertNoBox(r)  # not expanded: nothing found
+                    self.assertRuntimeDialogCancelled(r)  # not expanded: nothing found
                 else:
                     # The message names the path exactly as it was loaded.
                     self.assertOneBox(r, message)
@@ -491,11 +490,10 @@ class RuntimeBesideTest(LauncherCase):
                 if cwd_home:
                     cwd = os.path.join(app.case_dir, "start")
                     app.add_runtime(os.path.join(cwd))
-                r = app.run(cwd=cwd)
+                r = app.run(cwd=cwd, press=harness.IDCANCEL if loaded is None else None)
                 self.assertNoBox(r)
                 if loaded is None:
-                    self.assertExit(r, -1)
-                    self.assertEqual(r.records, [])
+                    self.assertRuntimeDialogCancelled(r)
                     continue
                 self.assertExit(r, 0)
                 if loaded == own:
@@ -507,10 +505,9 @@ class RuntimeBesideTest(LauncherCase):
     def test_java_dll_in_the_folder_hides_the_jre_subfolder(self):
         app = self.make_app(launcher_settings())  # complete runtime in jre\
         app.write_file("bin/java.dll", b"")        # the folder itself claims to be one
-        r = app.run()
-        self.assertExit(r, -1)
+        r = app.run(press=harness.IDCANCEL)
         self.assertNoBox(r)
-        self.assertEqual(r.records, [])
+        self.assertRuntimeDialogCancelled(r)
 
 
 if __name__ == "__main__":
