@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "launcher/launcher.h"
+#include "splash/splash.h"
 #include "support/messages.h"
 #include "support/platform.h"
 
@@ -184,6 +185,8 @@ MainResult runMainClass(Launcher& launcher) {
     jthrowable exception = env->ExceptionOccurred();
     if (exception) {
         threw = true;
+        // The splash is gone before any dialog about the exception.
+        closeSplash(launcher);
         if (launcher.failureCheck) {
             env->ExceptionClear();
             // The uncaught-exception dialog is not part of this build: the
