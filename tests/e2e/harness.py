@@ -11,6 +11,7 @@ wine_env_start, as run_e2e.sh does). Located through environment variables:
                    one is E2E_BOXDEMO64 (default: e2e_boxdemo64.exe beside it)
   E2E_STANDIN_X86  stand-in jvm.dll, 32-bit
   E2E_STANDIN_X64  stand-in jvm.dll, 64-bit
+  E2E_SPLASH_STANDIN_X86  stand-in splashscreen.dll (default: beside jvm.dll)
   E2E_WORK         scratch folder (default: a fresh temporary one)
   E2E_KEEP=1       keep case folders after the tests, for post-mortems
   E2E_REQUIRE_ALL=1  fail instead of skipping when the launcher or the
@@ -106,6 +107,13 @@ def standin_path(arch="x86"):
     return _locate("E2E_STANDIN_" + arch.upper(), None, "stand-in jvm.dll (%s)" % arch)
 
 
+def splash_standin_path(arch="x86"):
+    """The stand-in of a runtime's splash library (splashscreen.dll)."""
+    _check_arch(arch)
+    default = os.path.join(os.path.dirname(standin_path(arch)), "splashscreen.dll")
+    return _locate("E2E_SPLASH_STANDIN_" + arch.upper(), default, "stand-in splashscreen.dll (%s)" % arch)
+
+
 def _check_arch(arch):
     if arch not in ("x86", "x64"):
         raise ValueError("arch must be 'x86' or 'x64', not %r" % (arch,))
@@ -181,6 +189,12 @@ class RunResult:
         self.dialogs = raw["dialogs"]
         self.windows = raw["windows"]
         self.cmdline = raw["cmdline"]
+        # What the runner saw of the window named by probe_class (or None),
+        # the screen pixels before the start, the watch_pixel time, the screen size.
+        self.probe = raw.get("probe")
+        self.pixels_before = raw.get("pixels_before", [])
+        self.watch_pixel_us = raw.get("watch_pixel_us")
+        self.screen = raw.get("screen")
         self.texts = [d["text"] for d in self.dialogs]
         self.titles = [d["title"] for d in self.dialogs]
         # Stand-in records written during this run: {jvm.dll folder: [record]}.
@@ -224,7 +238,7 @@ def _wine(args, timeout, loader="wine"):
 
 
 def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
-                env=None, cwd=None, records_from=None):
+                env=None, cwd=None, records_from=None, request=()):
     """Run a Windows program through e2e_runner.exe.
 
     exe: Unix path of the program. The command line is the quoted Windows
@@ -263,6 +277,8 @@ def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeo
         lines.append("cwd=" + to_windows_path(cwd))
     for p in press:
         lines.append("press=%s" % ("none" if p is None or p == "none" else int(p)))
+    for key, value in request:
+        lines.append("%s=%s" % (key, value))
     for name, value in (env or {}).items():
         if "=" in name[1:] or any(c in name + (value or "") for c in "\r\n"):
             raise ValueError("cannot pass environment variable %r" % name)
@@ -445,7 +461,7 @@ class AppFolder:
         return out
 
     def run(self, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30, env=None,
-            cwd=None, exe=None):
+            cwd=None, exe=None, request=()):
         """Run the installed executable (or `exe`); see run_program."""
         exe = exe or self.exe
         if not exe:
@@ -453,7 +469,7 @@ class AppFolder:
         return run_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args,
                            press=press, timeout=timeout, env=env,
                            cwd=self.cwd if cwd is None else cwd,
-                           records_from=self.runtimes)
+                           records_from=self.runtimes, request=request)
 
 
 # ------------------------------------------------------------------ registry

@@ -209,6 +209,26 @@ void write_record(const std::string& line) {
     LeaveCriticalSection(&g_record_lock);
 }
 
+// Microseconds since this process was created (for the start-up benchmark).
+long long micros_since_process_start() {
+    FILETIME created, exited, kernel, user, now;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
+    GetSystemTimePreciseAsFileTime(&now);
+    auto ticks = [](const FILETIME& f) { return (static_cast<long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+    return (ticks(now) - ticks(created)) / 10;
+}
+
+// Whether this process shows a splash window of the launcher's own now.
+bool own_splash_visible() {
+    for (HWND h = FindWindowExW(nullptr, nullptr, L"SplashScreenWindow", nullptr); h;
+         h = FindWindowExW(nullptr, h, L"SplashScreenWindow", nullptr)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        if (pid == GetCurrentProcessId() && IsWindowVisible(h)) return true;
+    }
+    return false;
+}
+
 class Event {
 public:
     explicit Event(const char* name) {
@@ -243,6 +263,7 @@ public:
     }
     void emit() {
         num("pid", static_cast<long long>(GetCurrentProcessId()));
+        num("t_us", micros_since_process_start());
         line_ += "}\n";
         write_record(line_);
     }
@@ -265,6 +286,7 @@ struct Config {
     int default_args_result = 0;
     int exit_code = 0;
     int sleep_ms = 0;
+    int create_sleep_ms = 0;
     int secondary_result = 7;
     int jni_version = JNI_VERSION_10;
 };
@@ -281,6 +303,9 @@ std::map<std::string, int> g_calls;
 // "quiet_missing_method=1": a failed static method lookup leaves no
 // exception pending, as some runtimes do.
 bool g_quiet_missing_method = false;
+// "wait_file=path": standin/Sleeps's main waits until this file exists
+// (at most sleep_ms, or 60 s when that is 0) instead of sleeping.
+std::wstring g_wait_file;
 std::wstring g_dll_path;
 std::wstring g_dll_dir;
 DWORD g_loader_tid = 0;
@@ -335,6 +360,7 @@ void load_config() {
         {"default_args_result", &g_cfg.default_args_result},
         {"exit_code", &g_cfg.exit_code},
         {"sleep_ms", &g_cfg.sleep_ms},
+        {"create_sleep_ms", &g_cfg.create_sleep_ms},
         {"secondary_result", &g_cfg.secondary_result},
         {"jni_version", &g_cfg.jni_version},
     };
@@ -357,6 +383,10 @@ void load_config() {
         }
         if (key == "quiet_missing_method") {
             g_quiet_missing_method = value == "1";
+            continue;
+        }
+        if (key == "wait_file") {
+            g_wait_file = to_wide(utf8_to_utf16(value));
             continue;
         }
         if (key == "records_as") {
@@ -755,7 +785,7 @@ bool write_system_stream(bool err, const std::string& bytes) {
         Event("exit_hook").num("code", code).num("thread", tid()).emit();
         g_exit_hook(code);
     }
-    Event("exit").num("code", code).num("thread", tid()).emit();
+    Event("exit").num("code", code).num("thread", tid()).boolean("splash", own_splash_visible()).emit();
     ExitProcess(static_cast<UINT>(code));
 }
 
@@ -775,14 +805,27 @@ void println(EnvRec* e, bool err, const char* text) {
 }
 
 void run_main(EnvRec* e, const ClassInfo* cls, Obj* args) {
-    Event("main").str("class", cls->name).raw("args", json_args(args)).num("thread", tid()).emit();
+    Event("main")
+        .str("class", cls->name)
+        .raw("args", json_args(args))
+        .num("thread", tid())
+        .boolean("splash", own_splash_visible())
+        .emit();
     if (is(cls, "standin/Throws")) {
         std::u16string msg = u"boom";
         throw_new(e, "java/lang/RuntimeException", &msg, {"standin.Throws.main(Throws.java:1)"});
     } else if (is(cls, "standin/Exits")) {
         system_exit(g_cfg.exit_code);
     } else if (is(cls, "standin/Sleeps")) {
-        Sleep(static_cast<DWORD>(g_cfg.sleep_ms));
+        if (g_wait_file.empty()) {
+            Sleep(static_cast<DWORD>(g_cfg.sleep_ms));
+        } else {
+            DWORD limit = g_cfg.sleep_ms > 0 ? static_cast<DWORD>(g_cfg.sleep_ms) : 60000;
+            DWORD start = GetTickCount();
+            while (GetFileAttributesW(g_wait_file.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < limit)
+                Sleep(10);
+        }
+        Event("main_end").num("thread", tid()).boolean("splash", own_splash_visible()).emit();
     } else if (is(cls, "standin/Prints")) {
         println(e, false, "standin out");
         if (!e->pending) println(e, true, "standin err");
@@ -1342,7 +1385,7 @@ bool supported_version(jint v) {
 
 jint JNICALL vm_DestroyJavaVM(JavaVM* vm) {
     if (vm != &g_vm) bad_call("DestroyJavaVM", "not the JavaVM of this runtime");
-    Event("destroy").num("thread", tid()).emit();
+    Event("destroy").num("thread", tid()).boolean("splash", own_splash_visible()).emit();
     EnterCriticalSection(&g_lock);
     g_vm_state = VmState::Destroyed;
     LeaveCriticalSection(&g_lock);
@@ -1552,6 +1595,7 @@ JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* args) {
     *pvm = nullptr;
     *penv = nullptr;
     auto* a = static_cast<JavaVMInitArgs*>(args);
+    if (g_cfg.create_sleep_ms > 0) Sleep(static_cast<DWORD>(g_cfg.create_sleep_ms));
     Event ev("create");
     ev.num("version", a->version);
     jint result = JNI_OK;
