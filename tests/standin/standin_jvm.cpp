@@ -303,8 +303,8 @@ std::map<std::string, int> g_calls;
 // "quiet_missing_method=1": a failed static method lookup leaves no
 // exception pending, as some runtimes do.
 bool g_quiet_missing_method = false;
-// "wait_file=path": standin/Sleeps's main waits until this file exists
-// (at most sleep_ms, or 60 s when that is 0) instead of sleeping.
+// "wait_file=path": every main waits until this file exists (at most
+// sleep_ms, or 60 s when that is 0) before it does its own work.
 std::wstring g_wait_file;
 std::wstring g_dll_path;
 std::wstring g_dll_dir;
@@ -811,21 +811,21 @@ void run_main(EnvRec* e, const ClassInfo* cls, Obj* args) {
         .num("thread", tid())
         .boolean("splash", own_splash_visible())
         .emit();
+    if (!g_wait_file.empty()) {
+        // Keeps main running until the test has looked at the screen.
+        DWORD limit = g_cfg.sleep_ms > 0 ? static_cast<DWORD>(g_cfg.sleep_ms) : 60000;
+        DWORD start = GetTickCount();
+        while (GetFileAttributesW(g_wait_file.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < limit)
+            Sleep(10);
+        Event("main_end").num("thread", tid()).boolean("splash", own_splash_visible()).emit();
+    } else if (is(cls, "standin/Sleeps")) {
+        Sleep(static_cast<DWORD>(g_cfg.sleep_ms));
+    }
     if (is(cls, "standin/Throws")) {
         std::u16string msg = u"boom";
         throw_new(e, "java/lang/RuntimeException", &msg, {"standin.Throws.main(Throws.java:1)"});
     } else if (is(cls, "standin/Exits")) {
         system_exit(g_cfg.exit_code);
-    } else if (is(cls, "standin/Sleeps")) {
-        if (g_wait_file.empty()) {
-            Sleep(static_cast<DWORD>(g_cfg.sleep_ms));
-        } else {
-            DWORD limit = g_cfg.sleep_ms > 0 ? static_cast<DWORD>(g_cfg.sleep_ms) : 60000;
-            DWORD start = GetTickCount();
-            while (GetFileAttributesW(g_wait_file.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < limit)
-                Sleep(10);
-        }
-        Event("main_end").num("thread", tid()).boolean("splash", own_splash_visible()).emit();
     } else if (is(cls, "standin/Prints")) {
         println(e, false, "standin out");
         if (!e->pending) println(e, true, "standin err");
