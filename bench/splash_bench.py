@@ -24,12 +24,14 @@ def app_folder(splash, create_sleep_ms=0, launcher=None):
     else:
         app.install_launcher()
     app.write_file("app.jar", b"")
-    app.add_runtime("jre", cfg={"create_sleep_ms": create_sleep_ms})
+    # With a splash, main runs a moment, so that the splash is up long enough
+    # to be seen even when the virtual machine is created at once.
+    app.add_runtime("jre", cfg={"create_sleep_ms": create_sleep_ms, "sleep_ms": 300 if splash else 0})
     display = []
     if splash:
         app.write_file("splash.bmp", images.bmp(images.solid(WIDTH, HEIGHT, COLOUR)))
         display = [("Display", {"Splash Screen": harness.to_windows_path(app.file("splash.bmp"))})]
-    app.write_ini(launcher_settings(more=display))
+    app.write_ini(launcher_settings(main_class="standin.Sleeps" if splash else "standin.Records", more=display))
     return app
 
 
