@@ -6,14 +6,6 @@
 #include "splash/runtime_splash.h"
 #include "support/platform.h"
 
-SplashDisplay readSplashDisplay(SettingsStore& settingsFile) {
-    SplashDisplay display;
-    display.imagePath = settingsFile.read(u"Display", u"Splash Screen");
-    display.shadow = settingsFile.read(u"Display", u"Splash Screen Shadow");
-    display.preference = settingsFile.read(u"Display", u"Preffer Native Splash Screen");
-    return display;
-}
-
 bool splashShadowWanted(const WideString& shadow) { return shadow == u"true"; }
 
 bool tryRuntimeSplash(const WideString& preference, const WideString& libraryPath) {
@@ -26,13 +18,14 @@ void startSplash(Launcher& launcher) {
     WideString path;
     if (!settingsFilePath(launcher, path)) return;
     SettingsFile settingsFile(path);
-    SplashDisplay display = readSplashDisplay(settingsFile);
-    launcher.splashImagePath = display.imagePath;
-    launcher.splashShadow = display.shadow;
+    // Each read parses the file again: a launch without a splash reads one value.
+    launcher.splashImagePath = settingsFile.read(u"Display", u"Splash Screen");
     if (launcher.splashImagePath.empty()) return;
+    launcher.splashShadow = settingsFile.read(u"Display", u"Splash Screen Shadow");
+    WideString preference = settingsFile.read(u"Display", u"Preffer Native Splash Screen");
 
     WideString library = findRuntimeSplashLibrary(launcher.jvmLibraryPath);
-    if (tryRuntimeSplash(display.preference, library) &&
+    if (tryRuntimeSplash(preference, library) &&
         startRuntimeSplash(launcher, library, launcher.splashImagePath))
         return;
     startSplashWindow(launcher);

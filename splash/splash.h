@@ -9,7 +9,6 @@
 #include "support/wide_string.h"
 
 class Launcher;
-class SettingsStore;
 
 // The launcher's own splash window object. The window itself belongs to the
 // splash thread; the launcher thread creates the object before that thread
@@ -19,24 +18,16 @@ public:
     virtual ~SplashWindow() = default;
 };
 
-// The three "Display" values, as written in the settings file.
-struct SplashDisplay {
-    WideString imagePath;   // "Splash Screen"; empty: no splash
-    WideString shadow;      // "Splash Screen Shadow"
-    WideString preference;  // "Preffer Native Splash Screen"
-};
-
-// Read from the settings file itself: built-in settings never show a splash.
-SplashDisplay readSplashDisplay(SettingsStore& settingsFile);
 // The drop shadow only for exactly "true".
 bool splashShadowWanted(const WideString& shadow);
 // The runtime's splash library is tried first when the preference is "Yes"
 // in any letter case and the runtime has the library.
 bool tryRuntimeSplash(const WideString& preference, const WideString& libraryPath);
 
-// Shows the splash configured in the settings file, through the runtime's
-// library or the launcher's own window, without waiting for it. Nothing that
-// goes wrong here stops the launch: it goes on without a splash.
+// Shows the splash configured in the "Display" section of the settings file
+// (never in built-in settings), through the runtime's library or the
+// launcher's own window, without waiting for it. Nothing that goes wrong
+// here stops the launch: it goes on without a splash.
 void startSplash(Launcher& launcher);
 
 // The launcher's own window: makes the window object and starts the splash

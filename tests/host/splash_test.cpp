@@ -220,7 +220,7 @@ TEST_F(StartSplashTest, DisplayValuesComeFromTheSettingsFileOnly) {
     } cases[] = {
         {"[Display]\nSplash Screen=splash.bmp\nSplash Screen Shadow=true\n", "", true, "splash.bmp", "true"},
         {"[Display]\nSplash Screen=C:\\img\\s.png\n", "", true, "C:\\img\\s.png", ""},
-        {"[Display]\nSplash Screen Shadow=true\n", "", false, "", "true"},
+        {"[Display]\nSplash Screen Shadow=true\n", "", false, "", ""},
         {"[Java Runtime Environment]\nMain Class=a.B\n", "[Display]\nSplash Screen=splash.bmp\n", false, "", ""},
         {"[Display]\nSplash Screen=\n", "[Display]\nSplash Screen=splash.bmp\n", false, "", ""},
         {"[Display+]\nSplash Screen=splash.bmp\n", "", false, "", ""},
