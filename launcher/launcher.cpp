@@ -19,13 +19,6 @@ Launcher* currentLauncher() { return current; }
 
 Launcher::Launcher() { current = this; }
 
-// Reads one value of the settings file directly (no built-in layer).
-static WideString plainSetting(Launcher& launcher, const char16_t* section, const char16_t* key) {
-    WideString path;
-    if (!settingsFilePath(launcher, path)) return WideString();
-    return SettingsFile(path).read(section, key);
-}
-
 bool Launcher::initialise() {
     readArguments(*this);
     if (!readLauncherSettings(*this)) return false;
@@ -56,8 +49,8 @@ int32_t Launcher::run() {
     if (singleInstance && !isPrimaryInstance) return waitForFirstInstance(*this);
 
     prepareEnvironment(*this);
-    // Nor is the splash screen: a launch configured with one cannot go on.
-    if (!hasNoSplashSwitch(arguments) && !plainSetting(*this, u"Display", u"Splash Screen").empty()) return -1;
+    // The splash never ends the launch, whatever becomes of it.
+    if (!hasNoSplashSwitch(arguments)) startSplash(*this);
 
     if (!loadVmLibrary(*this)) return -1;
     if (!buildVmOptions(*this)) return -1;

@@ -33,7 +33,31 @@ cp build/x86/sample/hello.jar "$app/lib/hello.jar"
 # The stand-in runtime records what it is asked to do instead of running Java.
 : > "$app/jre/bin/java.dll"
 cp build/x86/tests/standin/jvm.dll "$app/jre/bin/client/jvm.dll"
-printf 'records_as=demo/HelloApp\nmain_prints=1\n' > "$app/jre/bin/client/standin.cfg"
+# Its main waits until the runner has looked at the splash screen.
+printf 'records_as=demo/HelloApp\nmain_prints=1\nwait_file=%s\n' "$(printf 'Z:%s' "$app/splash-seen" | tr '/' '\\')" \
+    > "$app/jre/bin/client/standin.cfg"
+# A splash image with soft, transparent edges, and the settings that show it.
+python3 - "$app/splash.png" <<'PY'
+import math, sys
+sys.path.insert(0, "tests/e2e")
+import images
+w, h, r = 360, 200, 28
+rows = []
+for y in range(h):
+    row = []
+    for x in range(w):
+        # Distance outside a rounded rectangle: opaque inside, fading out over 8 pixels.
+        dx, dy = max(r - x, x - (w - 1 - r), 0), max(r - y, y - (h - 1 - r), 0)
+        edge = math.hypot(dx, dy) - (r - 8)
+        alpha = 255 if edge <= 0 else max(0, int(255 * (1 - edge / 8)))
+        shade = y / h
+        colour = (int(30 + 40 * shade), int(90 + 80 * shade), int(200 - 60 * shade))
+        row.append(colour + (alpha,))
+    rows.append(row)
+open(sys.argv[1], "wb").write(images.png(rows))
+PY
+printf '\r\n[Display]\r\nSplash Screen=%s\r\nSplash Screen Shadow=true\r\n' \
+    "$(printf 'Z:%s' "$app/splash.png" | tr '/' '\\')" >> "$app/HelloApp.ini"
 # TEMP for the run, so that the output files land where this script shows them.
 temp="$repo/build/demo/temp"
 rm -rf "$temp"
@@ -50,19 +74,32 @@ result="$repo/build/demo/result.json"
 rm -f "$result"
 {
     printf 'exe=%s\n' "$(to_windows "$app/HelloApp.exe")"
-    printf 'cmdline="%s" first "second argument" -nosplash\n' "$(to_windows "$app/HelloApp.exe")"
+    printf 'cmdline="%s" first "second argument"\n' "$(to_windows "$app/HelloApp.exe")"
     printf 'cwd=%s\n' "$(to_windows "$app")"
     printf 'result=%s\n' "$(to_windows "$result")"
     printf 'timeout_ms=60000\n'
     printf 'env=TEMP=%s\n' "$(to_windows "$temp")"
+    # The runner looks at the splash while main waits, saves the screen and lets main go on.
+    printf 'probe_class=SplashScreenWindow\n'
+    printf 'screenshot=%s\n' "$(to_windows "$repo/build/demo/splash-screen.bmp")"
+    printf 'signal=%s\n' "$(to_windows "$app/splash-seen")"
 } > "$request"
-echo "== running HelloApp.exe first \"second argument\" -nosplash under Wine"
+echo "== running HelloApp.exe first \"second argument\" under Wine"
 wine build/x86/tests/e2e/e2e_runner.exe "$(to_windows "$request")" >/dev/null 2>&1 </dev/null || true
 brand="$repo/build/demo/brand.json"
 wine build/x86/tests/e2e/e2e_brandcheck.exe "$(to_windows "$app/HelloApp.exe")" "$(to_windows "$brand")" \
     >/dev/null 2>&1 </dev/null || true
 status=0
 python3 scripts/demo_report.py "$result" "$app/jre/bin/client/standin.log" "$app" "$temp" "$brand" || status=1
+python3 - "$result" "$repo/build/demo/splash-screen.bmp" <<'PY'
+import json, sys
+probe = json.load(open(sys.argv[1], encoding="utf-8")).get("probe")
+if probe:
+    print("Splash screen:      window %s at %s; the screen while main ran: %s" % (
+        probe["class"], probe["rect"], sys.argv[2]))
+else:
+    print("Splash screen:      not seen")
+PY
 python3 scripts/demo_hand_over.py "$app" "$repo/build/x86/tests/e2e/e2e_runner.exe" || status=1
 
 # The same application without a bundled runtime, on a machine without any:

@@ -122,6 +122,10 @@ uint64_t availableVirtualMemory();
 // Narrow text in the ANSI code page of the current thread's locale.
 NarrowString toAnsi(const WideString& text);
 WideString fromAnsi(const char* text, size_t length);
+// The same, false when some character has no counterpart in the code page.
+bool toAnsiExact(const WideString& text, NarrowString& result);
+// The short (8.3) form of an existing file's path; false when there is none.
+bool shortPath(const WideString& path, WideString& result);
 
 // The message table and the error message box.
 WideString messageText(MessageId id);

@@ -58,6 +58,8 @@ struct HostState {
     WideString directory;
     int exceptionDialogResult = 1;
     List<WideString> exceptionTraces;
+    char16_t ansiHighest = 0xFFFF;
+    std::map<std::u16string, WideString> shortPaths;
 };
 
 HostState& state() {
@@ -143,6 +145,9 @@ void failModulePath(uint32_t errorCode) {
     state().moduleFails = true;
     state().moduleError = errorCode;
 }
+
+void setAnsiHighest(char16_t highest) { state().ansiHighest = highest; }
+void setShortPath(const WideString& path, const WideString& shortForm) { state().shortPaths[path.str()] = shortForm; }
 
 void setCommandLine(const WideString& line) { state().commandLine = line; }
 void setLastError(uint32_t code) { lastErrorCode = code; }
@@ -535,6 +540,20 @@ uint64_t availableVirtualMemory() { return state().availableVirtual; }
 
 NarrowString toAnsi(const WideString& text) { return toUtf8(text); }
 WideString fromAnsi(const char* text, size_t length) { return fromUtf8(text, length); }
+
+bool toAnsiExact(const WideString& text, NarrowString& result) {
+    result = toUtf8(text);
+    for (size_t i = 0; i < text.size(); ++i)
+        if (text[i] > state().ansiHighest) return false;
+    return true;
+}
+
+bool shortPath(const WideString& path, WideString& result) {
+    auto found = state().shortPaths.find(path.str());
+    if (found == state().shortPaths.end()) return false;
+    result = found->second;
+    return true;
+}
 
 WideString messageText(MessageId id) {
     static const struct {

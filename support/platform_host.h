@@ -29,6 +29,10 @@ void clearEnvironment();
 void setEnvironment(const WideString& name, const WideString& value);
 WideString environment(const WideString& name);
 WideString currentDirectory();
+// The ANSI code page's repertoire: units above `highest` have no counterpart
+// (default: every unit converts). Short (8.3) forms of paths (default: none).
+void setAnsiHighest(char16_t highest);
+void setShortPath(const WideString& path, const WideString& shortForm);
 
 // The fake HKEY_LOCAL_MACHINE: keys in insertion order, per view.
 void addRegistryKey(bool otherView, const WideString& path);

@@ -341,6 +341,37 @@ WideString fromAnsi(const char* text, size_t length) {
     return fromWide(buffer.data(), static_cast<size_t>(units));
 }
 
+bool toAnsiExact(const WideString& text, NarrowString& result) {
+    result.clear();
+    if (text.empty()) return true;
+    // No best-fit mapping: a character shown as a look-alike would name
+    // another file.
+    BOOL usedDefault = FALSE;
+    int length = WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, wide(text), static_cast<int>(text.size()),
+                                     nullptr, 0, nullptr, &usedDefault);
+    if (length <= 0) {
+        // UTF-8 as the code page takes neither the flag nor the question:
+        // it spells every character.
+        if (GetLastError() != ERROR_INVALID_PARAMETER && GetLastError() != ERROR_INVALID_FLAGS) return false;
+        result = toAnsi(text);
+        return !result.empty();
+    }
+    result.assign(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, wide(text), static_cast<int>(text.size()), &result[0],
+                        length, nullptr, &usedDefault);
+    return !usedDefault;
+}
+
+bool shortPath(const WideString& path, WideString& result) {
+    DWORD size = GetShortPathNameW(wide(path), nullptr, 0);
+    if (size == 0) return false;
+    List<wchar_t> buffer(size + 1, 0);
+    DWORD length = GetShortPathNameW(wide(path), buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0 || length >= buffer.size()) return false;
+    result = fromWide(buffer.data(), length);
+    return true;
+}
+
 WideString messageText(MessageId id) {
     const wchar_t* text = nullptr;
     // With no buffer size the call hands out the resource itself, of any length.

@@ -66,4 +66,28 @@ private:
     HANDLE find_;
 };
 
+// Owns one reference of a COM interface pointer.
+template <typename Interface>
+class ComPointer {
+public:
+    ComPointer() = default;
+    ~ComPointer() { reset(); }
+    ComPointer(const ComPointer&) = delete;
+    ComPointer& operator=(const ComPointer&) = delete;
+    Interface** out() {
+        reset();
+        return &pointer_;
+    }
+    Interface* get() const { return pointer_; }
+    Interface* operator->() const { return pointer_; }
+    explicit operator bool() const { return pointer_ != nullptr; }
+    void reset() {
+        if (pointer_) pointer_->Release();
+        pointer_ = nullptr;
+    }
+
+private:
+    Interface* pointer_ = nullptr;
+};
+
 #endif

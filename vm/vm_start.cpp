@@ -214,6 +214,7 @@ MainResult runMainClass(Launcher& launcher) {
     bool neverDetaches = launcher.runtimeVendor == RuntimeVendor::Ibm;
     jthrowable exception = env->ExceptionOccurred();
     if (exception) {
+        // The splash is gone before any dialog about the exception.
         closeSplash(launcher);
         if (launcher.failureCheck) {
             env->ExceptionClear();

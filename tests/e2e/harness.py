@@ -14,6 +14,7 @@ wine_env_start, as run_e2e.sh does). Located through environment variables:
   E2E_BRAND_HOST   brand-launcher built for this machine
                    (default <dist>/host/brand-launcher)
   E2E_BRANDCHECK   e2e_brandcheck.exe (default: beside the runner)
+  E2E_SPLASH_STANDIN_X86  stand-in splashscreen.dll (default: beside jvm.dll)
   E2E_WORK         scratch folder (default: a fresh temporary one)
   E2E_KEEP=1       keep case folders after the tests, for post-mortems
   E2E_REQUIRE_ALL=1  fail instead of skipping when the launcher or the
@@ -114,6 +115,13 @@ def standin_path(arch="x86"):
     return _locate("E2E_STANDIN_" + arch.upper(), None, "stand-in jvm.dll (%s)" % arch)
 
 
+def splash_standin_path(arch="x86"):
+    """The stand-in of a runtime's splash library (splashscreen.dll)."""
+    _check_arch(arch)
+    default = os.path.join(os.path.dirname(standin_path(arch)), "splashscreen.dll")
+    return _locate("E2E_SPLASH_STANDIN_" + arch.upper(), default, "stand-in splashscreen.dll (%s)" % arch)
+
+
 def _check_arch(arch):
     if arch not in ("x86", "x64"):
         raise ValueError("arch must be 'x86' or 'x64', not %r" % (arch,))
@@ -189,6 +197,12 @@ class RunResult:
         self.dialogs = raw["dialogs"]
         self.windows = raw["windows"]
         self.cmdline = raw["cmdline"]
+        # What the runner saw of the window named by probe_class (or None),
+        # the screen pixels before the start, the watch_pixel time, the screen size.
+        self.probe = raw.get("probe")
+        self.pixels_before = raw.get("pixels_before", [])
+        self.watch_pixel_us = raw.get("watch_pixel_us")
+        self.screen = raw.get("screen")
         self.texts = [d["text"] for d in self.dialogs]
         self.titles = [d["title"] for d in self.dialogs]
         # Stand-in records written during this run: {jvm.dll folder: [record]}.
@@ -232,7 +246,7 @@ def _wine(args, timeout, loader="wine"):
 
 
 def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
-                env=None, cwd=None, records_from=None, watch=None):
+                env=None, cwd=None, records_from=None, watch=None, request=()):
     """Run a Windows program through e2e_runner.exe.
 
     exe: Unix path of the program. The command line is the quoted Windows
@@ -249,7 +263,7 @@ def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeo
     """
     return start_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args, press=press,
                          timeout=timeout, env=env, cwd=cwd, records_from=records_from,
-                         watch=watch).wait()
+                         watch=watch, request=request).wait()
 
 
 class PendingRun:
@@ -296,7 +310,7 @@ class PendingRun:
 
 
 def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
-                  env=None, cwd=None, records_from=None, watch=None, press_others=None):
+                  env=None, cwd=None, records_from=None, watch=None, press_others=None, request=()):
     """Start a Windows program through e2e_runner.exe without waiting for
     it (arguments as for run_program); returns a PendingRun."""
     win_exe = to_windows_path(exe)
@@ -337,6 +351,8 @@ def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, tim
             lines.append("screenshot=" + to_windows_path(watch["screenshot"]))
     if press_others is not None:
         lines.append("press_others=%s" % ("none" if press_others == "none" else int(press_others)))
+    for key, value in request:
+        lines.append("%s=%s" % (key, value))
     for name, value in (env or {}).items():
         if "=" in name[1:] or any(c in name + (value or "") for c in "\r\n"):
             raise ValueError("cannot pass environment variable %r" % name)
@@ -671,21 +687,22 @@ class AppFolder:
         return out
 
     def run(self, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30, env=None,
-            cwd=None, exe=None, watch=None, allow_misuse=False):
+            cwd=None, exe=None, watch=None, request=(), allow_misuse=False):
         """Run the installed executable (or `exe`); see run_program.
 
         A JNI misuse the stand-in runtime recorded (a call made with an
         exception pending, a reference deleted twice, ...) fails the test
         unless allow_misuse is set."""
         result = self.start(args=args, raw_cmdline=raw_cmdline, raw_args=raw_args, press=press,
-                            timeout=timeout, env=env, cwd=cwd, exe=exe, watch=watch).wait()
+                            timeout=timeout, env=env, cwd=cwd, exe=exe, watch=watch,
+                            request=request).wait()
         misuses = [r for r in result.records if r.get("event") == "jni_misuse"]
         if misuses and not allow_misuse:
             raise AssertionError("the runtime recorded JNI misuse: %r" % (misuses,))
         return result
 
     def start(self, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30, env=None,
-              cwd=None, exe=None, watch=None):
+              cwd=None, exe=None, watch=None, request=()):
         """Start the installed executable (or `exe`) without waiting; see
         start_program."""
         exe = exe or self.exe
@@ -694,9 +711,9 @@ class AppFolder:
         return start_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args,
                              press=press, timeout=timeout, env=env,
                              cwd=self.cwd if cwd is None else cwd,
-                             records_from=self.runtimes, watch=watch)
+                             records_from=self.runtimes, watch=watch, request=request)
 
-    def start(self, args=(), press="none", timeout=60, env=None, cwd=None, exe=None):
+    def start_driven(self, args=(), press="none", timeout=60, env=None, cwd=None, exe=None):
         """Start the installed executable (or `exe`) and return at once, so
         the test can drive its windows; see StartedProgram."""
         exe = exe or self.exe

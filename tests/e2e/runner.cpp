@@ -31,6 +31,17 @@
 //   press_others=N | none       button for the dialogs after those (default 1)
 //   env=NAME=VALUE              repeatable: set in the child's environment
 //   env=NAME                    repeatable: remove NAME from it
+//   probe_class=NAME            inspect the first visible window of this
+//                               class: styles, rectangle, screen pixels
+//   probe_delay_ms=300          time given it to paint before the pixels are read
+//   pixel=X,Y                   repeatable: screen pixel read at the probe (and
+//                               once before the program starts)
+//   screenshot=C:\path.bmp      without watch=: the whole screen, saved at
+//                               the probe
+//   signal=C:\path              file created after the probe (a program under
+//                               test may wait for it)
+//   watch_pixel=X,Y,RRGGBB      time from the process's creation until the
+//                               screen pixel first shows this colour
 // Exit status: 0 when the result was written, 2 for a bad request, 3 when the
 // result could not be written.
 //
@@ -111,6 +122,13 @@ struct Request {
     std::vector<SIZE> resize;
     int select = 0;
     std::wstring screenshot;
+    std::wstring probe_class;
+    DWORD probe_delay_ms = 300;
+    std::vector<POINT> pixels;
+    std::wstring signal;
+    bool watch_pixel = false;
+    POINT watch_point{};
+    COLORREF watch_colour = 0;
 };
 
 struct ControlRecord {
@@ -128,6 +146,19 @@ struct Layout {
     RECT rect{};
     RECT client{};
     std::vector<ControlRecord> controls;
+};
+
+struct ProbeRecord {
+    bool done = false;
+    std::wstring cls;
+    LONG style = 0;
+    LONG exstyle = 0;
+    DWORD class_style = 0;
+    RECT rect{};
+    bool has_owner = false;
+    ULONGLONG shown_ms = 0;
+    std::vector<COLORREF> pixels;
+    bool screenshot_saved = false;
 };
 
 struct DialogRecord {
@@ -163,6 +194,8 @@ struct WindowRecord {
     std::wstring cls;
     std::wstring title;
     RECT rect{};
+    LONG style = 0;
+    LONG exstyle = 0;
     ULONGLONG shown_ms = 0;
     bool hidden = false;
     ULONGLONG hidden_ms = 0;
@@ -331,6 +364,27 @@ bool parse_request(const std::string& raw, Request& req, std::wstring& err) {
             req.screenshot = from_utf8(val);
         } else if (key == "press_others") {
             req.press_others = from_utf8(val);
+        } else if (key == "probe_class") {
+            req.probe_class = from_utf8(val);
+        } else if (key == "probe_delay_ms") {
+            req.probe_delay_ms = (DWORD)strtoul(val.c_str(), nullptr, 10);
+        } else if (key == "pixel" || key == "watch_pixel") {
+            long x = 0, y = 0;
+            unsigned long rgb = 0;
+            int got = sscanf(val.c_str(), "%ld,%ld,%lx", &x, &y, &rgb);
+            if (got < 2 || (key == "watch_pixel" && got != 3)) {
+                err = L"bad " + from_utf8(key) + L": " + from_utf8(val);
+                return false;
+            }
+            if (key == "pixel") {
+                req.pixels.push_back(POINT{x, y});
+            } else {
+                req.watch_pixel = true;
+                req.watch_point = POINT{x, y};
+                req.watch_colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+            }
+        } else if (key == "signal") {
+            req.signal = from_utf8(val);
         } else if (key == "env") {
             EnvChange c;
             std::wstring w = from_utf8(val);
@@ -408,6 +462,65 @@ std::wstring class_name(HWND h) {
     wchar_t buf[256];
     int n = GetClassNameW(h, buf, 256);
     return std::wstring(buf, n > 0 ? n : 0);
+}
+
+// Screen pixels as 0xRRGGBB (CLR_INVALID when unreadable).
+std::vector<COLORREF> screen_pixels(const std::vector<POINT>& points) {
+    std::vector<COLORREF> out;
+    HDC screen = GetDC(nullptr);
+    for (const POINT& p : points) out.push_back(screen ? GetPixel(screen, p.x, p.y) : CLR_INVALID);
+    if (screen) ReleaseDC(nullptr, screen);
+    return out;
+}
+
+// The whole primary screen as a 24-bit bottom-up BMP file.
+bool save_screenshot(const std::wstring& path) {
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(nullptr);
+    if (!screen) return false;
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (memory && section) {
+        HGDIOBJ old = SelectObject(memory, section);
+        ok = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != 0;
+        SelectObject(memory, old);
+        GdiFlush();
+    }
+    DWORD stride = ((DWORD)width * 3 + 3) & ~3u;
+    DWORD image = stride * (DWORD)height;
+    if (ok) {
+        BITMAPFILEHEADER file{};
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+        file.bfSize = file.bfOffBits + image;
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD put = 0;
+        ok = h != INVALID_HANDLE_VALUE && WriteFile(h, &file, sizeof file, &put, nullptr) &&
+             WriteFile(h, &info.bmiHeader, sizeof info.bmiHeader, &put, nullptr) &&
+             WriteFile(h, bits, image, &put, nullptr);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    if (section) DeleteObject(section);
+    if (memory) DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+// Microseconds since a FILETIME, on the clock the stand-in runtime uses too.
+long long micros_since(ULONGLONG filetime) {
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    ULONGLONG n = ((ULONGLONG)now.dwHighDateTime << 32) | now.dwLowDateTime;
+    return ((long long)n - (long long)filetime) / 10;
 }
 
 // Processes Wine starts on a program's behalf (the desktop, services): not
@@ -536,6 +649,7 @@ public:
                 handle_dialog(h, pid);
             else
                 record_window(h, pid);
+            if (!probe_.done && !req_.probe_class.empty() && class_name(h) == req_.probe_class) probe(h);
         }
         for (auto& d : dialogs_)
             if (!d.hidden && !visible_now.count(d.hwnd)) {
@@ -566,6 +680,15 @@ public:
     std::vector<std::pair<DWORD, std::pair<DWORD, std::wstring>>> children() const {
         return {info_.begin(), info_.end()};
     }
+
+    // Polled as often as possible while watch_pixel waits for its colour.
+    void watch_pixel() {
+        if (!req_.watch_pixel || watch_us_ >= 0) return;
+        if (screen_pixels({req_.watch_point})[0] == req_.watch_colour) watch_us_ = micros_since(root_created_);
+    }
+    bool watching() const { return req_.watch_pixel && watch_us_ < 0; }
+    long long watch_us() const { return watch_us_; }
+    const ProbeRecord& probe_record() const { return probe_; }
 
     const std::vector<DialogRecord>& dialogs() const { return dialogs_; }
     const std::vector<WindowRecord>& windows() const { return windows_; }
@@ -622,12 +745,33 @@ private:
         }
     }
 
+    void probe(HWND h) {
+        probe_.done = true;
+        probe_.shown_ms = now_;
+        Sleep(req_.probe_delay_ms);
+        probe_.cls = class_name(h);
+        probe_.style = GetWindowLongW(h, GWL_STYLE);
+        probe_.exstyle = GetWindowLongW(h, GWL_EXSTYLE);
+        probe_.class_style = GetClassLongW(h, GCL_STYLE);
+        GetWindowRect(h, &probe_.rect);
+        probe_.has_owner = GetWindow(h, GW_OWNER) != nullptr;
+        probe_.pixels = screen_pixels(req_.pixels);
+        if (!req_.screenshot.empty() && req_.watch.empty())
+            probe_.screenshot_saved = save_screenshot(req_.screenshot);
+        if (!req_.signal.empty()) {
+            HANDLE f = CreateFileW(req_.signal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+        }
+    }
+
     void record_window(HWND h, DWORD pid) {
         WindowRecord w;
         w.hwnd = h;
         w.pid = pid;
         w.cls = class_name(h);
         w.title = window_text(h);
+        w.style = GetWindowLongW(h, GWL_STYLE);
+        w.exstyle = GetWindowLongW(h, GWL_EXSTYLE);
         GetWindowRect(h, &w.rect);
         w.shown_ms = now_;
         windows_.push_back(w);
@@ -734,6 +878,8 @@ private:
     std::set<HWND> seen_;
     std::vector<DialogRecord> dialogs_;
     std::vector<WindowRecord> windows_;
+    ProbeRecord probe_;
+    long long watch_us_ = -1;
 };
 
 // ---------------------------------------------------------------- result
@@ -759,8 +905,24 @@ bool write_result(const std::wstring& path, const std::string& json) {
     return ok && MoveFileExW(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
+std::string json_colours(const std::vector<POINT>& points, const std::vector<COLORREF>& colours) {
+    std::string s = "[";
+    for (size_t i = 0; i < points.size() && i < colours.size(); ++i) {
+        char buf[64];
+        COLORREF c = colours[i];
+        if (c == CLR_INVALID)
+            snprintf(buf, sizeof buf, "[%ld, %ld, null]", (long)points[i].x, (long)points[i].y);
+        else
+            snprintf(buf, sizeof buf, "[%ld, %ld, \"%02X%02X%02X\"]", (long)points[i].x, (long)points[i].y,
+                     GetRValue(c), GetGValue(c), GetBValue(c));
+        s += (i ? ", " : "") + std::string(buf);
+    }
+    return s + "]";
+}
+
 std::string render(const Request& req, bool started, DWORD start_error, DWORD exit_code,
-                   bool timed_out, ULONGLONG elapsed, const Watcher* w) {
+                   bool timed_out, ULONGLONG elapsed, const Watcher* w,
+                   const std::vector<COLORREF>& before) {
     std::string j = "{\n";
     if (!started) {
         j += "  \"start_error\": " + json_num(start_error) + ",\n";
@@ -850,6 +1012,8 @@ std::string render(const Request& req, bool started, DWORD start_error, DWORD ex
             j += "    {\"class\": " + json_str(win.cls);
             j += ", \"title\": " + json_str(win.title);
             j += ", \"rect\": " + json_rect(win.rect);
+            j += ", \"style\": " + json_num((unsigned long)win.style);
+            j += ", \"exstyle\": " + json_num((unsigned long)win.exstyle);
             j += ", \"pid\": " + json_num(win.pid);
             j += ", \"shown_ms\": " + json_num((long long)win.shown_ms);
             j += ", \"hidden_ms\": " + json_hidden(win.hidden, win.hidden_ms);
@@ -857,7 +1021,27 @@ std::string render(const Request& req, bool started, DWORD start_error, DWORD ex
         }
         if (!first) j += "\n  ";
     }
-    j += "]\n}\n";
+    j += "],\n  \"pixels_before\": " + json_colours(req.pixels, before);
+    j += ",\n  \"probe\": ";
+    if (w && w->probe_record().done) {
+        const ProbeRecord& p = w->probe_record();
+        j += "{\"class\": " + json_str(p.cls);
+        j += ", \"style\": " + json_num((unsigned long)p.style);
+        j += ", \"exstyle\": " + json_num((unsigned long)p.exstyle);
+        j += ", \"class_style\": " + json_num((unsigned long)p.class_style);
+        j += ", \"rect\": " + json_rect(p.rect);
+        j += std::string(", \"has_owner\": ") + (p.has_owner ? "true" : "false");
+        j += ", \"shown_ms\": " + json_num((long long)p.shown_ms);
+        j += ", \"pixels\": " + json_colours(req.pixels, p.pixels);
+        j += std::string(", \"screenshot\": ") + (p.screenshot_saved ? "true" : "false") + "}";
+    } else {
+        j += "null";
+    }
+    j += ",\n  \"watch_pixel_us\": ";
+    j += w && w->watch_us() >= 0 ? json_num(w->watch_us()) : std::string("null");
+    j += ",\n  \"screen\": [" + json_num(GetSystemMetrics(SM_CXSCREEN)) + ", " +
+         json_num(GetSystemMetrics(SM_CYSCREEN)) + "]";
+    j += "\n}\n";
     return j;
 }
 
@@ -1272,6 +1456,7 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<wchar_t> cmd(req.cmdline.begin(), req.cmdline.end());
     cmd.push_back(L'\0');
 
+    std::vector<COLORREF> before = screen_pixels(req.pixels);
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
@@ -1282,16 +1467,22 @@ int wmain(int argc, wchar_t** argv) {
                              req.cwd.empty() ? nullptr : req.cwd.c_str(), &si, &pi);
     if (!ok) {
         DWORD e = GetLastError();
-        std::string json = render(req, false, e, 0, false, 0, nullptr);
+        std::string json = render(req, false, e, 0, false, 0, nullptr, before);
         return write_result(req.result, json) ? 0 : 3;
     }
     CloseHandle(pi.hThread);
 
     Watcher watcher(req, pi.hProcess, pi.dwProcessId, t0);
     bool timed_out = false;
+    ULONGLONG last_poll = 0;
     for (;;) {
-        watcher.poll();
-        if (WaitForSingleObject(pi.hProcess, kPollMs) == WAIT_OBJECT_0) break;
+        // A watched pixel is read every millisecond; windows as usual.
+        if (!last_poll || GetTickCount64() - last_poll >= kPollMs || !watcher.watching()) {
+            watcher.poll();
+            last_poll = GetTickCount64();
+        }
+        watcher.watch_pixel();
+        if (WaitForSingleObject(pi.hProcess, watcher.watching() ? 1 : kPollMs) == WAIT_OBJECT_0) break;
         if (GetTickCount64() - t0 >= req.timeout_ms) {
             timed_out = true;
             watcher.poll();
@@ -1308,7 +1499,7 @@ int wmain(int argc, wchar_t** argv) {
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
 
-    std::string json = render(req, true, 0, code, timed_out, elapsed, &watcher);
+    std::string json = render(req, true, 0, code, timed_out, elapsed, &watcher, before);
     if (!write_result(req.result, json)) {
         fwprintf(stderr, L"e2e_runner: cannot write %ls (error %lu)\n", req.result.c_str(),
                  GetLastError());

@@ -101,7 +101,7 @@ class DialogCase(LauncherCase):
         """Starts the launcher and returns it with its dialog (a dialog left
         by an earlier failed case does not count)."""
         earlier = {w["hwnd"] for w in harness.ui("list")}
-        running = app.start(env=env, timeout=40)
+        running = app.start_driven(env=env, timeout=40)
         self.addCleanup(running.finish)  # never leave it running after a failure
         deadline = time.monotonic() + 20
         while time.monotonic() < deadline:

@@ -214,6 +214,26 @@ void write_record(const std::string& line) {
     LeaveCriticalSection(&g_record_lock);
 }
 
+// Microseconds since this process was created (for the start-up benchmark).
+long long micros_since_process_start() {
+    FILETIME created, exited, kernel, user, now;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
+    GetSystemTimePreciseAsFileTime(&now);
+    auto ticks = [](const FILETIME& f) { return (static_cast<long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+    return (ticks(now) - ticks(created)) / 10;
+}
+
+// Whether this process shows a splash window of the launcher's own now.
+bool own_splash_visible() {
+    for (HWND h = FindWindowExW(nullptr, nullptr, L"SplashScreenWindow", nullptr); h;
+         h = FindWindowExW(nullptr, h, L"SplashScreenWindow", nullptr)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        if (pid == GetCurrentProcessId() && IsWindowVisible(h)) return true;
+    }
+    return false;
+}
+
 class Event {
 public:
     explicit Event(const char* name) {
@@ -248,6 +268,7 @@ public:
     }
     void emit() {
         num("pid", static_cast<long long>(GetCurrentProcessId()));
+        num("t_us", micros_since_process_start());
         line_ += "}\n";
         write_record(line_);
     }
@@ -270,6 +291,7 @@ struct Config {
     int default_args_result = 0;
     int exit_code = 0;
     int sleep_ms = 0;
+    int create_sleep_ms = 0;
     int secondary_result = 7;
     // Every main waits (after its record) until "standin.stop" appears beside
     // the dll, at most this long, so that second instances can hand over.
@@ -306,6 +328,9 @@ bool g_print_fails = false;
 // "main_prints=1": every main also prints a line on System.out and on
 // System.err, as a program would (for the demo).
 bool g_main_prints = false;
+// "wait_file=path": every main waits until this file exists (at most
+// sleep_ms, or 60 s when that is 0) before it does its own work.
+std::wstring g_wait_file;
 std::wstring g_dll_path;
 std::wstring g_dll_dir;
 DWORD g_loader_tid = 0;
@@ -360,6 +385,7 @@ void load_config() {
         {"default_args_result", &g_cfg.default_args_result},
         {"exit_code", &g_cfg.exit_code},
         {"sleep_ms", &g_cfg.sleep_ms},
+        {"create_sleep_ms", &g_cfg.create_sleep_ms},
         {"secondary_result", &g_cfg.secondary_result},
         {"main_waits_ms", &g_cfg.main_waits_ms},
         {"secondary_throws", &g_cfg.secondary_throws},
@@ -402,6 +428,10 @@ void load_config() {
         }
         if (key == "print_fails") {
             g_print_fails = value == "1";
+            continue;
+        }
+        if (key == "wait_file") {
+            g_wait_file = to_wide(utf8_to_utf16(value));
             continue;
         }
         if (key == "records_as") {
@@ -817,7 +847,7 @@ bool write_system_stream(bool err, const std::string& bytes) {
         Event("exit_hook").num("code", code).num("thread", tid()).emit();
         g_exit_hook(code);
     }
-    Event("exit").num("code", code).num("thread", tid()).emit();
+    Event("exit").num("code", code).num("thread", tid()).boolean("splash", own_splash_visible()).emit();
     ExitProcess(static_cast<UINT>(code));
 }
 
@@ -853,7 +883,12 @@ void wait_for_stop_file() {
 }
 
 void run_main(EnvRec* e, const ClassInfo* cls, Obj* args) {
-    Event("main").str("class", cls->name).raw("args", json_args(args)).num("thread", tid()).emit();
+    Event("main")
+        .str("class", cls->name)
+        .raw("args", json_args(args))
+        .num("thread", tid())
+        .boolean("splash", own_splash_visible())
+        .emit();
     if (g_main_prints) {
         std::string name = dotted(g_records_alias.empty() || !is(cls, "standin/Records") ? cls->name
                                                                                          : g_records_alias.c_str());
@@ -862,6 +897,16 @@ void run_main(EnvRec* e, const ClassInfo* cls, Obj* args) {
         if (e->pending) return;
     }
     wait_for_stop_file();
+    if (!g_wait_file.empty()) {
+        // Keeps main running until the test has looked at the screen.
+        DWORD limit = g_cfg.sleep_ms > 0 ? static_cast<DWORD>(g_cfg.sleep_ms) : 60000;
+        DWORD start = GetTickCount();
+        while (GetFileAttributesW(g_wait_file.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < limit)
+            Sleep(10);
+        Event("main_end").num("thread", tid()).boolean("splash", own_splash_visible()).emit();
+    } else if (is(cls, "standin/Sleeps")) {
+        Sleep(static_cast<DWORD>(g_cfg.sleep_ms));
+    }
     if (is(cls, "standin/Throws")) {
         std::u16string msg = utf8_to_utf16(g_throw_message);
         std::vector<std::string> frames;
@@ -871,8 +916,6 @@ void run_main(EnvRec* e, const ClassInfo* cls, Obj* args) {
         throw_new(e, "java/lang/RuntimeException", &msg, frames);
     } else if (is(cls, "standin/Exits")) {
         system_exit(g_cfg.exit_code);
-    } else if (is(cls, "standin/Sleeps")) {
-        Sleep(static_cast<DWORD>(g_cfg.sleep_ms));
     } else if (is(cls, "standin/Prints")) {
         println(e, false, "standin out");
         if (!e->pending) println(e, true, "standin err");
@@ -1485,7 +1528,11 @@ jint JNICALL vm_DestroyJavaVM(JavaVM* vm) {
     DWORD start = GetTickCount();
     int waiting = 0;
     while ((waiting = live_attached_threads()) > 0 && GetTickCount() - start < 30000) Sleep(5);
-    Event("destroy").num("thread", tid()).num("still_attached", waiting).emit();
+    Event("destroy")
+        .num("thread", tid())
+        .num("still_attached", waiting)
+        .boolean("splash", own_splash_visible())
+        .emit();
     EnterCriticalSection(&g_lock);
     g_vm_state = VmState::Destroyed;
     LeaveCriticalSection(&g_lock);
@@ -1718,6 +1765,7 @@ JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* args) {
     *pvm = nullptr;
     *penv = nullptr;
     auto* a = static_cast<JavaVMInitArgs*>(args);
+    if (g_cfg.create_sleep_ms > 0) Sleep(static_cast<DWORD>(g_cfg.create_sleep_ms));
     Event ev("create");
     ev.num("version", a->version);
     jint result = JNI_OK;

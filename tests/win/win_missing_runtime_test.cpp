@@ -41,8 +41,11 @@ std::wstring controlText(HWND dialog, int id) {
 DWORD WINAPI user(void* parameter) {
     Script* script = static_cast<Script*>(parameter);
     HWND dialog = nullptr;
+    // A modal dialog is shown once its initialisation is done; before that
+    // the window exists but OK is not yet disabled.
     for (int i = 0; i < 200 && !dialog; ++i) {
         dialog = FindWindowW(L"#32770", L"JRE Not Found");
+        if (dialog && !IsWindowVisible(dialog)) dialog = nullptr;
         if (!dialog) Sleep(25);
     }
     if (!dialog) return 1;

@@ -1,0 +1,178 @@
+// The launcher's own splash window, served by a thread of its own so that
+// it stays painted while the launcher thread waits for the Java program.
+#include <windows.h>
+
+#include "launcher/launcher.h"
+#include "splash/splash.h"
+#include "splash/splash_picture_win32.h"
+#include "support/gdi_win32.h"
+#include "support/system_library_win32.h"
+#include "support/win32.h"
+
+namespace {
+
+const wchar_t kClassName[] = L"SplashScreenWindow";
+
+class SplashScreenWindow : public SplashWindow {
+public:
+    ~SplashScreenWindow() override { setBitmap(nullptr, 0, 0); }
+
+    // Takes the rendered image; the one held before is deleted.
+    void setBitmap(HBITMAP bitmap, int32_t width, int32_t height) {
+        if (bitmap_) gdi()->deleteObject(bitmap_);
+        bitmap_ = bitmap;
+        width_ = width;
+        height_ = height;
+    }
+    HBITMAP bitmap() const { return bitmap_; }
+
+    // An opaque copy of the image at its own size to the top-left corner.
+    void paint(HDC target) const {
+        if (!bitmap_) return;
+        MemoryDC source(target, bitmap_);
+        if (source.valid()) gdi()->bitBlt(target, 0, 0, width_, height_, source.get(), 0, 0, SRCCOPY);
+    }
+
+    HWND window = nullptr;
+
+private:
+    HBITMAP bitmap_ = nullptr;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+};
+
+LRESULT CALLBACK splashWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        CREATESTRUCTW* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    const SplashScreenWindow* self =
+        reinterpret_cast<const SplashScreenWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    switch (message) {
+        case WM_ERASEBKGND:
+            return 1;  // the image covers the whole window
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            HDC dc = BeginPaint(window, &paint);
+            if (dc && self) self->paint(dc);
+            EndPaint(window, &paint);
+            return 0;
+        }
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+// Registered once per process. Systems that do not know the drop-shadow
+// style refuse the class with it, and get one without.
+bool registerSplashClass(bool shadow) {
+    static bool registered = false;
+    if (registered) return true;
+    WNDCLASSEXW windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_DBLCLKS | CS_SAVEBITS | (shadow ? CS_DROPSHADOW : 0);
+    windowClass.lpfnWndProc = splashWindowProcedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = kClassName;
+    registered = RegisterClassExW(&windowClass) != 0;
+    if (!registered && shadow) {
+        windowClass.style &= ~CS_DROPSHADOW;
+        registered = RegisterClassExW(&windowClass) != 0;
+    }
+    return registered;
+}
+
+HWND createSplashWindow(SplashScreenWindow& object, const WideString& imagePath, bool shadow) {
+    if (!registerSplashClass(shadow)) return nullptr;
+
+    // A missing or unreadable image gives a window of no size: nothing shows,
+    // and it still owns the error boxes.
+    SplashPicture picture;
+    picture.loadFromFile(imagePath);
+    int32_t width = picture.isLoaded() ? picture.width() : 0;
+    int32_t height = picture.isLoaded() ? picture.height() : 0;
+    bool layered = picture.hasAlpha();
+    const GdiFunctions* g = gdi();
+    ScreenDC screen;
+    if (layered) {
+        object.setBitmap(picture.releaseAlphaBitmap(), width, height);
+    } else if (picture.isLoaded() && g && screen.get()) {
+        OwnedGdiObject bitmap(g->createCompatibleBitmap(screen.get(), width, height));
+        {
+            MemoryDC target(screen.get(), static_cast<HBITMAP>(bitmap.get()));
+            if (target.valid()) picture.render(target.get(), 0, 0, width, height);
+        }
+        object.setBitmap(static_cast<HBITMAP>(bitmap.release()), width, height);
+    }
+
+    SplashRect rect =
+        centredSplashRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), width, height);
+    HWND window = CreateWindowExW(WS_EX_TOOLWINDOW | (layered ? WS_EX_LAYERED : 0), kClassName, nullptr, WS_POPUP,
+                                  rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, nullptr,
+                                  nullptr, GetModuleHandleW(nullptr), &object);
+    if (!window) return nullptr;
+    object.window = window;
+    if (layered && object.bitmap()) {
+        // Per-pixel alpha: the window's content is the premultiplied image itself.
+        MemoryDC source(screen.get(), object.bitmap());
+        POINT position = {rect.left, rect.top};
+        SIZE size = {width, height};
+        POINT origin = {0, 0};
+        BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+        if (source.valid())
+            UpdateLayeredWindow(window, screen.get(), &position, &size, source.get(), &origin, 0, &blend, ULW_ALPHA);
+    }
+    return window;
+}
+
+typedef HRESULT(WINAPI* CoInitializeExFunction)(LPVOID, DWORD);
+typedef void(WINAPI* CoUninitializeFunction)();
+
+uint32_t splashThreadMain(Launcher& launcher) {
+    // The picture loader and the imaging component are COM objects of this thread.
+    CoInitializeExFunction initialise = systemFunction<CoInitializeExFunction>(L"ole32.dll", "CoInitializeEx");
+    bool com = initialise && SUCCEEDED(initialise(nullptr, COINIT_APARTMENTTHREADED));
+
+    SplashScreenWindow& object = *static_cast<SplashScreenWindow*>(launcher.splashWindow);
+    HWND window = createSplashWindow(object, launcher.splashImagePath, splashShadowWanted(launcher.splashShadow));
+    // Read by the other threads when they report an error; written once, here.
+    __atomic_store_n(&launcher.messageOwner, static_cast<void*>(window), __ATOMIC_RELEASE);
+    if (window) {
+        ShowWindow(window, SW_SHOWNORMAL);
+        UpdateWindow(window);
+    }
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    if (window) DestroyWindow(window);
+    object.window = nullptr;
+    CoUninitializeFunction uninitialise = systemFunction<CoUninitializeFunction>(L"ole32.dll", "CoUninitialize");
+    if (com && uninitialise) uninitialise();
+    return 0;
+}
+
+DWORD WINAPI splashThreadStart(void* launcher) { return splashThreadMain(*static_cast<Launcher*>(launcher)); }
+
+}  // namespace
+
+bool startSplashWindow(Launcher& launcher) {
+    SplashScreenWindow* object = new SplashScreenWindow();
+    launcher.splashWindow = object;
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, splashThreadStart, &launcher, 0, &id);
+    if (!thread) {
+        // No thread, no window: the launch goes on without a splash.
+        delete object;
+        launcher.splashWindow = nullptr;
+        return false;
+    }
+    launcher.splashThread = thread;
+    launcher.splashThreadId = id;
+    return true;
+}
