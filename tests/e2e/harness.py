@@ -359,7 +359,6 @@ def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, tim
         lines.append("env=%s" % name if value is None else "env=%s=%s" % (name, value))
     with open(req_path, "w", encoding="utf-8", newline="\n") as f:
         f.write("\n".join(lines) + "\n")
-    return req_path, res_path
 
     before = {home: rt.log_size() for home, rt in (records_from or {}).items()}
     started = time.monotonic()

@@ -473,12 +473,40 @@ std::vector<COLORREF> screen_pixels(const std::vector<POINT>& points) {
     return out;
 }
 
-// The whole primary screen as a 24-bit bottom-up BMP file.
-bool save_screenshot(const std::wstring& path) {
-    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+bool write_bmp(const std::wstring& path, int width, int height, const std::vector<unsigned char>& rows) {
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    info.biSizeImage = (DWORD)rows.size();
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + (DWORD)rows.size();
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD put = 0;
+    bool ok = WriteFile(h, &file, sizeof file, &put, nullptr) && WriteFile(h, &info, sizeof info, &put, nullptr) &&
+              WriteFile(h, rows.data(), (DWORD)rows.size(), &put, nullptr) && put == rows.size();
+    CloseHandle(h);
+    return ok;
+}
+
+// An area of the screen as the user sees it (other windows on top
+// included), into a bottom-up 24-bit bitmap file.
+bool save_screen_area(const RECT& r, const std::wstring& path) {
+    int width = r.right - r.left, height = r.bottom - r.top;
+    if (width <= 0 || height <= 0) return false;
     HDC screen = GetDC(nullptr);
     if (!screen) return false;
     HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BOOL copied = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
+    SelectObject(memory, old);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = width;
@@ -486,33 +514,19 @@ bool save_screenshot(const std::wstring& path) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
-    if (memory && section) {
-        HGDIOBJ old = SelectObject(memory, section);
-        ok = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != 0;
-        SelectObject(memory, old);
-        GdiFlush();
-    }
-    DWORD stride = ((DWORD)width * 3 + 3) & ~3u;
-    DWORD image = stride * (DWORD)height;
-    if (ok) {
-        BITMAPFILEHEADER file{};
-        file.bfType = 0x4D42;
-        file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-        file.bfSize = file.bfOffBits + image;
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD put = 0;
-        ok = h != INVALID_HANDLE_VALUE && WriteFile(h, &file, sizeof file, &put, nullptr) &&
-             WriteFile(h, &info.bmiHeader, sizeof info.bmiHeader, &put, nullptr) &&
-             WriteFile(h, bits, image, &put, nullptr);
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
-    if (section) DeleteObject(section);
-    if (memory) DeleteDC(memory);
+    size_t stride = ((size_t)width * 3 + 3) & ~(size_t)3;
+    std::vector<unsigned char> rows(stride * height);
+    int lines = copied ? GetDIBits(memory, bitmap, 0, height, rows.data(), &info, DIB_RGB_COLORS) : 0;
+    DeleteObject(bitmap);
+    DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    return ok;
+    return lines == height && write_bmp(path, width, height, rows);
+}
+
+// The whole primary screen.
+bool save_screenshot(const std::wstring& path) {
+    RECT r{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    return save_screen_area(r, path);
 }
 
 // Microseconds since a FILETIME, on the clock the stand-in runtime uses too.
@@ -568,48 +582,10 @@ Layout read_layout(HWND dialog) {
     return l;
 }
 
-// The window's area of the screen as a bottom-up 24-bit BMP file.
+// The window's area of the screen.
 bool save_screenshot(HWND h, const std::wstring& path) {
     RECT r;
-    if (!GetWindowRect(h, &r)) return false;
-    int w = r.right - r.left, ht = r.bottom - r.top;
-    if (w <= 0 || ht <= 0) return false;
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = ht;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 24;
-    bi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
-    if (bmp && mem) {
-        HGDIOBJ old = SelectObject(mem, bmp);
-        ok = BitBlt(mem, 0, 0, w, ht, screen, r.left, r.top, SRCCOPY) != 0;
-        GdiFlush();
-        SelectObject(mem, old);
-    }
-    if (ok) {
-        DWORD stride = ((DWORD)w * 3 + 3) & ~3u;
-        DWORD size = stride * (DWORD)ht;
-        BITMAPFILEHEADER fh{};
-        fh.bfType = 0x4D42;
-        fh.bfOffBits = sizeof fh + sizeof bi.bmiHeader;
-        fh.bfSize = fh.bfOffBits + size;
-        HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD put = 0;
-        ok = f != INVALID_HANDLE_VALUE && WriteFile(f, &fh, sizeof fh, &put, nullptr) &&
-             WriteFile(f, &bi.bmiHeader, sizeof bi.bmiHeader, &put, nullptr) &&
-             WriteFile(f, bits, size, &put, nullptr);
-        if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
-    }
-    if (bmp) DeleteObject(bmp);
-    if (mem) DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    return ok;
+    return GetWindowRect(h, &r) && save_screen_area(r, path);
 }
 
 BOOL CALLBACK collect_window(HWND h, LPARAM lp) {
@@ -1159,57 +1135,13 @@ void post_key(HWND target, UINT vk) {
     PostMessageW(target, WM_KEYUP, vk, up);
 }
 
-bool write_bmp(const std::wstring& path, int width, int height, const std::vector<unsigned char>& rows) {
-    BITMAPFILEHEADER file{};
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof info;
-    info.biWidth = width;
-    info.biHeight = height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    info.biCompression = BI_RGB;
-    info.biSizeImage = (DWORD)rows.size();
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + (DWORD)rows.size();
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    DWORD put = 0;
-    bool ok = WriteFile(h, &file, sizeof file, &put, nullptr) && WriteFile(h, &info, sizeof info, &put, nullptr) &&
-              WriteFile(h, rows.data(), (DWORD)rows.size(), &put, nullptr) && put == rows.size();
-    CloseHandle(h);
-    return ok;
-}
-
-// The window's area of the screen, as the user sees it (other windows on
-// top included), into a bottom-up 24-bit bitmap file.
 int screenshot(HWND h, const std::wstring& path) {
     RECT r{};
     if (!GetWindowRect(h, &r)) return ui_fail(L"no such window");
-    int width = r.right - r.left, height = r.bottom - r.top;
-    if (width <= 0 || height <= 0) return ui_fail(L"empty window");
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BOOL copied = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
-    SelectObject(memory, old);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    size_t stride = ((size_t)width * 3 + 3) & ~(size_t)3;
-    std::vector<unsigned char> rows(stride * height);
-    int lines = copied ? GetDIBits(memory, bitmap, 0, height, rows.data(), &info, DIB_RGB_COLORS) : 0;
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    if (lines != height) return ui_fail(L"cannot copy the screen");
-    if (!write_bmp(path, width, height, rows)) return ui_fail(L"cannot write " + path);
-    printf("{\"width\": %d, \"height\": %d, \"rect\": %s}\n", width, height, json_rect(r).c_str());
+    if (r.right <= r.left || r.bottom <= r.top) return ui_fail(L"empty window");
+    if (!save_screen_area(r, path)) return ui_fail(L"cannot copy the screen into " + path);
+    printf("{\"width\": %ld, \"height\": %ld, \"rect\": %s}\n", r.right - r.left, r.bottom - r.top,
+           json_rect(r).c_str());
     return 0;
 }
 

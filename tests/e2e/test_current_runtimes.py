@@ -141,10 +141,11 @@ class RegistryFamilyTest(CurrentCase):
                 self.assertIn('paired product reason="the runtime chosen is registered in the other '
                               'registry view"', events)
 
-                # Without the paired product the other view is not read.
+                # Without the paired product the other view is not read:
+                # nothing is found and the user is asked for a runtime.
                 app.write_ini(launcher_settings())
-                r, events = self.run_traced(app)
-                self.assertExit(r, -1)
+                r, events = self.run_traced(app, press=harness.IDCANCEL)
+                self.assertRuntimeDialogCancelled(r)
                 self.assertFalse([e for e in events if "64-bit view" in e], events)
 
 
@@ -170,15 +171,15 @@ class JavaHomeTest(CurrentCase):
                 app.add_runtime(home, vm="server")
                 if release:
                     app.write_file(os.path.join(home, "release"), release)
-                r = app.run(env={"JAVA_HOME": harness.to_windows_path(home)})
+                r = app.run(env={"JAVA_HOME": harness.to_windows_path(home)},
+                            press=None if found else harness.IDCANCEL)
                 self.assertNoBox(r)
                 if found:
                     self.assertExit(r, 0)
                     self.assertEqual(self.loaded(r), [harness.to_windows_path(home) +
                                                       "\\bin\\server\\jvm.dll"])
                 else:
-                    self.assertExit(r, -1)
-                    self.assertEqual(r.records, [])
+                    self.assertRuntimeDialogCancelled(r)
 
     def test_registered_runtime_comes_first(self):
         app = self.make_app(launcher_settings(), runtime=None)
@@ -208,9 +209,14 @@ class JavaHomeTest(CurrentCase):
                 home = os.path.join(app.case_dir, "jdk8")
                 app.add_runtime(os.path.join(home, "jre"), arch=image, vm="client")
                 app.write_file(os.path.join(home, "release"), 'JAVA_VERSION="1.8.0_392"\n')
-                r, events = self.run_traced(app, env={"JAVA_HOME": harness.to_windows_path(home)})
-                # Never a load failure (message 222) for a library of another processor.
-                self.assertEqual(r.texts, PAIR_MISSING if outcome == "paired" else [])
+                r, events = self.run_traced(app, env={"JAVA_HOME": harness.to_windows_path(home)},
+                                            press=harness.IDCANCEL if outcome == "passed over" else None)
+                # Never a load failure (message 222) for a library of another
+                # processor: the paired start, or the dialog that asks for a runtime.
+                self.assertEqual([t for t in r.texts if t is not None],
+                                 PAIR_MISSING if outcome == "paired" else [])
+                if outcome == "passed over":
+                    self.assertRuntimeDialogCancelled(r)
                 dll = harness.to_windows_path(home) + "\\jre\\bin\\client\\jvm.dll"
                 if outcome == "runs":
                     self.assertExit(r, 0)

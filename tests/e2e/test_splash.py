@@ -196,9 +196,13 @@ class OwnerAndCloseTest(SplashCase):
                               cfg={"create_sleep_ms": 700})
         app.write_ini(launcher_settings(main_class="standin.Throws", app={"Failure Check": "Yes"},
                                         more=[("Display", {"Splash Screen": to_windows_path(app.file("s.bmp"))})]))
-        r = app.run()
+        # Stop in the "Java Exception" dialog.
+        r = app.run(press=harness.IDCANCEL)
         self.assertTrue(self.one(r, "main")["splash"])
-        # Stopping the program after the exception: the splash is already gone.
+        self.assertEqual([(d["title"], d["pressed"]) for d in r.dialogs], [("Java Exception", harness.IDCANCEL)])
+        # The trace is printed for the dialog after the splash has gone, and
+        # it stays gone until the program is stopped.
+        self.assertFalse(self.one(r, "print_stack_trace")["splash"], r.records)
         self.assertFalse(self.one(r, "exit")["splash"], r.records)
 
 

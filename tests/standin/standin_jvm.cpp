@@ -1021,6 +1021,7 @@ jvalue invoke(EnvRec* e, const char* fn, const MethodInfo* m, const ClassInfo* c
                 .str("class", self->cls->name)
                 .str("target", stream_kind(ps))
                 .boolean("fails", g_print_fails)
+                .boolean("splash", own_splash_visible())
                 .num("thread", tid())
                 .emit();
             if (g_print_fails) {
