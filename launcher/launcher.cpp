@@ -10,6 +10,7 @@
 #include "runtime/runtime_search.h"
 #include "splash/splash.h"
 #include "support/platform.h"
+#include "vm/console_control.h"
 #include "vm/vm_options.h"
 #include "vm/vm_start.h"
 
@@ -56,9 +57,13 @@ int32_t Launcher::run() {
     if (singleInstance && !isPrimaryInstance) return waitForFirstInstance(*this);
 
     prepareEnvironment(*this);
+    // A console program shows no splash screen.
+    bool splashWanted = !platform::consoleFlavour() && !hasNoSplashSwitch(arguments);
     // Nor is the splash screen: a launch configured with one cannot go on.
-    if (!hasNoSplashSwitch(arguments) && !plainSetting(*this, u"Display", u"Splash Screen").empty()) return -1;
+    if (splashWanted && !plainSetting(*this, u"Display", u"Splash Screen").empty()) return -1;
 
+    // Ctrl+C and a closed console end the Java program through its own exit.
+    platform::onConsoleControl(endJavaProgram);
     if (!loadVmLibrary(*this)) return -1;
     if (!buildVmOptions(*this)) return -1;
 
