@@ -82,10 +82,11 @@ def dist_dir():
     return os.environ.get("E2E_DIST") or os.path.join(REPO, "dist")
 
 
-def launcher_path(arch="x86"):
+def launcher_path(arch="x86", console=False):
+    """The windowed launcher, or with console set its console flavour."""
     _check_arch(arch)
     given = os.environ.get("E2E_DIST")
-    path = os.path.join(dist_dir(), arch, "launcher.exe")
+    path = os.path.join(dist_dir(), arch, "launcher-console.exe" if console else "launcher.exe")
     if os.path.isfile(path):
         return path
     if given or _require_all():
@@ -232,7 +233,7 @@ def _wine(args, timeout, loader="wine"):
 
 
 def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
-                env=None, cwd=None, records_from=None, watch=None):
+                env=None, cwd=None, records_from=None, watch=None, streams=None):
     """Run a Windows program through e2e_runner.exe.
 
     exe: Unix path of the program. The command line is the quoted Windows
@@ -246,10 +247,15 @@ def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeo
     closely before it is answered (its "layouts", "selection", "screenshot").
     cwd: Unix path. records_from: {key: Runtime} whose new stand-in log
     records are collected (the result keeps the keys).
+    streams: {"stdin": Unix path read, "stdout"/"stderr": Unix paths
+    created} for the program's standard handles, and optionally "ctrl" ("C"
+    or "BREAK"), a console control event raised once the Unix file
+    "ctrl_file" holds the text "ctrl_text" (the result's "ctrl" tells
+    "sent", "none" or "failed <error>").
     """
     return start_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args, press=press,
                          timeout=timeout, env=env, cwd=cwd, records_from=records_from,
-                         watch=watch).wait()
+                         watch=watch, streams=streams).wait()
 
 
 class PendingRun:
@@ -296,7 +302,7 @@ class PendingRun:
 
 
 def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
-                  env=None, cwd=None, records_from=None, watch=None, press_others=None):
+                  env=None, cwd=None, records_from=None, watch=None, press_others=None, streams=None):
     """Start a Windows program through e2e_runner.exe without waiting for
     it (arguments as for run_program); returns a PendingRun."""
     win_exe = to_windows_path(exe)
@@ -337,13 +343,16 @@ def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, tim
             lines.append("screenshot=" + to_windows_path(watch["screenshot"]))
     if press_others is not None:
         lines.append("press_others=%s" % ("none" if press_others == "none" else int(press_others)))
+    for key, value in (streams or {}).items():
+        if key in ("stdin", "stdout", "stderr", "ctrl_file"):
+            value = to_windows_path(value)
+        lines.append("%s=%s" % (key, value))
     for name, value in (env or {}).items():
         if "=" in name[1:] or any(c in name + (value or "") for c in "\r\n"):
             raise ValueError("cannot pass environment variable %r" % name)
         lines.append("env=%s" % name if value is None else "env=%s=%s" % (name, value))
     with open(req_path, "w", encoding="utf-8", newline="\n") as f:
         f.write("\n".join(lines) + "\n")
-    return req_path, res_path
 
     before = {home: rt.log_size() for home, rt in (records_from or {}).items()}
     started = time.monotonic()
@@ -601,8 +610,8 @@ class AppFolder:
             f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
         return p
 
-    def install_launcher(self, arch="x86", name="App.exe"):
-        self.exe = self._copy(launcher_path(arch), name)
+    def install_launcher(self, arch="x86", name="App.exe", console=False):
+        self.exe = self._copy(launcher_path(arch, console), name)
         return self.exe
 
     def install_program(self, source, name):
@@ -671,21 +680,27 @@ class AppFolder:
         return out
 
     def run(self, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30, env=None,
-            cwd=None, exe=None, watch=None, allow_misuse=False):
+            cwd=None, exe=None, watch=None, allow_misuse=False, streams=None):
         """Run the installed executable (or `exe`); see run_program.
 
         A JNI misuse the stand-in runtime recorded (a call made with an
         exception pending, a reference deleted twice, ...) fails the test
         unless allow_misuse is set."""
-        result = self.start(args=args, raw_cmdline=raw_cmdline, raw_args=raw_args, press=press,
-                            timeout=timeout, env=env, cwd=cwd, exe=exe, watch=watch).wait()
+        # Not self.start: that name is the driven start (StartedProgram) below.
+        exe = exe or self.exe
+        if not exe:
+            raise ValueError("nothing installed to run")
+        result = start_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args,
+                               press=press, timeout=timeout, env=env,
+                               cwd=self.cwd if cwd is None else cwd, records_from=self.runtimes,
+                               watch=watch, streams=streams).wait()
         misuses = [r for r in result.records if r.get("event") == "jni_misuse"]
         if misuses and not allow_misuse:
             raise AssertionError("the runtime recorded JNI misuse: %r" % (misuses,))
         return result
 
     def start(self, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30, env=None,
-              cwd=None, exe=None, watch=None):
+              cwd=None, exe=None, watch=None, streams=None):
         """Start the installed executable (or `exe`) without waiting; see
         start_program."""
         exe = exe or self.exe
@@ -694,7 +709,7 @@ class AppFolder:
         return start_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args,
                              press=press, timeout=timeout, env=env,
                              cwd=self.cwd if cwd is None else cwd,
-                             records_from=self.runtimes, watch=watch)
+                             records_from=self.runtimes, watch=watch, streams=streams)
 
     def start(self, args=(), press="none", timeout=60, env=None, cwd=None, exe=None):
         """Start the installed executable (or `exe`) and return at once, so

@@ -31,6 +31,15 @@
 //   press_others=N | none       button for the dialogs after those (default 1)
 //   env=NAME=VALUE              repeatable: set in the child's environment
 //   env=NAME                    repeatable: remove NAME from it
+//   stdin=C:\path | stdout=C:\path | stderr=C:\path
+//                               the child's standard handles: a file read
+//                               (stdin) or created (stdout, stderr); the
+//                               others stay the runner's own
+//   ctrl=C | BREAK              a console control event for the child, once
+//   ctrl_file=C:\path            this file holds
+//   ctrl_text=TEXT              this text (Ctrl+C goes to the whole console,
+//                               which the runner ignores itself; Ctrl+Break
+//                               to the child's own process group)
 // Exit status: 0 when the result was written, 2 for a bad request, 3 when the
 // result could not be written.
 //
@@ -111,6 +120,9 @@ struct Request {
     std::vector<SIZE> resize;
     int select = 0;
     std::wstring screenshot;
+    std::wstring std_in, std_out, std_err;
+    std::wstring ctrl, ctrl_file;
+    std::string ctrl_text;
 };
 
 struct ControlRecord {
@@ -331,6 +343,22 @@ bool parse_request(const std::string& raw, Request& req, std::wstring& err) {
             req.screenshot = from_utf8(val);
         } else if (key == "press_others") {
             req.press_others = from_utf8(val);
+        } else if (key == "stdin") {
+            req.std_in = from_utf8(val);
+        } else if (key == "stdout") {
+            req.std_out = from_utf8(val);
+        } else if (key == "stderr") {
+            req.std_err = from_utf8(val);
+        } else if (key == "ctrl") {
+            req.ctrl = from_utf8(val);
+            if (req.ctrl != L"C" && req.ctrl != L"BREAK") {
+                err = L"bad ctrl: " + req.ctrl;
+                return false;
+            }
+        } else if (key == "ctrl_file") {
+            req.ctrl_file = from_utf8(val);
+        } else if (key == "ctrl_text") {
+            req.ctrl_text = val;
         } else if (key == "env") {
             EnvChange c;
             std::wstring w = from_utf8(val);
@@ -759,9 +787,14 @@ bool write_result(const std::wstring& path, const std::string& json) {
     return ok && MoveFileExW(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
+// The console control event of the request: "none" (not asked for or its
+// text never seen), "sent", or "failed <error>".
+std::string g_ctrl_outcome = "none";
+
 std::string render(const Request& req, bool started, DWORD start_error, DWORD exit_code,
                    bool timed_out, ULONGLONG elapsed, const Watcher* w) {
     std::string j = "{\n";
+    j += "  \"ctrl\": " + json_str(from_utf8(g_ctrl_outcome)) + ",\n";
     if (!started) {
         j += "  \"start_error\": " + json_num(start_error) + ",\n";
         j += "  \"exit_code\": null,\n  \"exit_code_hex\": null,\n";
@@ -1242,6 +1275,54 @@ int ui_main(int argc, wchar_t** argv) {
     return 2;
 }
 
+// The child's standard handles from the request's files.
+class StdFiles {
+public:
+    StdFiles(const Request& req, STARTUPINFOW& si) {
+        if (req.std_in.empty() && req.std_out.empty() && req.std_err.empty()) return;
+        used_ = true;
+        si.dwFlags |= STARTF_USESTDHANDLES;
+        si.hStdInput = open(req.std_in, GENERIC_READ, OPEN_EXISTING, STD_INPUT_HANDLE, 0);
+        si.hStdOutput = open(req.std_out, GENERIC_WRITE, CREATE_ALWAYS, STD_OUTPUT_HANDLE, 1);
+        si.hStdError = open(req.std_err, GENERIC_WRITE, CREATE_ALWAYS, STD_ERROR_HANDLE, 2);
+    }
+    ~StdFiles() { close(); }
+    BOOL inherit() const { return used_ ? TRUE : FALSE; }
+    void close() {
+        for (HANDLE& h : owned_)
+            if (h) CloseHandle(h), h = nullptr;
+    }
+
+private:
+    HANDLE open(const std::wstring& path, DWORD access, DWORD disposition, DWORD standard, int slot) {
+        if (path.empty()) return GetStdHandle(standard);
+        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+        HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, disposition,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return nullptr;
+        owned_[slot] = h;
+        return h;
+    }
+    bool used_ = false;
+    HANDLE owned_[3] = {nullptr, nullptr, nullptr};
+};
+
+BOOL WINAPI ignore_control(DWORD) { return TRUE; }
+
+// Whether the file (which another process may be writing) holds the text.
+bool file_holds(const std::wstring& path, const std::string& text) {
+    if (path.empty()) return false;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    std::string content;
+    char buf[65536];
+    DWORD got = 0;
+    while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got) content.append(buf, got);
+    CloseHandle(h);
+    return content.find(text) != std::string::npos;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -1275,11 +1356,20 @@ int wmain(int argc, wchar_t** argv) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
+    StdFiles files(req, si);
+    DWORD flags = env.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT;
+    if (!req.ctrl.empty()) {
+        // Control events reach only processes of the sender's console.
+        if (!GetConsoleWindow()) AllocConsole();
+        if (req.ctrl == L"C") SetConsoleCtrlHandler(ignore_control, TRUE);
+        else flags |= CREATE_NEW_PROCESS_GROUP;
+    }
     ULONGLONG t0 = GetTickCount64();
     BOOL ok = CreateProcessW(req.exe.empty() ? nullptr : req.exe.c_str(), cmd.data(), nullptr,
-                             nullptr, FALSE, env.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
+                             nullptr, files.inherit(), flags,
                              env.empty() ? nullptr : env.data(),
                              req.cwd.empty() ? nullptr : req.cwd.c_str(), &si, &pi);
+    files.close();
     if (!ok) {
         DWORD e = GetLastError();
         std::string json = render(req, false, e, 0, false, 0, nullptr);
@@ -1291,6 +1381,11 @@ int wmain(int argc, wchar_t** argv) {
     bool timed_out = false;
     for (;;) {
         watcher.poll();
+        if (!req.ctrl.empty() && g_ctrl_outcome == "none" && file_holds(req.ctrl_file, req.ctrl_text)) {
+            BOOL sent = req.ctrl == L"C" ? GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)
+                                         : GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, pi.dwProcessId);
+            g_ctrl_outcome = sent ? "sent" : "failed " + std::to_string(GetLastError());
+        }
         if (WaitForSingleObject(pi.hProcess, kPollMs) == WAIT_OBJECT_0) break;
         if (GetTickCount64() - t0 >= req.timeout_ms) {
             timed_out = true;
