@@ -79,7 +79,11 @@ int32_t Launcher::run() {
 Launcher::~Launcher() {
     closeSplash(*this);
     // Destroying waits until the Java program's last non-daemon thread ends.
-    if (javaVM) javaVM->DestroyJavaVM();
+    if (javaVM) {
+        javaVM->DestroyJavaVM();
+        // A console control event from now on finds no virtual machine.
+        javaVM = nullptr;
+    }
     releaseSingleInstance(*this);
     if (vmReadyEvent) platform::closeHandle(vmReadyEvent);
     if (runtimeSplashClose) {

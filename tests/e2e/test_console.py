@@ -190,6 +190,30 @@ class ConsoleFlavourTest(ConsoleCase):
         self.assertEqual(err, b"standin err\r\n")
 
 
+class ConsolePairTest(ConsoleCase):
+    def test_paired_program_gets_the_streams_and_is_waited_for(self):
+        # No "Pair Return Code": a console caller waits for the result anyway.
+        stdin = b"through the pair\r\n"
+        for first, other in (("x86", "x64"), ("x64", "x86")):
+            with self.subTest(first=first):
+                folder = harness.AppFolder.for_test(self, "pair " + first)
+                partner = folder.install_launcher(other, "App2.exe", console=True)
+                folder.install_launcher(first, "App.exe", console=True)
+                folder.write_file("app.jar", b"")
+                rt = folder.add_runtime("jre " + other, arch=other, cfg={"exit_code": 4})
+                jre = {"JRE Path": rt.win_home}
+                folder.write_ini(launcher_settings(main_class="standin.Echo", jre=jre, app={
+                    "Pair Product": harness.to_windows_path(partner)}))
+                folder.write_ini(launcher_settings(main_class="standin.Echo", jre=jre), name="App2.ini")
+                r, out, err = self.run_console(folder, ["two words"], stdin=stdin)
+                self.assertExit(r, 4)
+                self.assertNoWindow(r)
+                self.assertEqual(out, b"two words\r\n" + stdin)
+                self.assertEqual(err, b"")
+                loaded = [rec for rec in rt.records() if rec.get("event") == "loaded"]
+                self.assertEqual([rec["bits"] for rec in loaded], [64 if first == "x86" else 32])
+
+
 class ConsoleControlTest(ConsoleCase):
     def test_control_event_ends_the_program_through_its_exit(self):
         # (event, exit code the launcher's handler passes to System.exit)
