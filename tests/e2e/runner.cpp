@@ -1356,14 +1356,19 @@ int wmain(int argc, wchar_t** argv) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    StdFiles files(req, si);
     DWORD flags = env.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT;
-    if (!req.ctrl.empty()) {
-        // Control events reach only processes of the sender's console.
-        if (!GetConsoleWindow()) AllocConsole();
-        if (req.ctrl == L"C") SetConsoleCtrlHandler(ignore_control, TRUE);
-        else flags |= CREATE_NEW_PROCESS_GROUP;
+    bool console = !req.ctrl.empty() || !req.std_in.empty() || !req.std_out.empty() || !req.std_err.empty();
+    if (console) {
+        // A console program shares the console of the shell that starts it
+        // (and control events reach only the sender's console): the runner
+        // plays that shell. Without a console of its own, the child would
+        // get a new one, with a window of its own. Fails harmlessly when the
+        // runner has one already.
+        AllocConsole();
     }
+    if (req.ctrl == L"C") SetConsoleCtrlHandler(ignore_control, TRUE);
+    else if (req.ctrl == L"BREAK") flags |= CREATE_NEW_PROCESS_GROUP;
+    StdFiles files(req, si);
     ULONGLONG t0 = GetTickCount64();
     BOOL ok = CreateProcessW(req.exe.empty() ? nullptr : req.exe.c_str(), cmd.data(), nullptr,
                              nullptr, files.inherit(), flags,
