@@ -26,6 +26,7 @@ import json
 import os
 import shutil
 import struct
+import signal
 import subprocess
 import tempfile
 import time
@@ -248,14 +249,35 @@ def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeo
     cwd: Unix path. records_from: {key: Runtime} whose new stand-in log
     records are collected (the result keeps the keys).
     streams: {"stdin": Unix path read, "stdout"/"stderr": Unix paths
-    created} for the program's standard handles, and optionally "ctrl" ("C"
-    or "BREAK"), a console control event raised once the Unix file
-    "ctrl_file" holds the text "ctrl_text" (the result's "ctrl" tells
-    "sent", "none" or "failed <error>").
+    created} for the program's standard handles; the program then shares
+    the runner's console.
     """
     return start_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args, press=press,
                          timeout=timeout, env=env, cwd=cwd, records_from=records_from,
                          watch=watch, streams=streams).wait()
+
+
+def interrupt(exe, timeout=30):
+    """Ctrl+C for the running Windows program exe (a Unix path), as a
+    terminal gives it: Wine turns SIGINT into the console's Ctrl+C event
+    (handlers called on a new thread). Returns the Unix process id."""
+    wanted = to_windows_path(exe).lower()
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    argv0 = f.read().split(b"\0")[0].decode("utf-8", "replace")
+            except OSError:
+                continue
+            # Wine names a process by its Windows path.
+            if argv0.lower() == wanted:
+                os.kill(int(entry), signal.SIGINT)
+                return int(entry)
+        time.sleep(0.1)
+    raise AssertionError("no running process of %s" % exe)
 
 
 class PendingRun:
@@ -344,9 +366,7 @@ def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, tim
     if press_others is not None:
         lines.append("press_others=%s" % ("none" if press_others == "none" else int(press_others)))
     for key, value in (streams or {}).items():
-        if key in ("stdin", "stdout", "stderr", "ctrl_file"):
-            value = to_windows_path(value)
-        lines.append("%s=%s" % (key, value))
+        lines.append("%s=%s" % (key, to_windows_path(value)))
     for name, value in (env or {}).items():
         if "=" in name[1:] or any(c in name + (value or "") for c in "\r\n"):
             raise ValueError("cannot pass environment variable %r" % name)

@@ -35,11 +35,7 @@
 //                               the child's standard handles: a file read
 //                               (stdin) or created (stdout, stderr); the
 //                               others stay the runner's own
-//   ctrl=C | BREAK              a console control event for the child, once
-//   ctrl_file=C:\path            this file holds
-//   ctrl_text=TEXT              this text (Ctrl+C goes to the whole console,
-//                               which the runner ignores itself; Ctrl+Break
-//                               to the child's own process group)
+//                               (the child then shares the runner's console)
 // Exit status: 0 when the result was written, 2 for a bad request, 3 when the
 // result could not be written.
 //
@@ -121,8 +117,6 @@ struct Request {
     int select = 0;
     std::wstring screenshot;
     std::wstring std_in, std_out, std_err;
-    std::wstring ctrl, ctrl_file;
-    std::string ctrl_text;
 };
 
 struct ControlRecord {
@@ -349,16 +343,6 @@ bool parse_request(const std::string& raw, Request& req, std::wstring& err) {
             req.std_out = from_utf8(val);
         } else if (key == "stderr") {
             req.std_err = from_utf8(val);
-        } else if (key == "ctrl") {
-            req.ctrl = from_utf8(val);
-            if (req.ctrl != L"C" && req.ctrl != L"BREAK") {
-                err = L"bad ctrl: " + req.ctrl;
-                return false;
-            }
-        } else if (key == "ctrl_file") {
-            req.ctrl_file = from_utf8(val);
-        } else if (key == "ctrl_text") {
-            req.ctrl_text = val;
         } else if (key == "env") {
             EnvChange c;
             std::wstring w = from_utf8(val);
@@ -787,14 +771,9 @@ bool write_result(const std::wstring& path, const std::string& json) {
     return ok && MoveFileExW(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-// The console control event of the request: "none" (not asked for or its
-// text never seen), "sent", or "failed <error>".
-std::string g_ctrl_outcome = "none";
-
 std::string render(const Request& req, bool started, DWORD start_error, DWORD exit_code,
                    bool timed_out, ULONGLONG elapsed, const Watcher* w) {
     std::string j = "{\n";
-    j += "  \"ctrl\": " + json_str(from_utf8(g_ctrl_outcome)) + ",\n";
     if (!started) {
         j += "  \"start_error\": " + json_num(start_error) + ",\n";
         j += "  \"exit_code\": null,\n  \"exit_code_hex\": null,\n";
@@ -1307,22 +1286,6 @@ private:
     HANDLE owned_[3] = {nullptr, nullptr, nullptr};
 };
 
-BOOL WINAPI ignore_control(DWORD) { return TRUE; }
-
-// Whether the file (which another process may be writing) holds the text.
-bool file_holds(const std::wstring& path, const std::string& text) {
-    if (path.empty()) return false;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    std::string content;
-    char buf[65536];
-    DWORD got = 0;
-    while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got) content.append(buf, got);
-    CloseHandle(h);
-    return content.find(text) != std::string::npos;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -1357,17 +1320,13 @@ int wmain(int argc, wchar_t** argv) {
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     DWORD flags = env.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT;
-    bool console = !req.ctrl.empty() || !req.std_in.empty() || !req.std_out.empty() || !req.std_err.empty();
-    if (console) {
-        // A console program shares the console of the shell that starts it
-        // (and control events reach only the sender's console): the runner
-        // plays that shell. Without a console of its own, the child would
-        // get a new one, with a window of its own. Fails harmlessly when the
-        // runner has one already.
+    if (!req.std_in.empty() || !req.std_out.empty() || !req.std_err.empty()) {
+        // A console program shares the console of the shell that starts it:
+        // the runner plays that shell. Without a console of its own, the
+        // child would get a new one, with a window of its own. Fails
+        // harmlessly when the runner has one already.
         AllocConsole();
     }
-    if (req.ctrl == L"C") SetConsoleCtrlHandler(ignore_control, TRUE);
-    else if (req.ctrl == L"BREAK") flags |= CREATE_NEW_PROCESS_GROUP;
     StdFiles files(req, si);
     ULONGLONG t0 = GetTickCount64();
     BOOL ok = CreateProcessW(req.exe.empty() ? nullptr : req.exe.c_str(), cmd.data(), nullptr,
@@ -1386,11 +1345,6 @@ int wmain(int argc, wchar_t** argv) {
     bool timed_out = false;
     for (;;) {
         watcher.poll();
-        if (!req.ctrl.empty() && g_ctrl_outcome == "none" && file_holds(req.ctrl_file, req.ctrl_text)) {
-            BOOL sent = req.ctrl == L"C" ? GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)
-                                         : GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, pi.dwProcessId);
-            g_ctrl_outcome = sent ? "sent" : "failed " + std::to_string(GetLastError());
-        }
         if (WaitForSingleObject(pi.hProcess, kPollMs) == WAIT_OBJECT_0) break;
         if (GetTickCount64() - t0 >= req.timeout_ms) {
             timed_out = true;
