@@ -26,7 +26,8 @@ bool isPartnerExecutable(const uint8_t* data, size_t size);
 void resolvePairProduct(Launcher& launcher);
 
 // Starts the paired program with the user's arguments; 0 at once, or its
-// exit code when "Pair Return Code" is on. A program that is not the
+// exit code when "Pair Return Code" is on (the console flavour always waits
+// and gives the exit code, the standard handles passed on). A program that is not the
 // partner's executable, or cannot be started, is reported (message 202
 // with its path) and gives -1.
 int32_t startPairedProduct(Launcher& launcher);

@@ -74,15 +74,24 @@ int32_t startPairedProduct(Launcher& launcher) {
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
+    // A console program's caller waits for the result and may have
+    // redirected the streams: the paired program gets them and is waited for.
+    bool console = platform::consoleFlavour();
+    if (console) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    }
     PROCESS_INFORMATION process;
-    if (!CreateProcessW(wide(launcher.pairProduct), writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!CreateProcessW(wide(launcher.pairProduct), writable.data(), nullptr, nullptr, console ? TRUE : FALSE, 0,
+                        nullptr, nullptr, &startup, &process)) {
         reportNotStarted(launcher, GetLastError());
         return -1;
     }
     OwnedHandle thread(process.hThread);
     OwnedHandle child(process.hProcess);
-    if (!launcher.pairReturnCode) return 0;
+    if (!launcher.pairReturnCode && !console) return 0;
     WaitForSingleObject(child.get(), INFINITE);
     DWORD code = 0;
     if (!GetExitCodeProcess(child.get(), &code)) code = static_cast<DWORD>(-1);

@@ -10,6 +10,7 @@
 #include "runtime/runtime_search.h"
 #include "splash/splash.h"
 #include "support/platform.h"
+#include "vm/console_control.h"
 #include "vm/vm_options.h"
 #include "vm/vm_start.h"
 
@@ -49,9 +50,12 @@ int32_t Launcher::run() {
     if (singleInstance && !isPrimaryInstance) return waitForFirstInstance(*this);
 
     prepareEnvironment(*this);
-    // The splash never ends the launch, whatever becomes of it.
-    if (!hasNoSplashSwitch(arguments)) startSplash(*this);
+    // The splash never ends the launch, whatever becomes of it; a console
+    // program shows none.
+    if (!platform::consoleFlavour() && !hasNoSplashSwitch(arguments)) startSplash(*this);
 
+    // Ctrl+C and a closed console end the Java program through its own exit.
+    platform::onConsoleControl(endJavaProgram);
     if (!loadVmLibrary(*this)) return -1;
     if (!buildVmOptions(*this)) return -1;
 
@@ -67,7 +71,11 @@ int32_t Launcher::run() {
 Launcher::~Launcher() {
     closeSplash(*this);
     // Destroying waits until the Java program's last non-daemon thread ends.
-    if (javaVM) javaVM->DestroyJavaVM();
+    if (javaVM) {
+        javaVM->DestroyJavaVM();
+        // A console control event from now on finds no virtual machine.
+        javaVM = nullptr;
+    }
     releaseSingleInstance(*this);
     if (vmReadyEvent) platform::closeHandle(vmReadyEvent);
     if (runtimeSplashClose) {

@@ -5,6 +5,7 @@
 #include "launcher/settings.h"
 #include "runtime/pe_image.h"
 #include "runtime/runtime_search.h"
+#include "support/message_texts.h"
 #include "support/messages.h"
 #include "support/platform.h"
 
@@ -171,7 +172,14 @@ void saveRuntimeFolder(Launcher& launcher, const WideString& folder) {
     }
 }
 
+WideString downloadAddress() { return WideString(u"" DOWNLOAD_ADDRESS); }
+
 bool askForRuntime(Launcher& launcher) {
+    // A console program cannot ask: it tells what the dialog would say.
+    if (platform::consoleFlavour()) {
+        platform::showErrorBox(nullptr, missingRuntimeMessage(launcher) + u"\n" + downloadAddress());
+        return false;
+    }
     MissingRuntimeDialog dialog(launcher);
     // OK is only enabled with a library; a confirmation without one (sent
     // from outside the dialog) cannot start anything.

@@ -76,8 +76,13 @@ JrePathSaved saveJrePath(JrePathStore& store, const WideString& folder, const Wi
 // Saves the folder into every target file (failures are silent).
 void saveRuntimeFolder(Launcher& launcher, const WideString& folder);
 
+// The download page that the dialog links to.
+WideString downloadAddress();
+
 // After a failed search: shows the dialog and, on OK, takes the picked
-// runtime and saves it. False when the user cancelled.
+// runtime and saves it. False when the user cancelled. The console
+// flavour writes the message and the address on the standard error instead
+// and gives false.
 bool askForRuntime(Launcher& launcher);
 
 // The dialog window (Win32 edge; the host build's stand-in is scripted by

@@ -114,4 +114,33 @@ echo
 echo "== running a copy without a runtime: build/demo/NoRuntimeApp/HelloApp.exe"
 E2E_RUNNER="$repo/build/x86/tests/e2e/e2e_runner.exe" E2E_WORK="$repo/build/demo/work" \
     python3 scripts/demo_report.py --dialog "$bare" "$repo/build/demo/no-runtime-dialog.png" || status=1
+
+# The console build as a command-line tool: the stand-in plays a program that
+# prints its arguments and copies its standard input to its standard output.
+# (wine quotes an argument with a blank as a whole, as the launcher wants.)
+tool="$repo/build/demo/EchoTool"
+rm -rf "$tool"
+mkdir -p "$tool/lib" "$tool/jre/bin/client"
+cp dist/x86/launcher-console.exe "$tool/EchoTool.exe"
+printf '[Java Runtime Environment]\r\nMain Class=standin.Echo\r\n[Class Path]\r\nClass Path=\\lib\\echo.jar\r\n' > "$tool/EchoTool.ini"
+: > "$tool/lib/echo.jar"
+: > "$tool/jre/bin/java.dll"
+cp build/x86/tests/standin/jvm.dll "$tool/jre/bin/client/jvm.dll"
+echo
+echo "== console build: printf 'one line\\ntwo lines\\n' | EchoTool.exe \"--opt=a b\" plain"
+code=0
+printf 'one line\ntwo lines\n' | wine "$tool/EchoTool.exe" '--opt=a b' plain > "$repo/build/demo/echo-out.txt" \
+    2> "$repo/build/demo/echo-err.txt" || code=$?
+echo "-- standard output:"
+cat "$repo/build/demo/echo-out.txt"
+echo "-- exit code: $code"
+[ "$code" = 0 ] && grep -q -- '--opt=a b' "$repo/build/demo/echo-out.txt" || status=1
+rm -rf "$tool/jre"
+echo "== console build without a runtime: EchoTool.exe"
+code=0
+wine "$tool/EchoTool.exe" < /dev/null > /dev/null 2> "$repo/build/demo/echo-err.txt" || code=$?
+echo "-- standard error:"
+cat "$repo/build/demo/echo-err.txt"
+echo "-- exit code: $code (the low byte of -1, as Wine gives it to a Unix shell)"
+[ "$code" = 255 ] && grep -q 'was not found' "$repo/build/demo/echo-err.txt" || status=1
 exit $status

@@ -3,6 +3,9 @@
 #ifndef SUPPORT_MESSAGE_TEXTS_H
 #define SUPPORT_MESSAGE_TEXTS_H
 
+/* The download page of the missing-runtime dialog's link. */
+#define DOWNLOAD_ADDRESS "https://adoptium.net/"
+
 #define MSG_TEXT_202 "Windows exception: %s (errno = %d).\n"
 #define MSG_TEXT_203 "JNI exception: %s\nReason: %s.\n"
 #define MSG_TEXT_204 "COM error: %s (errno = %d).\n"

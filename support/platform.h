@@ -129,7 +129,20 @@ bool shortPath(const WideString& path, WideString& result);
 
 // The message table and the error message box.
 WideString messageText(MessageId id);
+
+// The executable's flavour, fixed when it is linked (flavour_windowed_win32.cpp
+// or flavour_console_win32.cpp): the windowed launcher, or the console
+// launcher for command-line programs, which shows no window at all.
+bool consoleFlavour();
+// An error report: a message box owned by owner, or in the console flavour
+// the exact text on the standard error, lines ending in "\r\n".
 void showErrorBox(void* owner, const WideString& text);
+// Console flavour: from now on Ctrl+C, Ctrl+Break, closing the console,
+// logoff and shutdown call end with the exit code for the event (130 for
+// Ctrl+C and Ctrl+Break, 143 for the others); when end returns false the
+// system's default handling ends the process. The windowed flavour has no
+// console and ignores the call.
+void onConsoleControl(bool (*end)(int32_t code));
 
 // The uncaught-exception dialog with a trace text: 1 for Ignore, 2 for Stop,
 // anything else when it could not be shown. Blocks the calling thread.

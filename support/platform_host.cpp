@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "launcher/settings.h"
+#include "support/console_text.h"
 #include "support/message_texts.h"
 #include "support/platform.h"
 #include "support/platform_host.h"
@@ -60,6 +61,9 @@ struct HostState {
     List<WideString> exceptionTraces;
     char16_t ansiHighest = 0xFFFF;
     std::map<std::u16string, WideString> shortPaths;
+    bool consoleFlavour = false;
+    WideString standardError;
+    bool (*consoleControl)(int32_t) = nullptr;
 };
 
 HostState& state() {
@@ -134,6 +138,15 @@ void reset() {
     HostState& s = state();
     s = HostState();
     lastErrorCode = 0;
+}
+
+void setConsoleFlavour(bool console) { state().consoleFlavour = console; }
+const WideString& standardError() { return state().standardError; }
+
+bool raiseConsoleControl(int32_t code, bool& handled) {
+    if (!state().consoleControl) return false;
+    handled = state().consoleControl(code);
+    return true;
 }
 
 void setModulePath(const WideString& path) {
@@ -574,9 +587,19 @@ WideString messageText(MessageId id) {
     return WideString();
 }
 
+bool consoleFlavour() { return state().consoleFlavour; }
+
 void showErrorBox(void*, const WideString& text) {
+    if (state().consoleFlavour) {
+        state().standardError += consoleLines(text);
+        return;
+    }
     state().messages.push_back(text);
     fprintf(stderr, "[message box] %s\n", toUtf8(text).c_str());
+}
+
+void onConsoleControl(bool (*end)(int32_t code)) {
+    if (state().consoleFlavour) state().consoleControl = end;
 }
 
 int showExceptionDialog(const WideString& trace) {

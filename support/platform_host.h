@@ -48,6 +48,15 @@ List<WideString>& shownMessages();
 void setExceptionDialogResult(int result);
 const List<WideString>& shownExceptionTraces();
 
+// The executable's flavour (default: windowed). In the console flavour the
+// error reports gather here, as written on the standard error.
+void setConsoleFlavour(bool console);
+const WideString& standardError();
+// A console control event with its exit code, as the console flavour's
+// handler passes it on: false when no handler is installed, else handled
+// tells whether the handler took the event.
+bool raiseConsoleControl(int32_t code, bool& handled);
+
 }  // namespace host
 }  // namespace platform
 

@@ -380,8 +380,4 @@ WideString messageText(MessageId id) {
     return fromWide(text, static_cast<size_t>(length));
 }
 
-void showErrorBox(void* owner, const WideString& text) {
-    MessageBoxW(static_cast<HWND>(owner), wide(text), nullptr, MB_OK | MB_ICONERROR);
-}
-
 }  // namespace platform

@@ -216,7 +216,8 @@ MainResult runMainClass(Launcher& launcher) {
     if (exception) {
         // The splash is gone before any dialog about the exception.
         closeSplash(launcher);
-        if (launcher.failureCheck) {
+        // A console program has no dialog: the trace goes to its standard error.
+        if (launcher.failureCheck && !platform::consoleFlavour()) {
             env->ExceptionClear();
             if (showUncaughtException(launcher, exception, env)) stopJavaProgram(env);
         } else if (neverDetaches) {

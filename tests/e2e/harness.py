@@ -27,6 +27,7 @@ import json
 import os
 import shutil
 import struct
+import signal
 import subprocess
 import tempfile
 import time
@@ -83,10 +84,11 @@ def dist_dir():
     return os.environ.get("E2E_DIST") or os.path.join(REPO, "dist")
 
 
-def launcher_path(arch="x86"):
+def launcher_path(arch="x86", console=False):
+    """The windowed launcher, or with console set its console flavour."""
     _check_arch(arch)
     given = os.environ.get("E2E_DIST")
-    path = os.path.join(dist_dir(), arch, "launcher.exe")
+    path = os.path.join(dist_dir(), arch, "launcher-console.exe" if console else "launcher.exe")
     if os.path.isfile(path):
         return path
     if given or _require_all():
@@ -246,7 +248,7 @@ def _wine(args, timeout, loader="wine"):
 
 
 def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
-                env=None, cwd=None, records_from=None, watch=None, request=()):
+                env=None, cwd=None, records_from=None, watch=None, request=(), streams=None):
     """Run a Windows program through e2e_runner.exe.
 
     exe: Unix path of the program. The command line is the quoted Windows
@@ -260,10 +262,37 @@ def run_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeo
     closely before it is answered (its "layouts", "selection", "screenshot").
     cwd: Unix path. records_from: {key: Runtime} whose new stand-in log
     records are collected (the result keeps the keys).
+    streams: {"stdin": Unix path read, "stdout"/"stderr": Unix paths
+    created} for the program's standard handles; the program then shares
+    the runner's console.
     """
     return start_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args, press=press,
                          timeout=timeout, env=env, cwd=cwd, records_from=records_from,
-                         watch=watch, request=request).wait()
+                         watch=watch, request=request, streams=streams).wait()
+
+
+
+def interrupt(exe, timeout=30):
+    """Ctrl+C for the running Windows program exe (a Unix path), as a
+    terminal gives it: Wine turns SIGINT into the console's Ctrl+C event
+    (handlers called on a new thread). Returns the Unix process id."""
+    wanted = to_windows_path(exe).lower()
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    argv0 = f.read().split(b"\0")[0].decode("utf-8", "replace")
+            except OSError:
+                continue
+            # Wine names a process by its Windows path.
+            if argv0.lower() == wanted:
+                os.kill(int(entry), signal.SIGINT)
+                return int(entry)
+        time.sleep(0.1)
+    raise AssertionError("no running process of %s" % exe)
 
 
 class PendingRun:
@@ -310,7 +339,7 @@ class PendingRun:
 
 
 def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30,
-                  env=None, cwd=None, records_from=None, watch=None, press_others=None, request=()):
+                  env=None, cwd=None, records_from=None, watch=None, press_others=None, request=(), streams=None):
     """Start a Windows program through e2e_runner.exe without waiting for
     it (arguments as for run_program); returns a PendingRun."""
     win_exe = to_windows_path(exe)
@@ -353,6 +382,8 @@ def start_program(exe, args=(), raw_cmdline=None, raw_args=None, press=None, tim
         lines.append("press_others=%s" % ("none" if press_others == "none" else int(press_others)))
     for key, value in request:
         lines.append("%s=%s" % (key, value))
+    for key, value in (streams or {}).items():
+        lines.append("%s=%s" % (key, to_windows_path(value)))
     for name, value in (env or {}).items():
         if "=" in name[1:] or any(c in name + (value or "") for c in "\r\n"):
             raise ValueError("cannot pass environment variable %r" % name)
@@ -616,8 +647,8 @@ class AppFolder:
             f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
         return p
 
-    def install_launcher(self, arch="x86", name="App.exe"):
-        self.exe = self._copy(launcher_path(arch), name)
+    def install_launcher(self, arch="x86", name="App.exe", console=False):
+        self.exe = self._copy(launcher_path(arch, console), name)
         return self.exe
 
     def install_program(self, source, name):
@@ -686,7 +717,7 @@ class AppFolder:
         return out
 
     def run(self, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30, env=None,
-            cwd=None, exe=None, watch=None, request=(), allow_misuse=False):
+            cwd=None, exe=None, watch=None, request=(), allow_misuse=False, streams=None):
         """Run the installed executable (or `exe`); see run_program.
 
         A JNI misuse the stand-in runtime recorded (a call made with an
@@ -694,14 +725,14 @@ class AppFolder:
         unless allow_misuse is set."""
         result = self.start(args=args, raw_cmdline=raw_cmdline, raw_args=raw_args, press=press,
                             timeout=timeout, env=env, cwd=cwd, exe=exe, watch=watch,
-                            request=request).wait()
+                            request=request, streams=streams).wait()
         misuses = [r for r in result.records if r.get("event") == "jni_misuse"]
         if misuses and not allow_misuse:
             raise AssertionError("the runtime recorded JNI misuse: %r" % (misuses,))
         return result
 
     def start(self, args=(), raw_cmdline=None, raw_args=None, press=None, timeout=30, env=None,
-              cwd=None, exe=None, watch=None, request=()):
+              cwd=None, exe=None, watch=None, request=(), streams=None):
         """Start the installed executable (or `exe`) without waiting; see
         start_program."""
         exe = exe or self.exe
@@ -710,7 +741,7 @@ class AppFolder:
         return start_program(exe, args=args, raw_cmdline=raw_cmdline, raw_args=raw_args,
                              press=press, timeout=timeout, env=env,
                              cwd=self.cwd if cwd is None else cwd,
-                             records_from=self.runtimes, watch=watch, request=request)
+                             records_from=self.runtimes, watch=watch, request=request, streams=streams)
 
     def start_driven(self, args=(), press="none", timeout=60, env=None, cwd=None, exe=None):
         """Start the installed executable (or `exe`) and return at once, so

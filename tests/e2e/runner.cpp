@@ -42,6 +42,11 @@
 //                               test may wait for it)
 //   watch_pixel=X,Y,RRGGBB      time from the process's creation until the
 //                               screen pixel first shows this colour
+//   stdin=C:\path | stdout=C:\path | stderr=C:\path
+//                               the child's standard handles: a file read
+//                               (stdin) or created (stdout, stderr); the
+//                               others stay the runner's own
+//                               (the child then shares the runner's console)
 // Exit status: 0 when the result was written, 2 for a bad request, 3 when the
 // result could not be written.
 //
@@ -129,6 +134,7 @@ struct Request {
     bool watch_pixel = false;
     POINT watch_point{};
     COLORREF watch_colour = 0;
+    std::wstring std_in, std_out, std_err;
 };
 
 struct ControlRecord {
@@ -385,6 +391,12 @@ bool parse_request(const std::string& raw, Request& req, std::wstring& err) {
             }
         } else if (key == "signal") {
             req.signal = from_utf8(val);
+        } else if (key == "stdin") {
+            req.std_in = from_utf8(val);
+        } else if (key == "stdout") {
+            req.std_out = from_utf8(val);
+        } else if (key == "stderr") {
+            req.std_err = from_utf8(val);
         } else if (key == "env") {
             EnvChange c;
             std::wstring w = from_utf8(val);
@@ -1358,6 +1370,38 @@ int ui_main(int argc, wchar_t** argv) {
     return 2;
 }
 
+// The child's standard handles from the request's files.
+class StdFiles {
+public:
+    StdFiles(const Request& req, STARTUPINFOW& si) {
+        if (req.std_in.empty() && req.std_out.empty() && req.std_err.empty()) return;
+        used_ = true;
+        si.dwFlags |= STARTF_USESTDHANDLES;
+        si.hStdInput = open(req.std_in, GENERIC_READ, OPEN_EXISTING, STD_INPUT_HANDLE, 0);
+        si.hStdOutput = open(req.std_out, GENERIC_WRITE, CREATE_ALWAYS, STD_OUTPUT_HANDLE, 1);
+        si.hStdError = open(req.std_err, GENERIC_WRITE, CREATE_ALWAYS, STD_ERROR_HANDLE, 2);
+    }
+    ~StdFiles() { close(); }
+    BOOL inherit() const { return used_ ? TRUE : FALSE; }
+    void close() {
+        for (HANDLE& h : owned_)
+            if (h) CloseHandle(h), h = nullptr;
+    }
+
+private:
+    HANDLE open(const std::wstring& path, DWORD access, DWORD disposition, DWORD standard, int slot) {
+        if (path.empty()) return GetStdHandle(standard);
+        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+        HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, disposition,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return nullptr;
+        owned_[slot] = h;
+        return h;
+    }
+    bool used_ = false;
+    HANDLE owned_[3] = {nullptr, nullptr, nullptr};
+};
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -1392,11 +1436,21 @@ int wmain(int argc, wchar_t** argv) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
+    DWORD flags = env.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT;
+    if (!req.std_in.empty() || !req.std_out.empty() || !req.std_err.empty()) {
+        // A console program shares the console of the shell that starts it:
+        // the runner plays that shell. Without a console of its own, the
+        // child would get a new one, with a window of its own. Fails
+        // harmlessly when the runner has one already.
+        AllocConsole();
+    }
+    StdFiles files(req, si);
     ULONGLONG t0 = GetTickCount64();
     BOOL ok = CreateProcessW(req.exe.empty() ? nullptr : req.exe.c_str(), cmd.data(), nullptr,
-                             nullptr, FALSE, env.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
+                             nullptr, files.inherit(), flags,
                              env.empty() ? nullptr : env.data(),
                              req.cwd.empty() ? nullptr : req.cwd.c_str(), &si, &pi);
+    files.close();
     if (!ok) {
         DWORD e = GetLastError();
         std::string json = render(req, false, e, 0, false, 0, nullptr, before);

@@ -10,6 +10,7 @@
 
 #include "launcher/launcher.h"
 #include "test_support.h"
+#include "vm/console_control.h"
 #include "vm/vm_start.h"
 
 namespace {
@@ -150,6 +151,26 @@ TEST_F(JvmTest, SystemExitEndsTheProcessThroughTheExitHook) {
         },
         ::testing::ExitedWithCode(42), "");
     EXPECT_EQ(readFile(hookFile), "exit 42");
+}
+
+TEST_F(JvmTest, ConsoleControlEndsTheProgramThroughItsShutdown) {
+    GTEST_FLAG_SET(death_test_style, "fast");
+    std::string hookFile = output_.hostPath() + "/hook.txt";
+    EXPECT_EXIT(
+        {
+            FileListener listener(hookFile);
+            launcher_.vmListener = &listener;
+            launcher_.mainClass = W("probe/Hooked");
+            if (startVmThread(launcher_) != VmThreadSucceeded) ::_exit(98);
+            // On a thread the virtual machine does not know, as the
+            // system's thread for a console control event.
+            endJavaProgram(130);
+            ::_exit(99);  // not reached: System.exit ends the process
+        },
+        ::testing::ExitedWithCode(130), "");
+    EXPECT_EQ(readFile(hookFile), "exit 130");
+    // The program's shutdown hooks ran.
+    EXPECT_EQ(recorded(), "hook ran");
 }
 
 TEST_F(JvmTest, ThreadBodyRunsWhereverItIsCalled) {

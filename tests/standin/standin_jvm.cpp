@@ -497,6 +497,7 @@ const ClassInfo kClasses[] = {
     {"standin/Exits", "java/lang/Object", Kind::Plain},
     {"standin/Sleeps", "java/lang/Object", Kind::Plain},
     {"standin/Prints", "java/lang/Object", Kind::Plain},
+    {"standin/Echo", "java/lang/Object", Kind::Plain},
     {"standin/NoMain", "java/lang/Object", Kind::Plain},
     {"standin/SecondaryVoid", "java/lang/Object", Kind::Plain},
     {"standin/SecondaryInt", "java/lang/Object", Kind::Plain},
@@ -625,6 +626,7 @@ const MethodInfo kMethods[] = {
     {"standin/Exits", "main", MAIN_SIG, true, Impl::Main},
     {"standin/Sleeps", "main", MAIN_SIG, true, Impl::Main},
     {"standin/Prints", "main", MAIN_SIG, true, Impl::Main},
+    {"standin/Echo", "main", MAIN_SIG, true, Impl::Main},
     {"standin/SecondaryVoid", "main", MAIN_SIG, true, Impl::Main},
     {"standin/SecondaryInt", "main", MAIN_SIG, true, Impl::Main},
     {"standin/SecondaryVoid", "secondaryMain", MAIN_SIG, true, Impl::SecondaryMainVoid},
@@ -916,6 +918,23 @@ void run_main(EnvRec* e, const ClassInfo* cls, Obj* args) {
         throw_new(e, "java/lang/RuntimeException", &msg, frames);
     } else if (is(cls, "standin/Exits")) {
         system_exit(g_cfg.exit_code);
+    } else if (is(cls, "standin/Echo")) {
+        // A command-line program: its arguments one a line (UTF-8), then
+        // System.in copied to System.out until its end; exit_code, when not
+        // 0, through System.exit.
+        for (const Obj* a : args ? args->elems : std::vector<Obj*>())
+            if (!write_system_stream(false, (a && a->kind == Kind::String ? utf16_to_utf8(a->text) : "null") + "\r\n"))
+                return throw_new(e, "java/lang/NullPointerException", nullptr);
+        HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+        char buffer[4096];
+        DWORD got = 0;
+        size_t total = 0;
+        while (in && in != INVALID_HANDLE_VALUE && ReadFile(in, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+            write_system_stream(false, std::string(buffer, got));
+            total += got;
+        }
+        Event("echoed").num("bytes", static_cast<long long>(total)).num("thread", tid()).emit();
+        if (g_cfg.exit_code != 0) system_exit(g_cfg.exit_code);
     } else if (is(cls, "standin/Prints")) {
         println(e, false, "standin out");
         if (!e->pending) println(e, true, "standin err");
