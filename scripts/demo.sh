@@ -65,7 +65,7 @@ mkdir -p "$temp"
 
 # shellcheck source=../tests/e2e/wine_env.sh
 . tests/e2e/wine_env.sh ""
-wine_env_start
+wine_env_start || { echo "the Wine environment could not be started" >&2; exit 1; }
 trap 'wine_env_stop' EXIT
 
 to_windows() { printf 'Z:%s' "$1" | tr '/' '\\'; }
