@@ -95,7 +95,7 @@ ResourceTree launcherResources(const std::vector<uint16_t>& settingsLanguages, u
     return tree;
 }
 
-struct SectionSpec {
+struct SectionLayout {
     const char* name;
     uint32_t characteristics;
     size_t size;  // of .rsrc: taken from the resources
@@ -103,9 +103,9 @@ struct SectionSpec {
 
 const uint32_t kCode = 0x60000020, kData = 0xC0000040, kReadOnly = 0x40000040, kRelocations = 0x42000040;
 
-struct ImageSpec {
+struct ImageLayout {
     bool is64 = false;
-    std::vector<SectionSpec> sections = {
+    std::vector<SectionLayout> sections = {
         {".text", kCode, 0x1800}, {".data", kData, 0x100}, {".rsrc", kReadOnly, 0}, {".reloc", kRelocations, 0x234}};
     ResourceTree resources = launcherResources({});
     Bytes appended;
@@ -114,33 +114,33 @@ struct ImageSpec {
 
 // A synthetic executable: each section filled with its own byte pattern so
 // moved or damaged data shows.
-Bytes buildImage(const ImageSpec& spec) {
-    const size_t optionalSize = spec.is64 ? 240 : 224;
+Bytes buildImage(const ImageLayout& layout) {
+    const size_t optionalSize = layout.is64 ? 240 : 224;
     Bytes file(kHeaderSize, 0);
     file[0] = 'M';
     file[1] = 'Z';
     write32(file.data() + 0x3C, 0x40);
     write32(file.data() + 0x40, 0x00004550);
     uint8_t* header = file.data() + 0x44;
-    write16(header, spec.is64 ? 0x8664 : 0x014C);
-    write16(header + 2, static_cast<uint32_t>(spec.sections.size()));
+    write16(header, layout.is64 ? 0x8664 : 0x014C);
+    write16(header + 2, static_cast<uint32_t>(layout.sections.size()));
     write16(header + 16, static_cast<uint32_t>(optionalSize));
-    write16(header + 18, spec.is64 ? 0x0022 : 0x0102);
+    write16(header + 18, layout.is64 ? 0x0022 : 0x0102);
     const size_t optional = 0x58;  // an offset: the buffer grows below
-    write16(file.data() + optional, spec.is64 ? 0x20B : 0x10B);
+    write16(file.data() + optional, layout.is64 ? 0x20B : 0x10B);
     write32(file.data() + optional + 32, kSectionAlignment);
     write32(file.data() + optional + 36, kFileAlignment);
     write32(file.data() + optional + 60, kHeaderSize);
     write16(file.data() + optional + 68, 2);
-    size_t directories = spec.is64 ? 112 : 96;
+    size_t directories = layout.is64 ? 112 : 96;
     write32(file.data() + optional + directories - 4, 16);
 
     uint32_t address = kSectionAlignment;
-    for (size_t i = 0; i < spec.sections.size(); ++i) {
-        const SectionSpec& s = spec.sections[i];
+    for (size_t i = 0; i < layout.sections.size(); ++i) {
+        const SectionLayout& s = layout.sections[i];
         Bytes data;
         if (std::string(s.name) == ".rsrc") {
-            data = spec.resources.write(address);
+            data = layout.resources.write(address);
             write32(file.data() + optional + directories + 8 * kDirectoryResources, address);
             write32(file.data() + optional + directories + 8 * kDirectoryResources + 4, static_cast<uint32_t>(data.size()));
         } else {
@@ -162,11 +162,11 @@ Bytes buildImage(const ImageSpec& spec) {
         address += static_cast<uint32_t>(alignUp(data.size(), kSectionAlignment));
     }
     write32(file.data() + 0x58 + 56, address);
-    file.insert(file.end(), spec.appended.begin(), spec.appended.end());
-    if (!spec.signature.empty()) {
+    file.insert(file.end(), layout.appended.begin(), layout.appended.end());
+    if (!layout.signature.empty()) {
         write32(file.data() + optional + directories + 8 * kDirectorySecurity, static_cast<uint32_t>(file.size()));
-        write32(file.data() + optional + directories + 8 * kDirectorySecurity + 4, static_cast<uint32_t>(spec.signature.size()));
-        file.insert(file.end(), spec.signature.begin(), spec.signature.end());
+        write32(file.data() + optional + directories + 8 * kDirectorySecurity + 4, static_cast<uint32_t>(layout.signature.size()));
+        file.insert(file.end(), layout.signature.begin(), layout.signature.end());
     }
     return file;
 }
@@ -282,14 +282,14 @@ TEST(BrandWriterTest, ResourceSectionTable) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ImageSpec spec;
-        spec.is64 = c.is64;
-        spec.resources = c.settingsBefore.empty() ? launcherResources(c.languagesBefore)
+        ImageLayout layout;
+        layout.is64 = c.is64;
+        layout.resources = c.settingsBefore.empty() ? launcherResources(c.languagesBefore)
                                                   : launcherResources(c.languagesBefore, 230, c.settingsBefore);
-        if (c.writableAfterResources) spec.sections.push_back({".tls", kData, 0x80});
-        spec.appended = c.appended;
-        spec.signature = c.signature;
-        Bytes input = buildImage(spec);
+        if (c.writableAfterResources) layout.sections.push_back({".tls", kData, 0x80});
+        layout.appended = c.appended;
+        layout.signature = c.signature;
+        Bytes input = buildImage(layout);
         BrandRequest request;
         request.settings = text(c.settings);
         Branded b = brand(input, request);
@@ -333,10 +333,10 @@ TEST(BrandWriterTest, ResourceSectionTable) {
 
 TEST(BrandWriterTest, BrandingTwiceKeepsTheImageSound) {
     // The second run finds the new last section of the first and rewrites it in place.
-    ImageSpec spec;
-    spec.sections.push_back({".tls", kData, 0x80});
-    spec.appended = text("appended");
-    Bytes input = buildImage(spec);
+    ImageLayout layout;
+    layout.sections.push_back({".tls", kData, 0x80});
+    layout.appended = text("appended");
+    Bytes input = buildImage(layout);
     BrandRequest request;
     request.settings = text("[Application]\nCmd=" + std::string(5000, 'y') + "\n");
     Branded first = brand(input, request);
@@ -347,12 +347,12 @@ TEST(BrandWriterTest, BrandingTwiceKeepsTheImageSound) {
     EXPECT_TRUE(first.image.directory(kDirectoryResources).rva == first.image.sections().back().virtualAddress);
     EXPECT_FALSE(first.image.resourcesInNewSection());
     EXPECT_EQ(second.image.sections().size(), first.image.sections().size());
-    expectSoundImage(first.output, second.output, spec.appended);
+    expectSoundImage(first.output, second.output, layout.appended);
 }
 
 TEST(BrandWriterTest, IconReplacesTheGroupAndItsImages) {
-    ImageSpec spec;
-    Branded b = brand(buildImage(spec), [] {
+    ImageLayout layout;
+    Branded b = brand(buildImage(layout), [] {
         BrandRequest r;
         r.icon = sampleIcon();
         return r;
@@ -406,7 +406,7 @@ TEST(BrandWriterTest, VersionFields) {
         if (c.fileVersionText) request.fileVersionText = std::u16string(c.fileVersionText, c.fileVersionText + strlen(c.fileVersionText));
         if (c.originalFilename) request.originalFilename = std::u16string(c.originalFilename, c.originalFilename + strlen(c.originalFilename));
         request.productName = u"Hello \u00c4pp";
-        Branded b = brand(buildImage(ImageSpec()), request);
+        Branded b = brand(buildImage(ImageLayout()), request);
         ASSERT_TRUE(b.ok) << b.error;
         const ResourceEntry* version = b.tree.find(ResourceKey::number(kResourceVersion), ResourceKey::number(1));
         ASSERT_TRUE(version);
@@ -453,13 +453,13 @@ TEST(BrandWriterTest, VersionNumbers) {
 }
 
 TEST(BrandWriterTest, Refusals) {
-    Bytes launcher = buildImage(ImageSpec());
+    Bytes launcher = buildImage(ImageLayout());
     auto patched = [&](size_t at, uint16_t value) {
         Bytes b = launcher;
         write16(b.data() + at, value);
         return b;
     };
-    ImageSpec partialMessages;
+    ImageLayout partialMessages;
     partialMessages.resources = launcherResources({}, 229);
     Bytes damagedIcon = sampleIcon();
     write32(damagedIcon.data() + 6 + 16 + 12, 0x7FFFFFF0);  // second image beyond the end
@@ -505,7 +505,7 @@ TEST(BrandWriterTest, DisplaySectionIsWarnedAbout) {
     for (const Case& c : cases) {
         BrandRequest request;
         request.settings = text(c.settings);
-        Branded b = brand(buildImage(ImageSpec()), request);
+        Branded b = brand(buildImage(ImageLayout()), request);
         ASSERT_TRUE(b.ok) << b.error;
         EXPECT_EQ(b.report.warnings.size(), c.warned ? 1u : 0u) << c.settings;
     }

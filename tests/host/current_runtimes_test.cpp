@@ -19,18 +19,7 @@ namespace {
 
 typedef std::vector<std::string> Strings;
 
-// An image header for a processor: "MZ", the NT header offset, "PE\0\0", machine.
-std::string image(uint16_t machine) {
-    std::string bytes(0x200, '\0');
-    bytes[0] = 'M';
-    bytes[1] = 'Z';
-    bytes[0x3C] = static_cast<char>(0x80);
-    bytes[0x80] = 'P';
-    bytes[0x81] = 'E';
-    bytes[0x84] = static_cast<char>(machine & 0xFF);
-    bytes[0x85] = static_cast<char>(machine >> 8);
-    return bytes;
-}
+std::string image(uint16_t machine) { return peImage(machine); }
 
 class CurrentRuntimesTest : public LauncherTest {
 protected:

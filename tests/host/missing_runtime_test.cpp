@@ -15,18 +15,7 @@ namespace {
 
 typedef std::vector<std::string> Strings;
 
-// A minimal valid image for a processor.
-std::string image(uint16_t machine) {
-    std::string bytes(0x200, '\0');
-    bytes[0] = 'M';
-    bytes[1] = 'Z';
-    bytes[0x3C] = static_cast<char>(0x80);
-    bytes[0x80] = 'P';
-    bytes[0x81] = 'E';
-    bytes[0x84] = static_cast<char>(machine & 0xFF);
-    bytes[0x85] = static_cast<char>(machine >> 8);
-    return bytes;
-}
+std::string image(uint16_t machine) { return peImage(machine); }
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -41,19 +41,8 @@ TEST(PairedProductTest, CommandLineQuotesThePath) {
     EXPECT_EQ(U(pairedCommandLine(W("C:\\App\\app64.exe"), W("app.exe"))), "\"C:\\App\\app64.exe\" ");
 }
 
-// "MZ", the header offset, "PE\0\0", the machine and the characteristics.
 std::string image(uint16_t machine, uint16_t characteristics, size_t size = 0x200) {
-    std::string bytes(size, '\0');
-    auto put = [&](size_t at, uint32_t value, int count) {
-        for (int i = 0; i < count; ++i)
-            if (at + i < size) bytes[at + i] = static_cast<char>(value >> (8 * i));
-    };
-    put(0, 'M' | ('Z' << 8), 2);
-    put(0x3C, 0x80, 4);
-    put(0x80, 'P' | ('E' << 8), 4);
-    put(0x84, machine, 2);
-    put(0x84 + 18, characteristics, 2);
-    return bytes;
+    return peImage(machine, characteristics, size);
 }
 
 TEST(PairedProductTest, OnlyThePartnersExecutableIsStarted) {

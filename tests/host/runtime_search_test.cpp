@@ -21,18 +21,8 @@ const char* const kJRockitJre = "Software\\JRockit\\Java Runtime Environment\\";
 const char* const kJRockitJdk = "Software\\JRockit\\Java Development Kit\\";
 const char* const kIbm = "Software\\IBM\\Java2 Runtime Environment\\";
 
-// Images: "MZ", the NT header offset at 0x3C, "PE\0\0" and the machine field.
 std::string image(uint16_t machine, uint32_t offset = 0x80, size_t size = 0x200, const char* signature = "PE") {
-    std::string bytes(size, '\0');
-    auto put = [&](size_t at, uint32_t value, int count) {
-        for (int i = 0; i < count; ++i)
-            if (at + i < size) bytes[at + i] = static_cast<char>(value >> (8 * i));
-    };
-    put(0, 'M' | ('Z' << 8), 2);
-    put(0x3C, offset, 4);
-    put(offset, static_cast<uint8_t>(signature[0]) | (static_cast<uint8_t>(signature[1]) << 8), 4);
-    put(static_cast<size_t>(offset) + 4, machine, 2);
-    return bytes;
+    return peImage(machine, 0, size, offset, signature);
 }
 
 class RuntimeSearchTest : public LauncherTest {

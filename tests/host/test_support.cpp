@@ -56,3 +56,17 @@ WorkingDirectory::WorkingDirectory(const std::string& hostFolder) {
 WorkingDirectory::~WorkingDirectory() {
     if (!previous_.empty() && chdir(previous_.c_str()) != 0) fprintf(stderr, "cannot return to %s\n", previous_.c_str());
 }
+
+std::string peImage(uint16_t machine, uint16_t characteristics, size_t size, uint32_t offset, const char* signature) {
+    std::string bytes(size, '\0');
+    auto put = [&](size_t at, uint32_t value, int count) {
+        for (int i = 0; i < count; ++i)
+            if (at + i < size) bytes[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    put(0, 'M' | ('Z' << 8), 2);
+    put(0x3C, offset, 4);
+    put(offset, static_cast<uint8_t>(signature[0]) | (static_cast<uint8_t>(signature[1]) << 8), 4);
+    put(static_cast<size_t>(offset) + 4, machine, 2);
+    put(static_cast<size_t>(offset) + 4 + 18, characteristics, 2);
+    return bytes;
+}

@@ -11,6 +11,12 @@
 #include "support/platform_host.h"
 #include "support/wide_string.h"
 
+// A Windows image header: "MZ", the NT header offset at 0x3C, the two-letter
+// signature followed by two zero bytes, the machine and the characteristics;
+// the whole cut at size bytes.
+std::string peImage(uint16_t machine, uint16_t characteristics = 0, size_t size = 0x200, uint32_t offset = 0x80,
+                    const char* signature = "PE");
+
 // A UTF-16 string from UTF-8, for readable test tables.
 WideString W(const char* utf8);
 std::string U(const WideString& text);
