@@ -48,7 +48,12 @@ WideString trimWhiteSpace(const WideString& text) {
 }
 
 void readArguments(Launcher& launcher) {
-    List<WideString> arguments = splitCommandLine(trimWhiteSpace(platform::commandLine()));
+    List<WideString> arguments;
+    if (platform::argumentVector(arguments)) {
+        for (const WideString& argument : arguments) launcher.arguments.push_back(argument);
+        return;
+    }
+    arguments = splitCommandLine(trimWhiteSpace(platform::commandLine()));
     if (!arguments.empty()) arguments.erase(arguments.begin());
     launcher.arguments = arguments;
 }

@@ -1,8 +1,10 @@
 #include "launcher/environment.h"
 
 #include "launcher/launcher.h"
+#include "runtime/runtime_layout.h"
 #include "support/messages.h"
 #include "support/platform.h"
+#include "support/trace.h"
 
 bool modulePath(Launcher& launcher, WideString& path) {
     if (platform::modulePath(path)) return true;
@@ -13,7 +15,7 @@ bool modulePath(Launcher& launcher, WideString& path) {
 bool executableFolder(Launcher& launcher, WideString& folder) {
     WideString path;
     if (!modulePath(launcher, path)) return false;
-    size_t slash = path.findLast(u'\\');
+    size_t slash = path.findLast(platform::kPathSeparator);
     folder = slash == WideString::npos ? WideString() : path.left(slash + 1);
     return true;
 }
@@ -21,7 +23,7 @@ bool executableFolder(Launcher& launcher, WideString& folder) {
 void applyWorkingDirectory(Launcher& launcher) {
     WideString path;
     if (!modulePath(launcher, path)) return;
-    size_t slash = path.findLast(u'\\');
+    size_t slash = path.findLast(platform::kPathSeparator);
     if (slash != WideString::npos && slash >= 1) platform::setCurrentDirectory(path.left(slash));
 }
 
@@ -30,49 +32,97 @@ void expandEnvironment(WideString& text) {
     if (platform::expandEnvironment(text, expanded)) text = expanded;
 }
 
-// Drops the last backslash and what follows, `cuts` times; a cut is
-// skipped when no backslash is left.
-static WideString cutBackslashes(WideString path, int cuts) {
+// Drops the last separator and what follows, `cuts` times; a cut is
+// skipped when no separator is left.
+static WideString cutSeparators(WideString path, int cuts) {
     for (int i = 0; i < cuts; ++i) {
-        size_t slash = path.findLast(u'\\');
+        size_t slash = path.findLast(platform::kPathSeparator);
         if (slash != WideString::npos) path = path.left(slash);
     }
     return path;
 }
 
-WideString runtimeHome(const WideString& jvmLibraryPath) { return cutBackslashes(jvmLibraryPath, 3); }
+// The home of a library found at one of the layout's sub-paths; the old
+// layouts keep it a folder deeper than bin\<type>\ or lib/<type>/.
+static WideString homeOf(const WideString& jvmLibraryPath) {
+    for (const char16_t* const* sub = kRuntimeLayout.serverFirst; *sub; ++sub)
+        if (jvmLibraryPath.endsWith(platform::kPathSeparator + WideString(*sub)))
+            return jvmLibraryPath.left(jvmLibraryPath.size() - WideString(*sub).size() - 1);
+    return cutSeparators(jvmLibraryPath, 3);
+}
 
-WideString runtimeBinFolder(const WideString& jvmLibraryPath) { return cutBackslashes(jvmLibraryPath, 2); }
+WideString runtimeHome(const WideString& jvmLibraryPath) { return homeOf(jvmLibraryPath); }
+
+WideString runtimeBinFolder(const WideString& jvmLibraryPath) {
+    if (platform::kPathSeparator == u'\\') return cutSeparators(jvmLibraryPath, 2);
+    return homeOf(jvmLibraryPath) + platform::kPathSeparator + u"bin";
+}
 
 WideString runtimeHomeWithSeparator(const WideString& jvmLibraryPath) {
     WideString bin = runtimeBinFolder(jvmLibraryPath);
-    size_t slash = bin.findLast(u'\\');
+    size_t slash = bin.findLast(platform::kPathSeparator);
     return slash == WideString::npos ? bin : bin.left(slash + 1);
+}
+
+PathForm settingsPathForm(const WideString& path) {
+    bool drive = path.size() >= 2 && path[1] == u':';
+    bool network = path.startsWith(u"\\\\");
+    if (platform::kPathSeparator == u'\\') return drive || network ? PathForm::Absolute : PathForm::Relative;
+    // Elsewhere a Windows drive or server means nothing; '/' starts a path
+    // from the root, and a leading backslash stays relative as on Windows.
+    if (drive || network) return PathForm::Foreign;
+    return path.startsWith(u"/") ? PathForm::Absolute : PathForm::Relative;
+}
+
+WideString nativePath(WideString path) {
+    if (platform::kPathSeparator != u'\\') path.replaceAll(u'\\', platform::kPathSeparator);
+    return path;
+}
+
+bool settingsPath(WideString& value, const char16_t* key) {
+    if (value.empty() || settingsPathForm(value) != PathForm::Foreign) {
+        value = nativePath(value);
+        return true;
+    }
+    TRACE_EVENT("passed over").field("key", key).field("value", value).field("reason", "a Windows drive or server path");
+    value.clear();
+    return false;
+}
+
+List<WideString> settingsList(const WideString& value) {
+    List<WideString> items = splitAt(value, u';');
+    if (platform::kListSeparator == u';') return items;
+    List<WideString> all;
+    for (const WideString& item : items)
+        for (const WideString& part : splitAt(item, platform::kListSeparator)) all.push_back(part);
+    return all;
 }
 
 void prepareEnvironment(Launcher& launcher) {
     platform::writeEnvironment(u"VEDA_JVM_PATH", launcher.jvmLibraryPath);
     platform::writeEnvironment(u"VEDA_JVM_HOME", runtimeHome(launcher.jvmLibraryPath));
 
+    const char16_t separator = platform::kListSeparator;
+    WideString searchPathReference = u"%" + WideString(platform::kSearchPathVariable) + u"%";
     if (!launcher.libraryPath.empty()) {
         WideString& path = launcher.libraryPath;
         WideString folder;
         if (executableFolder(launcher, folder)) {
             // Keep the list valid: the folder is a new item, not a suffix of the last one.
-            if (!path.endsWith(u';')) path += u';';
+            if (!path.endsWith(separator)) path += separator;
             path += folder;
         }
-        path += u";.";
-        path += u";%Path%";
-        path += u";" + runtimeHomeWithSeparator(launcher.jvmLibraryPath) + u"lib";
+        path += separator + WideString(u".");
+        path += separator + searchPathReference;
+        path += separator + runtimeHomeWithSeparator(launcher.jvmLibraryPath) + u"lib";
         expandEnvironment(path);
         launcher.vmOptions.push_back(platform::toAnsi(u"-Djava.library.path=" + path));
     }
 
     WideString searchPath = launcher.systemPath;
-    if (!searchPath.empty() && !searchPath.endsWith(u';')) searchPath += u';';
-    searchPath += u"%Path%;";
+    if (!searchPath.empty() && !searchPath.endsWith(separator)) searchPath += separator;
+    searchPath += searchPathReference + separator;
     searchPath += runtimeBinFolder(launcher.jvmLibraryPath);
     expandEnvironment(searchPath);
-    platform::writeEnvironment(u"Path", searchPath);
+    platform::writeEnvironment(platform::kSearchPathVariable, searchPath);
 }

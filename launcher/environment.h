@@ -25,4 +25,19 @@ WideString runtimeHome(const WideString& jvmLibraryPath);
 WideString runtimeBinFolder(const WideString& jvmLibraryPath);
 WideString runtimeHomeWithSeparator(const WideString& jvmLibraryPath);
 
+// How a path from the settings file is taken here. The file is the same on
+// every system: by Windows' rules a drive letter or a \\server name makes a
+// path absolute; where paths are written with '/', such a path names nothing
+// here (Foreign), and a leading '/' makes one absolute.
+enum class PathForm { Relative, Absolute, Foreign };
+PathForm settingsPathForm(const WideString& path);
+// The path in this system's notation: backslashes become its separator.
+WideString nativePath(WideString path);
+// A path value of the settings file (key names it in the trace) made native;
+// false, with the value cleared and a trace line, for a Foreign one.
+bool settingsPath(WideString& value, const char16_t* key);
+// A list value of the settings file: ';' separates its items, and where the
+// system's own lists use another separator (':'), that one too.
+List<WideString> settingsList(const WideString& value);
+
 #endif

@@ -5,11 +5,15 @@
 #include "launcher/settings.h"
 #include "support/messages.h"
 #include "support/platform.h"
+#include "support/trace.h"
 
 static const char16_t* const kRuntimeSection = u"Java Runtime Environment";
 static const char16_t* const kApplicationSection = u"Application";
 
 WideString settingsPathFor(const WideString& modulePath) {
+    // Programs there have no extension: "MyApp" and "org.example.App" alike
+    // take ".ini" after their whole name.
+    if (platform::kSettingsNameAppended) return modulePath.empty() ? WideString() : modulePath + u".ini";
     size_t dot = modulePath.findLast(u'.');
     if (dot == WideString::npos) return WideString();
     return modulePath.left(dot + 1) + u"ini";
@@ -23,9 +27,9 @@ bool settingsFilePath(Launcher& launcher, WideString& path) {
 }
 
 WideString perUserSettingsPath(Launcher& launcher, const WideString& sourcePath, bool create) {
-    size_t slash = sourcePath.findLast(u'\\');
+    size_t slash = sourcePath.findLast(platform::kPathSeparator);
     WideString fileName = slash == WideString::npos ? sourcePath : sourcePath.substr(slash + 1);
-    size_t dot = fileName.findLast(u'.');
+    size_t dot = platform::kSettingsNameAppended ? WideString::npos : fileName.findLast(u'.');
     if (dot != WideString::npos) fileName = fileName.left(dot);
     fileName += u".ini";
 
@@ -35,13 +39,12 @@ WideString perUserSettingsPath(Launcher& launcher, const WideString& sourcePath,
         if (WideString(u"\\?\"|><:/*").find(c) == WideString::npos) product += c;
     }
 
-    WideString path;
-    platform::readEnvironment(u"APPDATA", path);  // used whole, however long
-    path += u"\\" + product;
+    WideString path = platform::perUserSettingsFolder();  // used whole, however long
+    path += platform::kPathSeparator + product;
     if (create) platform::createDirectory(path);
-    path += u"\\" + launcher.productCode;
+    path += platform::kPathSeparator + launcher.productCode;
     if (create) platform::createDirectory(path);
-    return path + u"\\" + fileName;
+    return path + platform::kPathSeparator + fileName;
 }
 
 WideString ownPerUserSettingsPath(Launcher& launcher, bool create) {
@@ -102,6 +105,46 @@ static WideString readJrePath(Launcher& launcher, SettingsStore& settings) {
     return settings.read(kRuntimeSection, u"JRE Path");
 }
 
+// A list of folders from the settings file in this system's notation,
+// joined by its own list separator; Windows drives and servers left out.
+static WideString settingsPathList(const WideString& value, const char16_t* key) {
+    if (platform::kPathSeparator == u'\\') return value;
+    WideString joined;
+    for (WideString item : settingsList(value)) {
+        if (item.empty() || !settingsPath(item, key)) continue;
+        if (!joined.empty()) joined += platform::kListSeparator;
+        joined += item;
+    }
+    return joined;
+}
+
+// Keys that only mean something on Windows: read, traced and set back to
+// their defaults, so the same settings file serves both systems.
+static void ignoreWindowsKeys(Launcher& launcher, SettingsStore& settings) {
+    static const struct {
+        const char16_t* section;
+        const char16_t* key;
+    } kKeys[] = {
+        {kApplicationSection, u"Pair Product"},       {kApplicationSection, u"Pair Return Code"},
+        {kRuntimeSection, u"VM Provider"},            {kApplicationSection, u"Application Type"},
+        {kApplicationSection, u"Omit Service Name"},  {u"Display", u"Splash Screen"},
+        {u"Display", u"Splash Screen Shadow"},        {u"Display", u"Preffer Native Splash Screen"},
+    };
+    for (const auto& key : kKeys) {
+        WideString value = settings.read(key.section, key.key);
+        if (!value.empty()) {
+            TRACE_EVENT("ignored").field("key", key.key).field("value", value).field("reason", "a Windows setting");
+        }
+    }
+    launcher.pairProduct.clear();
+    launcher.pairReturnCode = false;
+    launcher.isService = false;
+    launcher.omitServiceName = false;
+    applyProvider(launcher, u"");
+    launcher.jrockitAllowed = launcher.ibmAllowed = launcher.jrockitFavoured = launcher.ibmFavoured = false;
+    launcher.sunAllowed = launcher.sunFavoured = true;
+}
+
 bool readLauncherSettings(Launcher& launcher) {
     WideString path;
     if (!settingsFilePath(launcher, path)) return false;
@@ -131,6 +174,7 @@ bool readLauncherSettings(Launcher& launcher) {
 
     launcher.preferredVersions = splitAt(settings.read(kRuntimeSection, u"Preferred versions"), u';');
     launcher.jrePath = readJrePath(launcher, settings);
+    settingsPath(launcher.jrePath, u"JRE Path");
 
     WideString jvmType = settings.read(kRuntimeSection, u"JVM Type");
     launcher.jvmType = jvmType == u"server" ? 1 : jvmType == u"favor_server" ? 2 : 0;
@@ -147,9 +191,10 @@ bool readLauncherSettings(Launcher& launcher) {
 
     launcher.failureCheck = isYes(settings.read(kApplicationSection, u"Failure Check"));
     launcher.overrideWorkingDir = isYes(settings.read(kApplicationSection, u"Override WorkingDir"));
-    launcher.systemPath = settings.read(kRuntimeSection, u"System Path");
-    launcher.libraryPath = settings.read(kRuntimeSection, u"Library Path");
+    launcher.systemPath = settingsPathList(settings.read(kRuntimeSection, u"System Path"), u"System Path");
+    launcher.libraryPath = settingsPathList(settings.read(kRuntimeSection, u"Library Path"), u"Library Path");
     launcher.pairProduct = settings.read(kApplicationSection, u"Pair Product");
     launcher.pairReturnCode = isYes(settings.read(kApplicationSection, u"Pair Return Code"));
+    if (platform::kWindowsKeysIgnored) ignoreWindowsKeys(launcher, settings);
     return true;
 }

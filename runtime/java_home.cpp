@@ -2,11 +2,12 @@
 
 #include "launcher/launcher.h"
 #include "runtime/pe_image.h"
+#include "runtime/runtime_layout.h"
 #include "runtime/runtime_search.h"
 #include "support/platform.h"
 #include "support/trace.h"
 
-static const char16_t* const kPlace = u"JAVA_HOME";
+static const char16_t* const kJavaHome = u"JAVA_HOME";
 
 bool releaseVersion(const NarrowString& text, RuntimeVersion& version) {
     static const char kKey[] = "JAVA_VERSION=";
@@ -40,7 +41,8 @@ bool javaHomeVersionFits(const Launcher& launcher, bool known, const RuntimeVers
 static Rejection decideMachine(Launcher& launcher, const WideString& library) {
     platform::ReadOnlyMapping image(library);
     uint16_t machine = 0;
-    if (!image.isOpen() || !imageMachine(image.data(), image.size(), machine)) return Rejection::NotAnImage;
+    if (!image.isOpen() || !kRuntimeLayout.libraryMachine(image.data(), image.size(), machine))
+        return Rejection::NotAnImage;
     if (machine == kBuildMachine) {
         launcher.pairLaunch = false;
         return Rejection::None;
@@ -52,38 +54,68 @@ static Rejection decideMachine(Launcher& launcher, const WideString& library) {
     return Rejection::WrongProcessor;
 }
 
-static void reject(Rejection reason, const WideString& version) {
-    TRACE_EVENT("rejected").field("place", kPlace).field("version", version).field("reason", rejectionText(reason));
+static void reject(const char16_t* place, Rejection reason, const WideString& version) {
+    TRACE_EVENT("rejected").field("place", place).field("version", version).field("reason", rejectionText(reason));
+}
+
+bool homeVersion(const WideString& home, RuntimeVersion& version) {
+    {
+        platform::ReadOnlyMapping release(home + u"release");
+        if (release.isOpen() &&
+            releaseVersion(NarrowString(reinterpret_cast<const char*>(release.data()), release.size()), version))
+            return true;
+    }
+    if (!kRuntimeLayout.versionFromFolderName) return false;
+    WideString folder = home;
+    while (folder.endsWith(platform::kPathSeparator)) folder = folder.left(folder.size() - 1);
+    size_t slash = folder.findLast(platform::kPathSeparator);
+    return folderNameVersion(slash == WideString::npos ? folder : folder.substr(slash + 1), version);
+}
+
+bool folderNameVersion(const WideString& name, RuntimeVersion& version) {
+    // The first number of the name starts the version: "jdk-21.0.2",
+    // "jdk1.8.0_392", "java-17-openjdk-amd64", "temurin-25-jdk-amd64".
+    size_t from = 0;
+    while (from < name.size() && !(name[from] >= u'0' && name[from] <= u'9')) ++from;
+    size_t to = from;
+    while (to < name.size() && ((name[to] >= u'0' && name[to] <= u'9') || name[to] == u'.' || name[to] == u'_'))
+        ++to;
+    while (to > from && (name[to - 1] == u'.' || name[to - 1] == u'_')) --to;
+    if (to == from || !parseVersion(name.substr(from, to - from), 0, version)) return false;
+    // Some distributions name Java 9 and later "1.<major>".
+    if (version.major == 1 && version.minor >= 9)
+        version = RuntimeVersion{version.minor, version.micro, version.update, 0, version.groupCount - 1};
+    return true;
 }
 
 bool runtimeFromJavaHome(Launcher& launcher) {
     WideString home;
-    if (!platform::readEnvironment(kPlace, home) || home.empty()) {
-        TRACE_EVENT("look").field("place", kPlace).field("home", "(not set)");
+    if (!platform::readEnvironment(kJavaHome, home) || home.empty()) {
+        TRACE_EVENT("look").field("place", kJavaHome).field("home", "(not set)");
         return false;
     }
-    if (!home.endsWith(u'\\')) home += u'\\';
+    return runtimeFromHome(launcher, kJavaHome, home);
+}
+
+bool runtimeFromHome(Launcher& launcher, const char16_t* place, WideString home) {
+    const char16_t* const kPlace = place;
+    if (!home.endsWith(platform::kPathSeparator)) home += platform::kPathSeparator;
     TRACE_EVENT("look").field("place", kPlace).field("home", home);
 
     RuntimeVersion version;
-    bool known = false;
-    {
-        platform::ReadOnlyMapping release(home + u"release");
-        if (release.isOpen())
-            known = releaseVersion(NarrowString(reinterpret_cast<const char*>(release.data()), release.size()), version);
-    }
+    bool known = homeVersion(home, version);
     WideString shown = known ? versionText(version) : WideString(u"unknown");
     if (!javaHomeVersionFits(launcher, known, version)) {
-        reject(known ? Rejection::OutsideBounds : Rejection::UnknownVersion, shown);
+        reject(kPlace, known ? Rejection::OutsideBounds : Rejection::UnknownVersion, shown);
         return false;
     }
 
     WideString library = findJvmLibrary(home, launcher.jvmType);
-    if (library.empty()) library = findJvmLibrary(home + u"jre\\", launcher.jvmType);
+    if (library.empty()) library = findJvmLibrary(home + kRuntimeLayout.jreFolder, launcher.jvmType);
     if (library.empty()) {
         Rejection reason = missingLibraryReason(home, launcher.jvmType);
-        if (reason == Rejection::NoJvmLibrary) reason = missingLibraryReason(home + u"jre\\", launcher.jvmType);
-        reject(reason, shown);
+        if (reason == Rejection::NoJvmLibrary) reason = missingLibraryReason(home + kRuntimeLayout.jreFolder, launcher.jvmType);
+        reject(kPlace, reason, shown);
         return false;
     }
     library = absoluteLibraryPath(library);
@@ -94,7 +126,7 @@ bool runtimeFromJavaHome(Launcher& launcher) {
         .field("library", library);
     Rejection machine = decideMachine(launcher, library);
     if (machine != Rejection::None) {
-        reject(machine, shown);
+        reject(kPlace, machine, shown);
         return false;
     }
     launcher.jvmLibraryPath = library;

@@ -22,4 +22,15 @@ bool javaHomeVersionFits(const Launcher& launcher, bool known, const RuntimeVers
 // pairLaunch is set). True with jvmLibraryPath set.
 bool runtimeFromJavaHome(Launcher& launcher);
 
+// The same checks for any home folder the search takes as a whole (JAVA_HOME,
+// the home of the java command on the search path); place names it in the trace.
+bool runtimeFromHome(Launcher& launcher, const char16_t* place, WideString home);
+
+// The version of a runtime home: its release file's, else (where the system
+// names runtime folders after their versions) its folder name's.
+bool homeVersion(const WideString& home, RuntimeVersion& version);
+// The version a folder name carries: its first number with what follows it
+// ("jdk-21.0.2" 21.0.2, "jdk1.8.0_392" 1.8.0.392, "java-1.17.0-openjdk" 17.0).
+bool folderNameVersion(const WideString& name, RuntimeVersion& version);
+
 #endif

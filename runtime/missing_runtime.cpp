@@ -44,7 +44,7 @@ MissingRuntimeDialog::MissingRuntimeDialog(const Launcher& launcher)
 
 bool MissingRuntimeDialog::pick(const WideString& folder) {
     runtimeFolder = folder;
-    if (!runtimeFolder.endsWith(u'\\')) runtimeFolder += u'\\';
+    if (!runtimeFolder.endsWith(platform::kPathSeparator)) runtimeFolder += platform::kPathSeparator;
     jvmLibraryPath = findJvmLibrary(runtimeFolder, jvmType);
     // A saved pick that no build of the program can host would fail every
     // later launch with message 222, and the dialog would never come back.

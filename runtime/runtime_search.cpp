@@ -6,6 +6,8 @@
 #include "launcher/environment.h"
 #include "runtime/java_home.h"
 #include "runtime/pe_image.h"
+#include "runtime/runtime_layout.h"
+#include "runtime/installed_runtimes.h"
 #include "support/platform.h"
 #include "support/trace.h"
 
@@ -72,25 +74,21 @@ const char* rejectionText(Rejection reason) {
     return "";
 }
 
-static const char16_t* const kServerVm = u"bin\\server\\jvm.dll";
+static bool listed(const char16_t* const* list, const WideString& item) {
+    for (; *list; ++list)
+        if (item == *list) return true;
+    return false;
+}
 
 WideString findJvmLibrary(const WideString& home, int32_t jvmType, bool* serverVm) {
-    static const char16_t* const kServerOnly[] = {kServerVm, nullptr};
-    static const char16_t* const kServerFirst[] = {kServerVm,
-                                                   u"bin\\client\\jvm.dll",
-                                                   u"bin\\classic\\jvm.dll",
-                                                   u"bin\\hotspot\\jvm.dll",
-                                                   kServerVm,
-                                                   u"bin\\jrockit\\jvm.dll",
-                                                   nullptr};
-    static const char16_t* const kClientFirst[] = {u"bin\\client\\jvm.dll", u"bin\\classic\\jvm.dll",
-                                                   u"bin\\hotspot\\jvm.dll", kServerVm,
-                                                   u"bin\\jrockit\\jvm.dll", nullptr};
-    const char16_t* const* subPaths = jvmType == 1 ? kServerOnly : jvmType == 2 ? kServerFirst : kClientFirst;
+    const RuntimeLayout& layout = kRuntimeLayout;
+    const char16_t* const* subPaths = jvmType == 1   ? layout.serverOnly
+                                      : jvmType == 2 ? layout.serverFirst
+                                                     : layout.clientFirst;
     for (; *subPaths; ++subPaths) {
         WideString path = home + *subPaths;
         if (platform::fileExists(path)) {
-            if (serverVm) *serverVm = path.endsWith(kServerVm);
+            if (serverVm) *serverVm = listed(layout.serverOnly, *subPaths);
             return path;
         }
     }
@@ -101,12 +99,13 @@ WideString findJvmLibrary(const WideString& home, int32_t jvmType, bool* serverV
 bool runtimeBesideExecutable(Launcher& launcher, WideString& home) {
     WideString folder;
     if (!executableFolder(launcher, folder)) return false;
-    if (platform::fileExists(folder + u"bin\\java.dll"))
-        home = folder;
-    else if (platform::fileExists(folder + u"jre\\bin\\java.dll"))
-        home = folder + u"jre\\";
-    else
-        home.clear();
+    home.clear();
+    for (const char16_t* const* sub = kRuntimeLayout.bundleFolders; *sub; ++sub)
+        for (const char16_t* const* marker = kRuntimeLayout.bundleMarkers; *marker; ++marker)
+            if (platform::fileExists(folder + *sub + *marker)) {
+                home = folder + *sub;
+                return true;
+            }
     return true;
 }
 
@@ -169,7 +168,7 @@ WideString libraryProcessor(const WideString& library) {
     platform::ReadOnlyMapping image(library);
     if (!image.isOpen()) return u"unreadable";
     uint16_t machine = 0;
-    if (!imageMachine(image.data(), image.size(), machine)) return u"not an image";
+    if (!kRuntimeLayout.libraryMachine(image.data(), image.size(), machine)) return u"not an image";
     return machineName(machine);
 }
 
@@ -191,10 +190,10 @@ bool readJavaHome(Launcher& launcher, const VendorKey& key, const WideString& su
         why = Rejection::NoHome;
         return false;
     }
-    if (!home.endsWith(u'\\')) home += u'\\';
+    if (!home.endsWith(platform::kPathSeparator)) home += platform::kPathSeparator;
     bool kit = key.kind == RuntimeKind::DevelopmentKit;
     if (kit && !key.currentLayout) {
-        home += u"jre\\";
+        home += kRuntimeLayout.jreFolder;
         throughJre = true;
     }
     int32_t type = launcher.jvmType;
@@ -205,7 +204,7 @@ bool readJavaHome(Launcher& launcher, const VendorKey& key, const WideString& su
     if (!found && key.currentLayout) {
         // Current development kits have no jre\ folder; older ones
         // registered under the current keys still have.
-        WideString jre = home + u"jre\\";
+        WideString jre = home + kRuntimeLayout.jreFolder;
         if (!findJvmLibrary(jre, type, &serverVm).empty()) {
             home = jre;
             throughJre = found = true;
@@ -217,7 +216,7 @@ bool readJavaHome(Launcher& launcher, const VendorKey& key, const WideString& su
     }
     // Only a key that registers either kind needs to look at the home.
     if (kitRuntime)
-        *kitRuntime = throughJre || (key.kind == RuntimeKind::FromHome && platform::fileExists(home + u"bin\\javac.exe"));
+        *kitRuntime = throughJre || (key.kind == RuntimeKind::FromHome && platform::fileExists(home + kRuntimeLayout.compiler));
     why = Rejection::None;
     return true;
 }
@@ -289,7 +288,8 @@ int chooseCandidate(const Launcher& launcher, List<RuntimeCandidate>& candidates
 static bool libraryForPartner(const WideString& path) {
     platform::ReadOnlyMapping image(path);
     uint16_t machine = 0;
-    return image.isOpen() && imageMachine(image.data(), image.size(), machine) && machine == kPartnerMachine;
+    return image.isOpen() && kRuntimeLayout.libraryMachine(image.data(), image.size(), machine) &&
+           machine == kPartnerMachine;
 }
 
 // Scans every searched vendor key through one registry view and takes the
@@ -338,45 +338,76 @@ static bool tryHome(Launcher& launcher, const char16_t* place, const WideString&
         traceRejection(place, missingLibraryReason(home, launcher.jvmType));
         return false;
     }
+    if (kRuntimeLayout.passOverForeignLibraries) {
+        platform::ReadOnlyMapping image(library);
+        uint16_t machine = 0;
+        bool readable = image.isOpen() && kRuntimeLayout.libraryMachine(image.data(), image.size(), machine);
+        if (!readable || machine != kBuildMachine) {
+            traceRejection(place, readable ? Rejection::WrongProcessor : Rejection::NotAnImage);
+            return false;
+        }
+    }
     launcher.jvmLibraryPath = absoluteLibraryPath(library);
     return true;
 }
 
-bool findRuntime(Launcher& launcher) {
-    if (!launcher.jrePath.empty()) {
-        WideString home = launcher.jrePath;
-        if (!home.endsWith(u'\\')) home += u'\\';
-        if (tryHome(launcher, u"JRE Path", home)) {
-            checkJvmMachine(launcher);
-            traceChosen(launcher, u"JRE Path");
-            return true;
-        }
-    }
+static bool fromJrePath(Launcher& launcher) {
+    if (launcher.jrePath.empty()) return false;
+    WideString home = launcher.jrePath;
+    if (!home.endsWith(platform::kPathSeparator)) home += platform::kPathSeparator;
+    if (!tryHome(launcher, u"JRE Path", home)) return false;
+    checkJvmMachine(launcher);
+    traceChosen(launcher, u"JRE Path");
+    return true;
+}
 
+static bool fromBesideExecutable(Launcher& launcher) {
     WideString home;
-    if (runtimeBesideExecutable(launcher, home) && tryHome(launcher, u"beside the executable", home)) {
-        traceChosen(launcher, u"beside the executable");
+    if (!runtimeBesideExecutable(launcher, home) || !tryHome(launcher, u"beside the executable", home)) return false;
+    traceChosen(launcher, u"beside the executable");
+    return true;
+}
+
+// A runtime chosen from the registry ends the search, usable or not: the
+// result tells whether the search ends, `found` whether it found one.
+static bool fromRegistry(Launcher& launcher, bool& found) {
+    if (searchRegistry(launcher, false)) {
+        found = !launcher.jvmLibraryPath.empty();
         return true;
     }
-
-    // A runtime chosen from the registry ends the search, usable or not.
-    if (searchRegistry(launcher, false)) return !launcher.jvmLibraryPath.empty();
-
     if (!launcher.pairProduct.empty() && searchRegistry(launcher, true)) {
         // Only a runtime the paired program can host is a reason to start it;
         // any other one is passed over, as if nothing had been found there.
         if (libraryForPartner(launcher.jvmLibraryPath)) {
             launcher.pairLaunch = true;
             TRACE_EVENT("paired product").field("reason", "the runtime chosen is registered in the other registry view");
+            found = true;
             return true;
         }
         traceRejection(u"other registry view", Rejection::WrongProcessor);
         launcher.jvmLibraryPath.clear();
     }
+    return false;
+}
 
-    if (runtimeFromJavaHome(launcher)) {
-        traceChosen(launcher, u"JAVA_HOME");
-        return true;
+bool findRuntime(Launcher& launcher) {
+    for (const SearchPlace* place = kRuntimeLayout.searchOrder; *place != SearchPlace::End; ++place) {
+        bool found = false;
+        switch (*place) {
+            case SearchPlace::JrePath: found = fromJrePath(launcher); break;
+            case SearchPlace::BesideExecutable: found = fromBesideExecutable(launcher); break;
+            case SearchPlace::Registry:
+                if (fromRegistry(launcher, found)) return found;
+                break;
+            case SearchPlace::JavaHome:
+                found = runtimeFromJavaHome(launcher);
+                if (found) traceChosen(launcher, u"JAVA_HOME");
+                break;
+            case SearchPlace::InstalledFolders: found = runtimeFromInstalledFolders(launcher); break;
+            case SearchPlace::PathCommand: found = runtimeFromPathCommand(launcher); break;
+            case SearchPlace::End: break;
+        }
+        if (found) return true;
     }
     TRACE_EVENT("not found").field("reason", "no place held a runtime that fits the settings");
     return false;

@@ -7,7 +7,7 @@
 WideString findRuntimeSplashLibrary(const WideString& jvmLibraryPath) {
     WideString path = runtimeBinFolder(jvmLibraryPath);
     if (path.empty()) return WideString();
-    if (!path.endsWith(u'\\') && !path.endsWith(u'/')) path += u'\\';
+    if (!path.endsWith(u'\\') && !path.endsWith(u'/')) path += platform::kPathSeparator;
     path += u"splashscreen.dll";
     return platform::fileExists(path) ? path : WideString();
 }

@@ -17,15 +17,22 @@ static MessageArgument numberArgument(int32_t number) {
 
 LaunchError LaunchError::plain(MessageId id) { return LaunchError{id, {}}; }
 
-LaunchError LaunchError::system(MessageId description) {
+// The failure's detail: the system's own words where it has them (then the
+// message says them in place of a number), else its error code.
+static MessageArgument failureDetail() {
     int32_t code = static_cast<int32_t>(platform::lastError());
-    return LaunchError{MsgWindowsException,
-                       {textArgument(platform::messageText(description)), numberArgument(code)}};
+    WideString words = platform::lastErrorText();
+    return words.empty() ? numberArgument(code) : textArgument(words);
+}
+
+LaunchError LaunchError::system(MessageId description) {
+    MessageArgument detail = failureDetail();
+    return LaunchError{MsgWindowsException, {textArgument(platform::messageText(description)), detail}};
 }
 
 LaunchError LaunchError::library(const WideString& path) {
-    int32_t code = static_cast<int32_t>(platform::lastError());
-    return LaunchError{MsgVmLibraryNotLoaded, {textArgument(path), numberArgument(code)}};
+    MessageArgument detail = failureDetail();
+    return LaunchError{MsgVmLibraryNotLoaded, {textArgument(path), detail}};
 }
 
 int creationReasonId(int32_t result) {

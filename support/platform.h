@@ -16,6 +16,30 @@ namespace platform {
 
 // The calling thread's last system error code.
 uint32_t lastError();
+// The system's own words for the last failure where it has them (the
+// dynamic loader's message on Linux); empty where the code says it all.
+WideString lastErrorText();
+
+// How this system writes paths and path lists: the folder separator ('\\'
+// on Windows, '/' on Linux) and the separator of a list such as a search path.
+extern const char16_t kPathSeparator;
+extern const char16_t kListSeparator;
+// The name of the variable that holds the program search path.
+extern const char16_t* const kSearchPathVariable;
+// The settings file's name: the executable's with its extension replaced by
+// "ini" (false), or with ".ini" appended to the whole name (true: programs
+// there have no extension).
+extern const bool kSettingsNameAppended;
+// The settings that only mean something on Windows (the paired program,
+// services, registry vendors) are read and ignored on this system.
+extern const bool kWindowsKeysIgnored;
+// The folder of the per-user settings copies (APPDATA on Windows).
+WideString perUserSettingsFolder();
+
+// The arguments after the program name as the system handed them over, where
+// it hands them over one by one (argv); false where the process receives one
+// command line that the launcher splits itself.
+bool argumentVector(List<WideString>& arguments);
 
 // The running executable's full path, however long. False when the system
 // cannot tell (the last error is then set).
@@ -37,6 +61,10 @@ bool isNtFamily();
 // resolves it ("." and ".." resolved; nothing is looked up on the disk).
 // False when the system cannot tell.
 bool fullPath(const WideString& path, WideString& full);
+
+// The path with every symbolic link in it followed: the real file or folder.
+// False when it does not exist.
+bool resolveLinks(const WideString& path, WideString& resolved);
 
 // A file "exists" for the launcher when a directory search finds it.
 bool fileExists(const WideString& path);

@@ -213,6 +213,31 @@ const List<WideString>& shownExceptionTraces() { return state().exceptionTraces;
 }  // namespace host
 
 uint32_t lastError() { return lastErrorCode; }
+WideString lastErrorText() { return WideString(); }
+
+// The host build stands in for Windows: its paths and lists are Windows'.
+const char16_t kPathSeparator = u'\\';
+const char16_t kListSeparator = u';';
+const char16_t* const kSearchPathVariable = u"Path";
+const bool kSettingsNameAppended = false;
+const bool kWindowsKeysIgnored = false;
+
+WideString perUserSettingsFolder() {
+    WideString folder;
+    readEnvironment(u"APPDATA", folder);
+    return folder;
+}
+
+bool argumentVector(List<WideString>&) { return false; }
+
+bool resolveLinks(const WideString& path, WideString& resolved) {
+    char* real = realpath(host::hostPath(path).c_str(), nullptr);
+    if (!real) return false;
+    std::string text(real);
+    free(real);
+    resolved = host::windowsPath(text);
+    return true;
+}
 
 bool modulePath(WideString& path) {
     HostState& s = state();

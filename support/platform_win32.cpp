@@ -71,6 +71,25 @@ bool isNtFamily() {
     return GetVersionExW(&plain) && plain.dwPlatformId == 2;
 }
 
+const char16_t kPathSeparator = u'\\';
+const char16_t kListSeparator = u';';
+const char16_t* const kSearchPathVariable = u"Path";
+const bool kSettingsNameAppended = false;
+const bool kWindowsKeysIgnored = false;
+
+WideString perUserSettingsFolder() {
+    WideString folder;
+    readEnvironment(u"APPDATA", folder);
+    return folder;
+}
+
+WideString lastErrorText() { return WideString(); }
+
+// The launcher splits its command line itself, by the rules of its settings.
+bool argumentVector(List<WideString>&) { return false; }
+
+bool resolveLinks(const WideString& path, WideString& resolved) { return fullPath(path, resolved) && fileExists(resolved); }
+
 bool fullPath(const WideString& path, WideString& full) {
     DWORD size = GetFullPathNameW(wide(path), 0, nullptr, nullptr);
     if (size == 0) return false;

@@ -190,3 +190,15 @@ NarrowString toUtf8(const WideString& text) {
     }
     return out;
 }
+
+WideString operator+(const WideString& a, char16_t b) {
+    WideString result(a);
+    result += b;
+    return result;
+}
+
+WideString operator+(char16_t a, const WideString& b) {
+    WideString result(&a, 1);
+    result += b;
+    return result;
+}

@@ -77,6 +77,8 @@ private:
 
 WideString operator+(const WideString& a, const WideString& b);
 WideString operator+(const WideString& a, const char16_t* b);
+WideString operator+(const WideString& a, char16_t b);
+WideString operator+(char16_t a, const WideString& b);
 
 // Ordered growable arrays of values, owned by whoever holds them.
 template <typename T>

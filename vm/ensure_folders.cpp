@@ -22,7 +22,7 @@ bool isNetworkPath(const WideString& path) {
 // "logs\out.log" is not looked up against the current directory.
 bool pathExists(const WideString& path, FolderSystem& system) {
     if (path.empty()) return false;
-    if (path[0] != u'\\' && path.find(u':') == WideString::npos) return false;
+    if (path[0] != platform::kPathSeparator && path.find(u':') == WideString::npos) return false;
     return system.exists(path);
 }
 
@@ -35,14 +35,14 @@ List<WideString> components(const WideString& path) {
         prefix = kLongPathPrefix;
         text = path.substr(prefix.size());
     }
-    size_t end = text.find(u'\\', isNetworkPath(text) ? 2 : 0);
+    size_t end = text.find(platform::kPathSeparator, isNetworkPath(text) ? 2 : 0);
     List<WideString> result;
     WideString first = prefix + (end == WideString::npos ? text : text.left(end));
     if (!first.empty()) result.push_back(first);
     if (end == WideString::npos) return result;
     size_t at = end + 1;
     for (;;) {
-        size_t next = text.find(u'\\', at);
+        size_t next = text.find(platform::kPathSeparator, at);
         if (next == WideString::npos) {
             result.push_back(text.substr(at));
             return result;
@@ -69,7 +69,7 @@ uint32_t ensureFolders(const WideString& path, FolderSystem& system) {
     WideString current = parts[0];
     bool currentCreatedHere = false;
     for (size_t i = 1; i + 1 < parts.size(); ++i) {
-        WideString folder = current + u"\\" + parts[i];
+        WideString folder = current + platform::kPathSeparator + parts[i];
         uint32_t error = system.createDirectory(folder);
         if (error != 0) lastError = error == platform::kErrorAlreadyExists ? 0 : error;
         if (error != 0 && error != platform::kErrorAlreadyExists && !network) {

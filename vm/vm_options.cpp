@@ -122,9 +122,10 @@ uint32_t stackSizeOf(const WideString& option) {
     return bytes > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(bytes);
 }
 
-// Appends the matches of a directory search, each with its folder and ";".
+// Appends the matches of a directory search, each with its folder and the
+// list separator.
 static void appendMatches(WideString& classPath, const WideString& pattern, const WideString& folder) {
-    for (const WideString& name : platform::findFiles(pattern)) classPath += folder + name + u";";
+    for (const WideString& name : platform::findFiles(pattern)) classPath += folder + name + platform::kListSeparator;
 }
 
 static WideString composeClassPath(Launcher& launcher, SettingsStore& settings) {
@@ -132,23 +133,25 @@ static WideString composeClassPath(Launcher& launcher, SettingsStore& settings) 
     WideString module;
     bool haveFolder = false;
     if (platform::modulePath(module)) {
-        size_t slash = module.findLast(u'\\');
+        size_t slash = module.findLast(platform::kPathSeparator);
         launcherFolder = slash == WideString::npos ? WideString() : module.left(slash);
         haveFolder = true;
     }
 
     WideString classPath;
-    for (WideString entry : splitAt(settings.read(u"Class Path", u"Class Path"), u';')) {
+    for (WideString entry : settingsList(settings.read(u"Class Path", u"Class Path"))) {
         // An empty entry names nothing; it must not add the launcher's folder.
         if (entry.empty()) continue;
         expandEnvironment(entry);
-        bool absolute = entry.size() >= 2 && (entry[1] == u':' || (entry[0] == u'\\' && entry[1] == u'\\'));
+        PathForm form = settingsPathForm(entry);
+        if (!settingsPath(entry, u"Class Path")) continue;
+        bool absolute = form == PathForm::Absolute;
         bool wildcard = entry.find(u'*') != WideString::npos;
         if (absolute && !wildcard) {
-            classPath += entry + u";";
+            classPath += entry + platform::kListSeparator;
             continue;
         }
-        size_t slash = entry.findLast(u'\\');
+        size_t slash = entry.findLast(platform::kPathSeparator);
         WideString entryFolder = slash == WideString::npos ? WideString() : entry.left(slash + 1);
         if (absolute) {
             appendMatches(classPath, entry, entryFolder);
@@ -160,7 +163,8 @@ static WideString composeClassPath(Launcher& launcher, SettingsStore& settings) 
     if (settings.read(u"Application", u"Embedded Jar").equalsIgnoreAsciiCase(u"Yes")) {
         WideString self;
         if (modulePath(launcher, self)) {
-            if (!classPath.empty() && !classPath.endsWith(u';')) classPath += u';';
+            if (!classPath.empty() && !classPath.endsWith(platform::kListSeparator))
+                classPath += platform::kListSeparator;
             classPath += self;
         }
     }
@@ -202,8 +206,10 @@ bool buildVmOptions(Launcher& launcher) {
 
     launcher.outputFile = settings.read(u"Application", u"Output File");
     if (!launcher.outputFile.empty()) expandEnvironment(launcher.outputFile);
+    settingsPath(launcher.outputFile, u"Output File");
     launcher.errorFile = settings.read(u"Application", u"Error File");
     if (!launcher.errorFile.empty()) expandEnvironment(launcher.errorFile);
+    settingsPath(launcher.errorFile, u"Error File");
     launcher.extraArguments = settings.read(u"Application", u"Cmd");
     if (!launcher.extraArguments.empty()) {
         expandEnvironment(launcher.extraArguments);

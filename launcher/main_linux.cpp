@@ -1,0 +1,20 @@
+// The process entry point of the Linux executable.
+#include <locale.h>
+
+#include "launcher/launcher.h"
+#include "support/platform_linux.h"
+#include "support/trace.h"
+
+int main(int argc, char** argv) {
+    // Arguments, paths and options are in the locale's character set, as
+    // the java command takes them.
+    setlocale(LC_ALL, "");
+    platform::setArguments(argc, argv);
+    int32_t code;
+    {
+        Launcher launcher;
+        code = launcher.initialise() ? launcher.run() : -1;
+        TRACE_EVENT("exit").field("code", static_cast<int64_t>(code));
+    }
+    return code;
+}

@@ -1,0 +1,141 @@
+#include "runtime/installed_runtimes.h"
+
+#include "runtime/java_home.h"
+#include "runtime/pe_image.h"
+#include "runtime/runtime_layout.h"
+#include "support/platform.h"
+#include "support/trace.h"
+
+static void traceRejected(const WideString& place, Rejection reason, const WideString& version) {
+    TRACE_EVENT("rejected").field("place", place).field("version", version).field("reason", rejectionText(reason));
+}
+
+static bool libraryHostable(const WideString& library) {
+    platform::ReadOnlyMapping image(library);
+    uint16_t machine = 0;
+    return image.isOpen() && kRuntimeLayout.libraryMachine(image.data(), image.size(), machine) &&
+           machine == kBuildMachine;
+}
+
+// One installed home as a candidate; false (with a trace line) when it does
+// not fit the settings.
+static bool installedCandidate(Launcher& launcher, const WideString& home, RuntimeCandidate& candidate) {
+    candidate.home = home;
+    candidate.source = home;
+    bool known = homeVersion(home, candidate.version);
+    WideString shown = known ? versionText(candidate.version) : WideString(u"unknown");
+    if (!javaHomeVersionFits(launcher, known, candidate.version)) {
+        traceRejected(home, known ? Rejection::OutsideBounds : Rejection::UnknownVersion, shown);
+        return false;
+    }
+    WideString library = findJvmLibrary(home, launcher.jvmType, &candidate.serverVm);
+    if (library.empty()) {
+        // A development kit from before Java 9 keeps its runtime in jre/.
+        WideString jre = home + kRuntimeLayout.jreFolder;
+        library = findJvmLibrary(jre, launcher.jvmType, &candidate.serverVm);
+        if (library.empty()) {
+            traceRejected(home, missingLibraryReason(home, launcher.jvmType), shown);
+            return false;
+        }
+        candidate.home = jre;
+    }
+    bool kit = platform::fileExists(home + kRuntimeLayout.compiler);
+    bool kindPreferred = kit ? launcher.jdkPreferred : launcher.jrePreferred;
+    if (!launcher.acceptBothKinds && !kindPreferred) {
+        traceRejected(home, Rejection::WrongJvmSource, shown);
+        return false;
+    }
+    if (!libraryHostable(library)) {
+        traceRejected(home, Rejection::WrongProcessor, shown);
+        return false;
+    }
+    candidate.preferred = kindPreferred;
+    TRACE_EVENT("candidate")
+        .field("place", home)
+        .field("version", shown)
+        .field("kind", kit ? "development kit" : "runtime")
+        .field("processor", libraryProcessor(library))
+        .field("library", library)
+        .field("server", candidate.serverVm ? "yes" : "no");
+    return true;
+}
+
+// Where the installed-runtime folders are: the system's root, or for the
+// tests a folder that stands in for it.
+static WideString searchRoot() {
+    WideString root;
+    platform::readEnvironment(u"VEDA_LAUNCHER_SEARCH_ROOT", root);
+    while (root.endsWith(platform::kPathSeparator)) root = root.left(root.size() - 1);
+    return root;
+}
+
+void scanInstalledFolders(Launcher& launcher, List<RuntimeCandidate>& candidates) {
+    List<WideString> seen;
+    WideString root = searchRoot();
+    for (const char16_t* const* folder = kRuntimeLayout.installedRoots; *folder; ++folder) {
+        WideString parent = root + *folder;
+        List<WideString> names = platform::findFiles(parent + u"*");
+        TRACE_EVENT("look").field("place", parent).field("entries", static_cast<int64_t>(names.size()));
+        for (const WideString& name : names) {
+            if (name == u"." || name == u"..") continue;
+            WideString home = parent + name + platform::kPathSeparator;
+            WideString real;
+            if (!platform::resolveLinks(home, real)) continue;
+            if (!real.endsWith(platform::kPathSeparator)) real += platform::kPathSeparator;
+            bool duplicate = false;
+            for (const WideString& other : seen) duplicate = duplicate || other == real;
+            if (duplicate) {
+                TRACE_EVENT("skipped").field("place", home).field("reason", "the same runtime as one seen before");
+                continue;
+            }
+            seen.push_back(real);
+            RuntimeCandidate candidate;
+            if (installedCandidate(launcher, home, candidate)) candidates.push_back(candidate);
+        }
+    }
+}
+
+bool runtimeFromInstalledFolders(Launcher& launcher) {
+    List<RuntimeCandidate> candidates;
+    scanInstalledFolders(launcher, candidates);
+    int chosen = chooseCandidate(launcher, candidates);
+    if (chosen < 0) return false;
+    const RuntimeCandidate& candidate = candidates[chosen];
+    launcher.foundVersion = candidate.version;
+    launcher.jvmLibraryPath = absoluteLibraryPath(findJvmLibrary(candidate.home, launcher.jvmType));
+    launcher.runtimeVendor = RuntimeVendor::None;
+    TRACE_EVENT("chosen")
+        .field("place", candidate.source)
+        .field("version", versionText(candidate.version))
+        .field("library", launcher.jvmLibraryPath)
+        .field("among", static_cast<int64_t>(candidates.size()));
+    return true;
+}
+
+bool runtimeFromPathCommand(Launcher& launcher) {
+    static const char16_t* const kPlace = u"the java command on the search path";
+    WideString searchPath;
+    platform::readEnvironment(platform::kSearchPathVariable, searchPath);
+    for (const WideString& folder : splitAt(searchPath, platform::kListSeparator)) {
+        if (folder.empty()) continue;
+        WideString command = folder;
+        if (!command.endsWith(platform::kPathSeparator)) command += platform::kPathSeparator;
+        command += u"java";
+        WideString real;
+        if (!platform::fileExists(command) || !platform::resolveLinks(command, real)) continue;
+        // <home>/bin/java
+        WideString home = real;
+        for (int cut = 0; cut < 2; ++cut) {
+            size_t slash = home.findLast(platform::kPathSeparator);
+            home = slash == WideString::npos ? WideString() : home.left(slash);
+        }
+        TRACE_EVENT("look").field("place", kPlace).field("command", command).field("real", real);
+        if (home.empty()) return false;
+        if (!runtimeFromHome(launcher, kPlace, home)) return false;
+        launcher.runtimeVendor = RuntimeVendor::None;
+        TRACE_EVENT("chosen").field("place", kPlace).field("library", launcher.jvmLibraryPath);
+        return true;
+    }
+    TRACE_EVENT("look").field("place", kPlace).field("command", "(none)");
+    return false;
+}

@@ -1,0 +1,6 @@
+// The Linux build has no splash window of its own; the runtime's splash
+// library is the only splash there.
+#include "launcher/launcher.h"
+#include "splash/splash.h"
+
+bool startSplashWindow(Launcher&) { return false; }

@@ -1,0 +1,721 @@
+// The platform services on Linux: files and folders, the environment, the
+// settings file's reader and writer, libraries, threads, memory, text in the
+// locale's character set, and messages on the standard error.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <limits.h>
+#include <locale.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+#include <wchar.h>
+
+#include "launcher/settings.h"
+#include "support/message_texts.h"
+#include "support/platform.h"
+#include "support/platform_linux.h"
+
+void fatalStop() { abort(); }
+
+namespace {
+
+// Per thread, and plain storage: a thread-local object with a destructor
+// would need a newer C library than the oldest one the launcher runs on.
+thread_local uint32_t lastErrorCode = 0;
+thread_local char lastErrorWords[512];
+
+List<WideString>& argumentList() {
+    static List<WideString> arguments;
+    return arguments;
+}
+
+void setError(int code, const char* words) {
+    lastErrorCode = static_cast<uint32_t>(code);
+    snprintf(lastErrorWords, sizeof lastErrorWords, "%s", words ? words : "");
+}
+
+// A file descriptor closed when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+NarrowString readWholeFile(const NarrowString& path, bool& ok) {
+    ok = false;
+    FileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return NarrowString();
+    NarrowString bytes;
+    char buffer[8192];
+    for (;;) {
+        ssize_t n = read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return NarrowString();
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    ok = true;
+    return bytes;
+}
+
+bool writeWholeFile(const NarrowString& path, const NarrowString& bytes) {
+    FileDescriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.get() < 0) return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The settings file as last read: every read of a value would otherwise
+// parse the whole file again. Writes through this process forget it.
+struct ParsedFile {
+    WideString path;
+    bool present = false;
+    MemorySettings settings;
+};
+
+ParsedFile& parsed(const WideString& path) {
+    static ParsedFile cache;
+    if (cache.path != path || cache.path.empty()) {
+        cache.path = path;
+        bool ok = false;
+        NarrowString bytes = readWholeFile(platform::toNative(path), ok);
+        cache.present = ok;
+        cache.settings = MemorySettings();
+        if (ok) cache.settings.parse(decodeSettingsText(bytes));
+    }
+    return cache;
+}
+
+void forgetParsed() { parsed(WideString()).path.clear(); }
+
+uint32_t copyOut(const WideString& text, char16_t* buffer, uint32_t size, uint32_t reserve) {
+    if (size == 0) return 0;
+    if (text.size() + reserve <= size) {
+        for (size_t i = 0; i < text.size(); ++i) buffer[i] = text[i];
+        buffer[text.size()] = 0;
+        if (reserve == 2) buffer[text.size() + 1] = 0;
+        return static_cast<uint32_t>(text.size());
+    }
+    uint32_t kept = size > reserve ? size - reserve : 0;
+    for (uint32_t i = 0; i < kept; ++i) buffer[i] = text[i];
+    buffer[kept] = 0;
+    if (reserve == 2 && kept + 1 < size) buffer[kept + 1] = 0;
+    return kept;
+}
+
+// The byte order marks a settings file may start with.
+enum class Encoding { Utf8, Utf8WithMark, Utf16 };
+
+Encoding encodingOf(const NarrowString& bytes) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (bytes.size() >= 2 && p[0] == 0xFF && p[1] == 0xFE) return Encoding::Utf16;
+    if (bytes.size() >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) return Encoding::Utf8WithMark;
+    return Encoding::Utf8;
+}
+
+NarrowString encodeAs(Encoding encoding, const WideString& text) {
+    if (encoding == Encoding::Utf16) {
+        NarrowString bytes("\xFF\xFE", 2);
+        for (size_t i = 0; i < text.size(); ++i) {
+            bytes += static_cast<char>(text[i] & 0xFF);
+            bytes += static_cast<char>(text[i] >> 8);
+        }
+        return bytes;
+    }
+    NarrowString bytes = encoding == Encoding::Utf8WithMark ? NarrowString("\xEF\xBB\xBF") : NarrowString();
+    return bytes + toUtf8(text);
+}
+
+WideString trimmed(const WideString& text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && (text[begin] == u' ' || text[begin] == u'\t' || text[begin] == u'\r')) ++begin;
+    while (end > begin && (text[end - 1] == u' ' || text[end - 1] == u'\t' || text[end - 1] == u'\r')) --end;
+    return text.substr(begin, end - begin);
+}
+
+// Sets (value) or removes (no value) one key, keeping every other line, the
+// line ends and the file's encoding as they are.
+bool rewriteProfile(const WideString& path, const WideString& section, const WideString& key,
+                    const WideString* value) {
+    bool ok = false;
+    NarrowString bytes = readWholeFile(platform::toNative(path), ok);
+    Encoding encoding = ok ? encodingOf(bytes) : Encoding::Utf8;
+    WideString text = ok ? decodeSettingsText(bytes) : WideString();
+    bool crlf = text.find(u"\r\n") != WideString::npos;
+    const WideString lineEnd = crlf ? WideString(u"\r\n") : WideString(u"\n");
+
+    List<WideString> lines = splitAt(text, u'\n');
+    if (!lines.empty() && lines.back().empty()) lines.pop_back();
+    long sectionLine = -1, keyLine = -1, lastInSection = -1;
+    bool inSection = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        WideString line = trimmed(lines[i]);
+        if (line.startsWith(u"[")) {
+            size_t close = line.find(u']');
+            WideString name = close == WideString::npos ? line.substr(1) : line.substr(1, close - 1);
+            bool here = sectionLine < 0 && trimmed(name).equalsIgnoreAsciiCase(section);
+            if (here) sectionLine = lastInSection = static_cast<long>(i);
+            inSection = here;
+            continue;
+        }
+        if (!inSection) continue;
+        if (!line.empty()) lastInSection = static_cast<long>(i);
+        size_t equals = line.find(u'=');
+        if (keyLine < 0 && equals != WideString::npos && trimmed(line.left(equals)).equalsIgnoreAsciiCase(key))
+            keyLine = static_cast<long>(i);
+    }
+
+    WideString entry = value ? key + u"=" + *value : WideString();
+    if (keyLine >= 0) {
+        if (value)
+            lines[keyLine] = entry + (lines[keyLine].endsWith(u'\r') ? u"\r" : u"");
+        else
+            lines.erase(lines.begin() + keyLine);
+    } else if (!value) {
+        return true;
+    } else if (sectionLine >= 0) {
+        lines.insert(lines.begin() + lastInSection + 1, entry + (crlf ? u"\r" : u""));
+    } else {
+        lines.push_back(u"[" + section + u"]" + (crlf ? u"\r" : u""));
+        lines.push_back(entry + (crlf ? u"\r" : u""));
+    }
+    WideString out;
+    for (const WideString& line : lines) out += line + u"\n";
+    forgetParsed();
+    return writeWholeFile(platform::toNative(path), encodeAs(encoding, out));
+}
+
+uint64_t numberInFile(const char* path) {
+    bool ok = false;
+    NarrowString text = readWholeFile(path, ok);
+    if (!ok || text.empty() || text[0] < '0' || text[0] > '9') return 0;  // "max" or nothing
+    return strtoull(text.c_str(), nullptr, 10);
+}
+
+// The memory limit of the control group the process runs in, when one is
+// set (0 otherwise): the lowest limit on the way up to the root (version 2)
+// or the memory controller's (version 1).
+uint64_t controlGroupLimit() {
+    bool ok = false;
+    NarrowString groups = readWholeFile("/proc/self/cgroup", ok);
+    if (!ok) return 0;
+    uint64_t lowest = 0;
+    size_t at = 0;
+    while (at < groups.size()) {
+        size_t end = groups.find('\n', at);
+        if (end == NarrowString::npos) end = groups.size();
+        NarrowString line = groups.substr(at, end - at);
+        at = end + 1;
+        size_t first = line.find(':');
+        size_t second = first == NarrowString::npos ? first : line.find(':', first + 1);
+        if (second == NarrowString::npos) continue;
+        NarrowString controllers = line.substr(first + 1, second - first - 1);
+        NarrowString group = line.substr(second + 1);
+        NarrowString base;
+        const char* file;
+        if (controllers.empty()) {
+            base = "/sys/fs/cgroup";
+            file = "/memory.max";
+        } else if ((',' + controllers + ',').find(",memory,") != NarrowString::npos) {
+            base = "/sys/fs/cgroup/memory";
+            file = "/memory.limit_in_bytes";
+        } else {
+            continue;
+        }
+        for (int depth = 0; depth < 64; ++depth) {
+            uint64_t limit = numberInFile((base + group + file).c_str());
+            if (limit && (!lowest || limit < lowest)) lowest = limit;
+            size_t slash = group.rfind('/');
+            if (slash == NarrowString::npos || group.size() <= 1) break;
+            group = slash == 0 ? NarrowString("/") : group.substr(0, slash);
+            if (group == "/") {
+                // The root group has no limit file of its own.
+                break;
+            }
+        }
+    }
+    return lowest;
+}
+
+}  // namespace
+
+namespace platform {
+
+const char16_t kPathSeparator = u'/';
+const char16_t kListSeparator = u':';
+const char16_t* const kSearchPathVariable = u"PATH";
+const bool kSettingsNameAppended = true;
+const bool kWindowsKeysIgnored = true;
+
+void setArguments(int argc, char** argv) {
+    List<WideString>& arguments = argumentList();
+    arguments.clear();
+    for (int i = 1; i < argc; ++i) arguments.push_back(fromNative(argv[i]));
+}
+
+bool argumentVector(List<WideString>& arguments) {
+    arguments = argumentList();
+    return true;
+}
+
+uint32_t lastError() { return lastErrorCode; }
+WideString lastErrorText() { return fromNative(lastErrorWords); }
+
+// Text in the locale's character set, as the java command takes it. A byte
+// that is no character there stands for itself (as U+DC80 + byte), so that
+// every path read from the system reaches the system again unchanged.
+WideString fromNative(const char* text) { return fromNative(text, strlen(text)); }
+
+WideString fromNative(const char* text, size_t length) {
+    WideString result;
+    mbstate_t state;
+    memset(&state, 0, sizeof state);
+    size_t at = 0;
+    while (at < length) {
+        unsigned char c = static_cast<unsigned char>(text[at]);
+        if (c < 0x80) {
+            result += static_cast<char16_t>(c);
+            ++at;
+            continue;
+        }
+        wchar_t wide = 0;
+        size_t used = mbrtowc(&wide, text + at, length - at, &state);
+        if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2) || used == 0) {
+            memset(&state, 0, sizeof state);
+            result += static_cast<char16_t>(0xDC00 + c);
+            ++at;
+            continue;
+        }
+        uint32_t code = static_cast<uint32_t>(wide);
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            result += static_cast<char16_t>(0xD800 + (code >> 10));
+            result += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+        } else {
+            result += static_cast<char16_t>(code);
+        }
+        at += used;
+    }
+    return result;
+}
+
+static bool appendNative(NarrowString& out, uint32_t code, mbstate_t& state) {
+    char buffer[MB_LEN_MAX];
+    size_t n = wcrtomb(buffer, static_cast<wchar_t>(code), &state);
+    if (n == static_cast<size_t>(-1)) {
+        memset(&state, 0, sizeof state);
+        return false;
+    }
+    out.append(buffer, n);
+    return true;
+}
+
+static NarrowString nativeText(const WideString& text, bool& exact) {
+    exact = true;
+    NarrowString out;
+    mbstate_t state;
+    memset(&state, 0, sizeof state);
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        if (c >= 0xDC80 && c <= 0xDCFF) {  // a byte that came as itself
+            out += static_cast<char>(c - 0xDC00);
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (!appendNative(out, c, state)) {
+            // No such character in the locale's set (the C locale): its
+            // UTF-8 bytes, the names most file systems hold.
+            exact = false;
+            WideString one;
+            if (c >= 0x10000) {
+                one += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+                one += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+            } else {
+                one += static_cast<char16_t>(c);
+            }
+            out += toUtf8(one);
+        }
+    }
+    return out;
+}
+
+NarrowString toNative(const WideString& text) {
+    bool exact;
+    return nativeText(text, exact);
+}
+
+NarrowString toAnsi(const WideString& text) { return toNative(text); }
+WideString fromAnsi(const char* text, size_t length) { return fromNative(text, length); }
+bool toAnsiExact(const WideString& text, NarrowString& result) {
+    bool exact;
+    result = nativeText(text, exact);
+    return exact;
+}
+
+bool modulePath(WideString& path) {
+    char* real = realpath("/proc/self/exe", nullptr);
+    if (!real) {
+        setError(errno, strerror(errno));
+        return false;
+    }
+    path = fromNative(real);
+    free(real);
+    return true;
+}
+
+WideString commandLine() { return WideString(); }
+
+bool setCurrentDirectory(const WideString& path) { return chdir(toNative(path).c_str()) == 0; }
+
+bool readEnvironment(const WideString& name, WideString& value) {
+    const char* text = getenv(toNative(name).c_str());
+    if (!text) return false;
+    value = fromNative(text);
+    return true;
+}
+
+void writeEnvironment(const WideString& name, const WideString& value) {
+    setenv(toNative(name).c_str(), toNative(value).c_str(), 1);
+}
+
+bool expandEnvironment(const WideString& text, WideString& expanded) {
+    WideString result;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t open = text.find(u'%', at);
+        size_t close = open == WideString::npos ? WideString::npos : text.find(u'%', open + 1);
+        if (close == WideString::npos) {
+            result += text.substr(at);
+            break;
+        }
+        WideString name = text.substr(open + 1, close - open - 1);
+        WideString value;
+        result += text.substr(at, open - at);
+        if (!name.empty() && readEnvironment(name, value)) {
+            result += value;
+            at = close + 1;
+        } else {
+            // An undefined name stays, and its closing "%" may open the next one.
+            result += text.substr(open, close - open);
+            at = close;
+        }
+    }
+    expanded = result;
+    return true;
+}
+
+// The per-user copies are read as on the NT family.
+bool isNtFamily() { return true; }
+
+bool fullPath(const WideString& path, WideString& full) {
+    if (path.empty()) return false;
+    WideString text = path;
+    if (!text.startsWith(u"/")) {
+        char buffer[PATH_MAX];
+        if (!getcwd(buffer, sizeof buffer)) return false;
+        text = fromNative(buffer) + u"/" + text;
+    }
+    List<WideString> parts;
+    for (const WideString& part : splitAt(text, u'/')) {
+        if (part == u"..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != u".") {
+            parts.push_back(part);
+        }
+    }
+    WideString joined;
+    for (const WideString& part : parts) joined += u"/" + part;
+    if (joined.empty() || text.endsWith(u'/')) joined += u"/";
+    full = joined;
+    return true;
+}
+
+bool resolveLinks(const WideString& path, WideString& resolved) {
+    char* real = realpath(toNative(path).c_str(), nullptr);
+    if (!real) return false;
+    resolved = fromNative(real);
+    free(real);
+    return true;
+}
+
+bool fileExists(const WideString& path) {
+    if (path.find(u'*') != WideString::npos || path.find(u'?') != WideString::npos) return !findFiles(path).empty();
+    return !path.empty() && access(toNative(path).c_str(), F_OK) == 0;
+}
+
+List<WideString> findFiles(const WideString& pattern) {
+    List<WideString> names;
+    NarrowString p = toNative(pattern);
+    size_t slash = p.rfind('/');
+    NarrowString folder = slash == NarrowString::npos ? NarrowString(".") : p.substr(0, slash + 1);
+    NarrowString mask = slash == NarrowString::npos ? p : p.substr(slash + 1);
+    if (mask.empty()) return names;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return names;
+    while (dirent* entry = readdir(dir)) {
+        // A pattern's "*" takes names starting with a dot too, as on Windows.
+        if (fnmatch(mask.c_str(), entry->d_name, 0) == 0) names.push_back(fromNative(entry->d_name));
+    }
+    closedir(dir);
+    return names;
+}
+
+// The codes of the failures the launcher tells apart, as Windows numbers them.
+uint32_t createDirectory(const WideString& path) {
+    if (mkdir(toNative(path).c_str(), 0777) == 0) return 0;
+    switch (errno) {
+        case EEXIST: return kErrorAlreadyExists;
+        case ENOENT: case ENOTDIR: return 3;
+        case EACCES: case EPERM: case EROFS: return 5;
+        case ENAMETOOLONG: return 206;
+        default: return 1117;
+    }
+}
+
+bool removeDirectory(const WideString& path) { return rmdir(toNative(path).c_str()) == 0; }
+bool deleteFile(const WideString& path) { return unlink(toNative(path).c_str()) == 0; }
+
+ReadOnlyMapping::ReadOnlyMapping(const WideString& path) {
+    FileDescriptor fd(open(toNative(path).c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return;
+    off_t end = lseek(fd.get(), 0, SEEK_END);
+    if (end < 0) return;
+    size_ = static_cast<size_t>(end);
+    if (end == 0) {
+        opened_ = true;
+        return;
+    }
+    void* view = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+    if (view == MAP_FAILED) {
+        size_ = 0;
+        return;
+    }
+    data_ = static_cast<const uint8_t*>(view);
+    opened_ = true;
+}
+
+ReadOnlyMapping::~ReadOnlyMapping() {
+    if (data_) munmap(const_cast<uint8_t*>(data_), size_);
+}
+
+uint32_t readProfileString(const WideString& path, const WideString& section, const WideString& key,
+                           char16_t* buffer, uint32_t size) {
+    WideString value = parsed(path).settings.read(section, key);
+    return copyOut(value, buffer, size, 1);
+}
+
+uint32_t readProfileSectionNames(const WideString& path, char16_t* buffer, uint32_t size) {
+    WideString all;
+    for (const WideString& name : parsed(path).settings.sectionNames()) {
+        all += name;
+        all += u'\0';
+    }
+    if (all.empty()) {
+        if (size >= 2) buffer[0] = buffer[1] = 0;
+        return 0;
+    }
+    WideString body = all.left(all.size() - 1);
+    return copyOut(body, buffer, size, 2) + (body.size() + 2 <= size ? 1 : 0);
+}
+
+bool writeProfileString(const WideString& path, const WideString& section, const WideString& key,
+                        const WideString& value) {
+    return rewriteProfile(path, section, key, &value);
+}
+
+bool removeProfileString(const WideString& path, const WideString& section, const WideString& key) {
+    return rewriteProfile(path, section, key, nullptr);
+}
+
+bool createUnicodeFile(const WideString& path) {
+    FileDescriptor fd(open(toNative(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0) return false;
+    forgetParsed();
+    return write(fd.get(), "\xFF\xFE", 2) == 2;
+}
+
+// File systems here have no short names.
+WideString shortPath(const WideString&) { return WideString(); }
+bool shortPath(const WideString&, WideString&) { return false; }
+
+WideString perUserSettingsFolder() {
+    WideString folder;
+    if (readEnvironment(u"XDG_CONFIG_HOME", folder) && folder.startsWith(u"/")) return folder;
+    WideString home;
+    readEnvironment(u"HOME", home);
+    return home + u"/.config";
+}
+
+// No built-in settings: an ELF executable carries no resources.
+bool builtInSettingsBytes(NarrowString&) { return false; }
+
+// No registry.
+List<WideString> registrySubkeys(const WideString&, bool) { return List<WideString>(); }
+bool registryText(const WideString&, const WideString&, bool, WideString&) { return false; }
+
+void* loadLibrary(const WideString& path) {
+    dlerror();
+    void* library = dlopen(toNative(path).c_str(), RTLD_NOW | RTLD_GLOBAL);
+    if (!library) setError(ENOEXEC, dlerror());
+    return library;
+}
+
+void* librarySymbol(void* library, const char* name) {
+    dlerror();
+    void* symbol = dlsym(library, name);
+    if (!symbol) setError(ENOENT, dlerror());
+    return symbol;
+}
+
+namespace {
+struct ThreadStart {
+    uint32_t (*body)(void*);
+    void* argument;
+    uint32_t result;
+};
+
+void* threadStart(void* parameter) {
+    ThreadStart* start = static_cast<ThreadStart*>(parameter);
+    start->result = start->body(start->argument);
+    return nullptr;
+}
+}  // namespace
+
+bool runOnThread(uint32_t stackSize, uint32_t (*body)(void*), void* argument, uint32_t& result) {
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    // The java command's default for the thread that runs main: 1 MiB.
+    size_t size = stackSize ? stackSize : 1048576;
+    if (size < 65536) size = 65536;
+    pthread_attr_setstacksize(&attributes, size);
+    ThreadStart start{body, argument, 1};
+    pthread_t thread;
+    int failed = pthread_create(&thread, &attributes, threadStart, &start);
+    pthread_attr_destroy(&attributes);
+    if (failed) {
+        setError(failed, strerror(failed));
+        return false;
+    }
+    pthread_join(thread, nullptr);
+    result = start.result;
+    return true;
+}
+
+void sleepForever() {
+    for (;;) pause();
+}
+
+void closeHandle(void*) {}
+void signalEvent(void*) {}
+void stopThread(void*, uint32_t) {}
+
+bool appendToFile(const WideString& path, const NarrowString& bytes) {
+    if (path.empty()) return false;
+    FileDescriptor fd(open(toNative(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    if (fd.get() < 0) return false;
+    return write(fd.get(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+}
+
+NarrowString localTimeStamp() {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct tm local;
+    localtime_r(&now.tv_sec, &local);
+    char buffer[96];
+    snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
+             local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(now.tv_nsec / 1000000));
+    return NarrowString(buffer);
+}
+
+uint32_t processId() { return static_cast<uint32_t>(getpid()); }
+
+uint64_t totalPhysicalMemory() {
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long pageSize = sysconf(_SC_PAGESIZE);
+    uint64_t physical = pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
+    // In a container the share is of what the container may use.
+    uint64_t limit = controlGroupLimit();
+    return limit && limit < physical ? limit : physical;
+}
+
+uint64_t availableVirtualMemory() {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) return limit.rlim_cur;
+    return sizeof(void*) == 8 ? (uint64_t(1) << 47) : (uint64_t(3) << 30);
+}
+
+WideString messageText(MessageId id) {
+    // The Windows build's table, but where it names Windows or an error
+    // number, the system's own words about the failure.
+    static const struct {
+        int id;
+        const char16_t* text;
+    } kTexts[] = {
+        {202, u"System error: %s (%s).\n"}, {203, u"" MSG_TEXT_203}, {204, u"" MSG_TEXT_204},
+        {205, u"" MSG_TEXT_205}, {206, u"" MSG_TEXT_206}, {207, u"" MSG_TEXT_207}, {208, u"" MSG_TEXT_208},
+        {209, u"" MSG_TEXT_209}, {210, u"" MSG_TEXT_210}, {211, u"" MSG_TEXT_211}, {212, u"" MSG_TEXT_212},
+        {213, u"" MSG_TEXT_213}, {214, u"" MSG_TEXT_214}, {215, u"" MSG_TEXT_215}, {216, u"" MSG_TEXT_216},
+        {217, u"" MSG_TEXT_217}, {218, u"" MSG_TEXT_218}, {219, u"" MSG_TEXT_219}, {220, u"" MSG_TEXT_220},
+        {221, u"" MSG_TEXT_221}, {222, u"Failed to load Java VM library: %s (%s).\n"}, {223, u"" MSG_TEXT_223},
+        {224, u"" MSG_TEXT_224}, {225, u"" MSG_TEXT_225}, {226, u"" MSG_TEXT_226}, {227, u"" MSG_TEXT_227},
+        {228, u"" MSG_TEXT_228}, {229, u"" MSG_TEXT_229}, {230, u"" MSG_TEXT_230},
+    };
+    for (const auto& entry : kTexts)
+        if (entry.id == id) return WideString(entry.text);
+    return WideString();
+}
+
+// Messages go to the standard error, as the Windows console build writes them.
+bool consoleFlavour() { return true; }
+
+void showErrorBox(void*, const WideString& text) {
+    WideString lines = text;
+    if (!lines.endsWith(u'\n')) lines += u'\n';
+    NarrowString bytes = toNative(lines);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(2, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+}
+
+// The runtime handles SIGINT and SIGTERM itself (its shutdown hooks run):
+// the launcher installs no handler and changes no signal mask.
+void onConsoleControl(bool (*)(int32_t)) {}
+
+// Never reached: without a dialog the runtime reports the exception itself.
+int showExceptionDialog(const WideString&) { return 0; }
+
+}  // namespace platform
