@@ -1,0 +1,75 @@
+package app;
+
+import java.nio.file.Files;
+import java.nio.file.Paths;
+
+/**
+ * The program the Linux launcher's end-to-end tests start. Each argument of
+ * the form "command:value" asks for one thing; every other argument is only
+ * printed.
+ */
+public class Probe {
+    public static void main(String[] args) throws Exception {
+        StringBuilder line = new StringBuilder("main");
+        for (String a : args) line.append(" [").append(a).append(']');
+        System.out.println(line);
+        System.out.flush();
+        for (String a : args) {
+            int colon = a.indexOf(':');
+            String command = colon < 0 ? a : a.substring(0, colon);
+            String value = colon < 0 ? "" : a.substring(colon + 1);
+            switch (command) {
+                case "property":
+                    System.out.println(value + "=" + System.getProperty(value));
+                    break;
+                case "env":
+                    System.out.println(value + "=" + System.getenv(value));
+                    break;
+                case "stderr":
+                    System.err.println(value);
+                    break;
+                case "exit":
+                    System.exit(Integer.parseInt(value));
+                    break;
+                case "throw":
+                    throw new IllegalStateException("thrown by main: " + value);
+                case "hook": {
+                    // Writes the file when the runtime shuts down (a signal, System.exit).
+                    final String file = value;
+                    Runtime.getRuntime().addShutdownHook(new Thread(() -> {
+                        try {
+                            Files.write(Paths.get(file), "hook ran\n".getBytes("UTF-8"));
+                        } catch (Exception e) {
+                            throw new RuntimeException(e);
+                        }
+                    }));
+                    break;
+                }
+                case "ready":
+                    // Tells the test that main runs, by a file.
+                    Files.write(Paths.get(value), "ready\n".getBytes("UTF-8"));
+                    break;
+                case "wait":
+                    // A non-daemon thread that keeps the program alive.
+                    final long millis = Long.parseLong(value);
+                    Thread t = new Thread(() -> {
+                        try {
+                            Thread.sleep(millis);
+                        } catch (InterruptedException e) {
+                        }
+                        System.out.println("waited");
+                    });
+                    t.start();
+                    break;
+                case "child": {
+                    // Process.waitFor needs SIGCHLD as the runtime set it.
+                    Process p = new ProcessBuilder("sh", "-c", "exit " + value).start();
+                    System.out.println("child exit " + p.waitFor());
+                    break;
+                }
+                default:
+                    break;
+            }
+        }
+    }
+}
