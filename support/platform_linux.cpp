@@ -530,8 +530,13 @@ ReadOnlyMapping::~ReadOnlyMapping() {
 
 uint32_t readProfileString(const WideString& path, const WideString& section, const WideString& key,
                            char16_t* buffer, uint32_t size) {
-    WideString value = parsed(path).settings.read(section, key);
-    return copyOut(value, buffer, size, 1);
+    // Sections and keys without regard to case, the first occurrence wins.
+    for (const MemorySettings::Section& s : parsed(path).settings.sections()) {
+        if (!s.name.equalsIgnoreAsciiCase(section)) continue;
+        for (const MemorySettings::Entry& e : s.entries)
+            if (e.key.equalsIgnoreAsciiCase(key)) return copyOut(e.value, buffer, size, 1);
+    }
+    return copyOut(WideString(), buffer, size, 1);
 }
 
 uint32_t readProfileSectionNames(const WideString& path, char16_t* buffer, uint32_t size) {
