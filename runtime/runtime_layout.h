@@ -45,6 +45,8 @@ struct RuntimeLayout {
     // A library for a processor the launcher cannot host is passed over
     // wherever it is found, before anything tries to load it.
     bool passOverForeignLibraries;
+    // How the trace names the runtime library.
+    const char* libraryName;
     // The processor a library is built for (the kMachine codes of
     // runtime/pe_image.h); false when the bytes are no library of this system.
     bool (*libraryMachine)(const uint8_t* data, size_t size, uint16_t& machine);

@@ -59,17 +59,26 @@ const VendorKey kVendorKeys[] = {
 };
 
 const char* rejectionText(Rejection reason) {
+    // The texts that name the library, made once for this system's name.
+    static NarrowString wrongType, noLibrary, notAnImage, wrongProcessor;
+    if (noLibrary.empty()) {
+        NarrowString name = kRuntimeLayout.libraryName;
+        wrongType = "no " + name + " of the \"JVM Type\" asked for";
+        noLibrary = "no " + name;
+        notAnImage = "its " + name + " is not an image";
+        wrongProcessor = "its " + name + " is for a processor neither this launcher nor \"Pair Product\" serves";
+    }
     switch (reason) {
         case Rejection::None: return "accepted";
         case Rejection::OutsideBounds: return "outside the version bounds (\"Minimum Version\", \"Maximum Version\")";
         case Rejection::NoHome: return "the key names no home folder";
         case Rejection::WrongJvmSource: return "not the kind of runtime \"JVM Source\" asks for";
-        case Rejection::WrongJvmType: return "no jvm.dll of the \"JVM Type\" asked for";
-        case Rejection::NoJvmLibrary: return "no jvm.dll";
+        case Rejection::WrongJvmType: return wrongType.c_str();
+        case Rejection::NoJvmLibrary: return noLibrary.c_str();
         case Rejection::UnknownVersion:
             return "version unknown (no JAVA_VERSION in its release file) while a version bound is set";
-        case Rejection::NotAnImage: return "its jvm.dll is not an image";
-        case Rejection::WrongProcessor: return "its jvm.dll is for a processor neither this launcher nor \"Pair Product\" serves";
+        case Rejection::NotAnImage: return notAnImage.c_str();
+        case Rejection::WrongProcessor: return wrongProcessor.c_str();
     }
     return "";
 }

@@ -168,6 +168,9 @@ static WideString composeClassPath(Launcher& launcher, SettingsStore& settings) 
             classPath += self;
         }
     }
+    // The runtime reads an empty last entry as the current directory, which
+    // may be a downloaded document's folder: the list ends with its last item.
+    if (classPath.endsWith(platform::kListSeparator)) classPath = classPath.left(classPath.size() - 1);
     return classPath;
 }
 

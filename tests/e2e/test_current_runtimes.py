@@ -311,7 +311,7 @@ class TraceTest(CurrentCase):
             % (view(r"HKLM\SOFTWARE\Microsoft\JDK\21.0.1.12\hotspot\MSI"), W(chosen.home)),
             'chosen place="%s" version="21.0.1.12" library="%s" among=1'
             % (view(r"HKLM\SOFTWARE\Microsoft\JDK\21.0.1.12\hotspot\MSI"), W(chosen.dll)),
-            'vm option index=0 text="-Djava.class.path=%s\\app.jar;"' % app.win_path,
+            'vm option index=0 text="-Djava.class.path=%s\\app.jar"' % app.win_path,
             'vm option index=1 text="-Xmx64m"',
             'vm option index=2 text="-Dtitle=Two words"',
             'exit hook code=7',

@@ -99,7 +99,7 @@ class SettingsFileTest(LauncherCase):
                 r = app.run()
                 self.assertExit(r, 0)
                 self.assertEqual(self.options(r), [
-                    "-Djava.class.path=%s\\app.jar;" % app.win_path,
+                    "-Djava.class.path=%s\\app.jar" % app.win_path,
                     "-Dname=\u00c4\u00f6\u00df",
                 ])
 
@@ -117,7 +117,7 @@ class SettingsFileTest(LauncherCase):
         r = app.run()
         self.assertExit(r, 0)
         self.assertNoBox(r)
-        self.assertEqual(self.options(r), ["-Djava.class.path=%s\\app.jar;" % app.win_path,
+        self.assertEqual(self.options(r), ["-Djava.class.path=%s\\app.jar" % app.win_path,
                                            "-Dplus=1"])
 
 
@@ -460,7 +460,7 @@ class BuiltInSettingsTest(LauncherCase):
                     self.assertNoBox(r)
                     self.assertExit(r, 0)
                     self.assertEqual(self.options(r),
-                                     ["-Djava.class.path=%s\\app.jar;" % app.win_path] + params)
+                                     ["-Djava.class.path=%s\\app.jar" % app.win_path] + params)
                     self.assertEqual(self.main_args(r), args)
 
     def test_built_in_text_quirks(self):
@@ -472,7 +472,7 @@ class BuiltInSettingsTest(LauncherCase):
                 self.assertExit(r, 0)
                 self.assertNoBox(r)
                 self.assertEqual(self.one(r, "main")["class"], "standin/Records")
-                self.assertEqual(self.options(r), ["-Djava.class.path=%s\\app.jar;" % app.win_path])
+                self.assertEqual(self.options(r), ["-Djava.class.path=%s\\app.jar" % app.win_path])
                 self.assertEqual(self.main_args(r), ["\u00c4\u65e5", "two words"])
 
     def test_byte_order_mark_in_utf8_text(self):
@@ -513,7 +513,7 @@ class EnvironmentTest(LauncherCase):
                     r = app.run(env=dict(env, Path="C:\\base"))
                     self.assertExit(r, 0)
                     self.assertEqual(self.shown(r), {
-                        "-Djava.class.path": app.win_path + "\\app.jar;",
+                        "-Djava.class.path": app.win_path + "\\app.jar",
                         "-Dpath": "%s\\bin\\%s\\jvm.dll" % (home, vm),
                         "-Dhome": home,
                         "-Dsearch": "%s;%s\\bin" % (search, home),
@@ -539,10 +539,10 @@ class EnvironmentTest(LauncherCase):
                 self.assertExit(r, 0)
                 options = self.options(r)
                 if expected is None:
-                    self.assertEqual(options[0], "-Djava.class.path=%s\\app.jar;" % app.win_path)
+                    self.assertEqual(options[0], "-Djava.class.path=%s\\app.jar" % app.win_path)
                 else:
                     self.assertEqual(options[0], "-Djava.library.path=" + expected)
-                    self.assertEqual(options[1], "-Djava.class.path=%s\\app.jar;" % app.win_path)
+                    self.assertEqual(options[1], "-Djava.class.path=%s\\app.jar" % app.win_path)
                 self.assertEqual(options[-1], "-Dz=1")
                 self.assertEqual(len(options), 2 if expected is None else 3)
 
