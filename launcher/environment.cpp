@@ -93,11 +93,22 @@ List<WideString> settingsList(const WideString& value) {
     List<WideString> items = splitAt(value, u';');
     if (platform::kListSeparator == u';') return items;
     List<WideString> all;
-    for (const WideString& item : items)
-        for (const WideString& part : splitAt(item, platform::kListSeparator)) all.push_back(part);
+    for (const WideString& item : items) {
+        // "C:\x.jar" is one (Windows) item, not "C" and "\x.jar": a colon
+        // right after a single leading letter is a drive's.
+        size_t start = 0;
+        for (size_t at = 0; at <= item.size(); ++at) {
+            bool end = at == item.size();
+            if (!end && item[at] != platform::kListSeparator) continue;
+            bool drive = !end && at == start + 1 &&
+                         ((item[start] >= u'A' && item[start] <= u'Z') || (item[start] >= u'a' && item[start] <= u'z'));
+            if (drive) continue;
+            all.push_back(item.substr(start, at - start));
+            start = at + 1;
+        }
+    }
     return all;
 }
-
 void prepareEnvironment(Launcher& launcher) {
     platform::writeEnvironment(u"VEDA_JVM_PATH", launcher.jvmLibraryPath);
     platform::writeEnvironment(u"VEDA_JVM_HOME", runtimeHome(launcher.jvmLibraryPath));

@@ -4,6 +4,7 @@
 #include "launcher/launcher_settings.h"
 #include "launcher/settings.h"
 #include "runtime/pe_image.h"
+#include "runtime/runtime_layout.h"
 #include "runtime/runtime_search.h"
 #include "support/message_texts.h"
 #include "support/messages.h"
@@ -65,7 +66,7 @@ uint16_t partnerMachine() { return ownMachine() == kMachineAmd64 ? kMachineI386 
 bool hostableLibrary(const WideString& library, bool paired) {
     platform::ReadOnlyMapping image(library);
     uint16_t machine = 0;
-    if (!image.isOpen() || !imageMachine(image.data(), image.size(), machine)) return false;
+    if (!image.isOpen() || !kRuntimeLayout.libraryMachine(image.data(), image.size(), machine)) return false;
     return machine == ownMachine() || (paired && machine == partnerMachine());
 }
 

@@ -1,0 +1,184 @@
+"""The Linux launcher as a user meets it: the real executable, a real runtime
+(Debian's OpenJDK 17), real files, signals and exit codes."""
+import os
+import re
+import signal
+import subprocess
+import unittest
+
+from linux_harness import APP_JAR, JDK17, LAUNCHER, LinuxCase, clean_environment, other_runtime, settings_text
+
+NOT_FOUND = ("The Java Runtime Environment (JRE) was not found. Please  download and install a JRE (%s) from:\n"
+             "https://adoptium.net/\n")
+
+
+def elf_header(machine, elf_class=2):
+    header = bytearray(64)
+    header[0:4] = b"\x7fELF"
+    header[4], header[5] = elf_class, 1
+    header[16], header[18], header[19] = 3, machine & 0xFF, machine >> 8
+    return bytes(header)
+
+
+class LaunchTest(LinuxCase):
+    def setUp(self):
+        super().setUp()
+        self.installed("java-17-openjdk-amd64", JDK17)
+
+    def test_arguments_exit_codes_and_the_uncaught_exception(self):
+        exe = self.app()
+        r = self.run_app(exe, ["a b", "日本 😀", "", "property:java.home"])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode().splitlines(),
+                         ["main [a b] [日本 😀] [] [property:java.home]", "java.home=" + os.path.realpath(JDK17)])
+        self.assertEqual(r.stderr, b"")
+
+        r = self.run_app(exe, ["exit:3"])
+        self.assertEqual(r.returncode, 3)
+
+        r = self.run_app(exe, ["throw:x"])
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b'Exception in thread "main" java.lang.IllegalStateException: thrown by main: x\n\tat app.Probe.main',
+                      r.stderr)
+
+    def test_text_in_the_c_locale_as_the_java_command_takes_it(self):
+        exe = self.app()
+        args = ["plain", "d\u00e9j\u00e0 \u65e5\u672c"]
+        for locale in ("C", "C.UTF-8"):
+            with self.subTest(locale=locale):
+                env = self.env(LC_ALL=locale)
+                ours = self.run_app(exe, args, env=env)
+                java = subprocess.run([os.path.join(JDK17, "bin", "java"), "-cp", APP_JAR, "app.Probe"] + args,
+                                      env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+                self.assertEqual(ours.returncode, 0, ours.stderr)
+                self.assertEqual(ours.stdout, java.stdout)
+
+    def test_the_program_ends_when_its_last_thread_does_and_keeps_its_children(self):
+        exe = self.app()
+        r = self.run_app(exe, ["wait:300", "child:7"])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode().splitlines()[1:], ["child exit 7", "waited"])
+
+    def test_signals_reach_the_program(self):
+        exe = self.app()
+        cases = [(signal.SIGTERM, 143), (signal.SIGINT, 130)]
+        for sig, code in cases:
+            with self.subTest(signal=sig.name):
+                ready, hook = os.path.join(self.dir, "ready"), os.path.join(self.dir, "hook")
+                for f in (ready, hook):
+                    if os.path.exists(f):
+                        os.remove(f)
+                p = subprocess.Popen([exe, "hook:" + hook, "ready:" + ready, "wait:60000"], env=self.env(),
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                self.assertTrue(self.wait_for_file(ready), "main did not start")
+                # SIGQUIT prints the runtime's thread dump, and the program goes on.
+                if sig == signal.SIGTERM:
+                    p.send_signal(signal.SIGQUIT)
+                p.send_signal(sig)
+                out, err = p.communicate(timeout=30)
+                self.assertEqual(p.returncode, code, err)
+                self.assertTrue(os.path.exists(hook), "the shutdown hook did not run")
+                if sig == signal.SIGTERM:
+                    self.assertIn(b"Full thread dump", out)
+
+    def test_output_files_and_their_folders(self):
+        logs = os.path.join(self.dir, "logs", "new", "deeper")
+        exe = self.app(settings=settings_text(application={
+            "Output File": "%s/out.log" % logs, "Error File": "%APP_LOGS%\\err.log"}))
+        r = self.run_app(exe, ["stderr:to the error file"], env=self.env(APP_LOGS=logs))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, b"")
+        with open(os.path.join(logs, "out.log")) as f:
+            self.assertEqual(f.read(), "main [stderr:to the error file]\n")
+        with open(os.path.join(logs, "err.log")) as f:
+            self.assertEqual(f.read(), "to the error file\n")
+
+    def test_wildcard_class_path_written_for_windows(self):
+        exe = self.app(settings=settings_text(class_path="\\lib\\*.jar;C:\\Program Files\\x.jar;\\\\server\\x.jar"))
+        trace = os.path.join(self.dir, "trace.log")
+        r = self.run_app(exe, ["property:java.class.path"], env=self.env(VEDA_LAUNCHER_TRACE=trace))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        folder = os.path.dirname(exe)
+        self.assertIn("java.class.path=%s/lib/probe-app.jar\n" % folder, r.stdout.decode())
+        with open(trace) as f:
+            passed = [line for line in f if " passed over " in line]
+        self.assertEqual(len(passed), 2, passed)
+
+
+class RuntimeSearchTest(LinuxCase):
+    def chosen(self, exe, env, args=("property:java.home",)):
+        r = self.run_app(exe, list(args), env=env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return r.stdout.decode().splitlines()[1].split("=", 1)[1]
+
+    def test_search_order(self):
+        second = other_runtime()
+        if not second:
+            print("no second runtime on this machine: the search order is checked with one runtime under two names")
+        other = second or JDK17
+        exe = self.app()
+        # Installed runtimes: the newest within the bounds wins.
+        self.installed("java-17-openjdk-amd64", JDK17)
+        self.installed("jdk-17-again", JDK17)   # the same runtime again: counted once
+        if second:
+            self.installed("temurin-25", second)
+        trace = os.path.join(self.dir, "trace.log")
+        env = self.env(VEDA_LAUNCHER_TRACE=trace)
+        self.assertEqual(self.chosen(exe, env), os.path.realpath(other))
+        with open(trace) as f:
+            text = f.read()
+        self.assertIn('reason="the same runtime as one seen before"', text)
+        # JAVA_HOME comes before the installed runtimes.
+        self.assertEqual(self.chosen(exe, self.env(JAVA_HOME=JDK17)), os.path.realpath(JDK17))
+        # A runtime bundled beside the executable wins over JAVA_HOME.
+        os.symlink(other, os.path.join(os.path.dirname(exe), "jre"))
+        self.assertEqual(self.chosen(exe, self.env(JAVA_HOME=JDK17)), os.path.realpath(other))
+
+    def test_bounds_and_foreign_libraries_are_passed_over(self):
+        # A runtime for another processor (an aarch64 library), newer than the real one.
+        foreign = os.path.join(self.root, "usr", "lib", "jvm", "jdk-99-aarch64")
+        os.makedirs(os.path.join(foreign, "lib", "server"))
+        with open(os.path.join(foreign, "lib", "server", "libjvm.so"), "wb") as f:
+            f.write(elf_header(183))
+        with open(os.path.join(foreign, "release"), "w") as f:
+            f.write('JAVA_VERSION="99"\n')
+        self.installed("java-17-openjdk-amd64", JDK17)
+        exe = self.app(settings=settings_text(runtime={"Minimum Version": "11"}))
+        trace = os.path.join(self.dir, "trace.log")
+        # JAVA_HOME outside the bounds (an old folder name, no release file) is passed over too.
+        old = os.path.join(self.dir, "jdk1.8.0_392")
+        os.makedirs(os.path.join(old, "lib", "server"))
+        self.assertEqual(self.chosen(exe, self.env(VEDA_LAUNCHER_TRACE=trace, JAVA_HOME=old)), os.path.realpath(JDK17))
+        with open(trace) as f:
+            text = f.read()
+        self.assertRegex(text, r'rejected place="JAVA_HOME" version="1\.8\.0\.392" reason="outside the version bounds')
+        self.assertRegex(text, r'rejected place="[^"]*jdk-99-aarch64/" version="99\.0" reason="its libjvm.so is for a processor')
+
+    def test_java_on_the_search_path(self):
+        bin_dir = os.path.join(self.dir, "path-bin")
+        os.makedirs(bin_dir)
+        os.symlink(os.path.join(JDK17, "bin", "java"), os.path.join(bin_dir, "java"))
+        exe = self.app()
+        self.assertEqual(self.chosen(exe, self.env(PATH=bin_dir + ":" + self.no_java_path())), os.path.realpath(JDK17))
+
+    def test_no_runtime_within_the_bounds(self):
+        self.installed("java-17-openjdk-amd64", JDK17)
+        exe = self.app(settings=settings_text(runtime={"Minimum Version": "99"}))
+        r = self.run_app(exe, [], env=self.env(JAVA_HOME=JDK17))
+        self.assertEqual(r.returncode, 255)
+        self.assertEqual(r.stdout, b"")
+        self.assertEqual(r.stderr.decode(), NOT_FOUND % "minimum version 99.0")
+
+
+class ExecutableTest(unittest.TestCase):
+    def test_only_the_c_library_and_no_symbol_newer_than_glibc_2_17(self):
+        needed = subprocess.run(["objdump", "-p", LAUNCHER], stdout=subprocess.PIPE, check=True).stdout.decode()
+        self.assertEqual(sorted(re.findall(r"NEEDED\s+(\S+)", needed)), ["libc.so.6"])
+        symbols = subprocess.run(["objdump", "-T", LAUNCHER], stdout=subprocess.PIPE, check=True).stdout.decode()
+        versions = {tuple(int(n) for n in v.split(".")) for v in re.findall(r"GLIBC_([0-9.]+)", symbols)}
+        self.assertTrue(versions)
+        self.assertLessEqual(max(versions), (2, 17), sorted(versions))
+
+
+if __name__ == "__main__":
+    unittest.main()
