@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs the whole test suite: host unit tests
-# (sanitizers), real-JVM tests, fuzz targets, Windows-side unit tests and
+# (sanitizers), real-JVM tests, fuzz targets, the Linux launcher with real
+# runtimes, Windows-side unit tests and
 # end-to-end tests of the real executables under Wine.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -13,7 +14,7 @@ build() {
     cmake --build --preset "$1" -j2 >>"build-$1.log" 2>&1 || { tail -50 "build-$1.log"; return 1; }
     rm -f "build-$1.log"
 }
-for preset in x64 x86 host fuzz; do
+for preset in x64 x86 host fuzz linux; do
     echo "== building $preset"
     build "$preset" || { echo "build of $preset failed"; exit 1; }
 done
@@ -25,7 +26,7 @@ trap 'wine_env_stop' EXIT
 
 passed=0
 failed=0
-for preset in host fuzz x64 x86; do
+for preset in host fuzz linux x64 x86; do
     echo "== testing $preset"
     log="$(mktemp)"
     ctest --preset "$preset" 2>&1 | tee "$log"

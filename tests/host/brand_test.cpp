@@ -470,6 +470,7 @@ TEST(BrandWriterTest, Refusals) {
         const char* error;
     } cases[] = {
         {"a text file", text("[Application]\n"), {}, "not a 32- or 64-bit Windows executable"},
+        {"the Linux launcher", text("\x7f" "ELF\x02\x01\x01"), {}, "a Linux executable: the Linux launcher takes no"},
         {"a library", patched(0x44 + 18, 0x2102), {}, "not a 32- or 64-bit Windows executable"},
         {"another processor", patched(0x44, 0x01C4), {}, "not a 32- or 64-bit Windows executable"},
         {"a 64-bit header on a 32-bit image", patched(0x58, 0x20B), {}, "not a 32- or 64-bit Windows executable"},
@@ -479,10 +480,10 @@ TEST(BrandWriterTest, Refusals) {
         {"a version block over 64 KiB", launcher, {}, "exceeds 64 KiB"},
         {"settings without a section", launcher, {}, "holds no [section]"},
     };
-    cases[5].request.icon = damagedIcon;
-    cases[6].request.icon = text("GIF89a");
-    cases[7].request.fileDescription = std::u16string(33000, u'd');
-    cases[8].request.settings = text("Main Class=x\n");
+    cases[6].request.icon = damagedIcon;
+    cases[7].request.icon = text("GIF89a");
+    cases[8].request.fileDescription = std::u16string(33000, u'd');
+    cases[9].request.settings = text("Main Class=x\n");
     for (Case& c : cases) {
         if (!c.request.icon && !c.request.settings && !c.request.changesVersion()) c.request.settings = text("[A]\n");
         Branded b = brand(c.input, c.request);

@@ -132,6 +132,11 @@ bool BrandRequest::changesVersion() const {
 
 bool brandLauncher(const Bytes& input, const BrandRequest& request, Bytes& output, BrandReport& report,
                    std::string& error) {
+    // The Linux launcher carries no resources: its settings are the file
+    // beside it, and its icon is the desktop file's.
+    if (input.size() >= 4 && input[0] == 0x7F && input[1] == 'E' && input[2] == 'L' && input[3] == 'F')
+        return fail(error, "a Linux executable: the Linux launcher takes no icon, version information or built-in "
+                           "settings (use the settings file beside it, and a .desktop file for the icon)");
     PeFile image;
     std::string why;
     if (!image.parse(input, why)) return fail(error, "not a 32- or 64-bit Windows executable (" + why + ")");
