@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Start-up of the Linux launcher against the java command.
+#
+#   bash bench/startup-linux.sh [runs]      (default 21 runs of each)
+#
+# For each real runtime on the machine (Debian's OpenJDK 17, and a runtime
+# of 25 or later under /usr/lib/jvm when there is one), starts a trivial
+# program through dist/linux-x64/launcher and through `<runtime>/bin/java -cp
+# … Trivial` with the same runtime and options, alternated run by run. Shows
+# the medians (with the lowest and highest run) of the time from process
+# start to the first line of main and of the whole run, and the ratio
+# launcher / java.
+#
+# Needs the linux preset built (cmake --preset linux && cmake --build --preset linux).
+set -uo pipefail
+
+runs="${1:-21}"
+case "$runs" in
+    '' | *[!0-9]* | 0) echo "usage: bash bench/startup-linux.sh [runs]" >&2; exit 2 ;;
+esac
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+exec python3 "$repo/bench/linux/startup_linux.py" "$runs"
