@@ -6,6 +6,8 @@
 # what the launcher did and what Windows reads from the executable.
 # A second copy without a runtime (build/demo/NoRuntimeApp) shows the dialog
 # that asks for one: the demo reads it, saves a screenshot and cancels it.
+# Last, scripts/demo_linux.sh runs the sample with the Linux launcher and
+# Debian's OpenJDK 17.
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"
@@ -143,4 +145,8 @@ echo "-- standard error:"
 cat "$repo/build/demo/echo-err.txt"
 echo "-- exit code: $code (the low byte of -1, as Wine gives it to a Unix shell)"
 [ "$code" = 255 ] && grep -q 'was not found' "$repo/build/demo/echo-err.txt" || status=1
+
+# The same application on Linux, really running Java.
+echo
+bash scripts/demo_linux.sh || status=1
 exit $status
