@@ -52,7 +52,7 @@ int32_t Launcher::run() {
     prepareEnvironment(*this);
     // The splash never ends the launch, whatever becomes of it; a console
     // program shows none.
-    if (!platform::consoleFlavour() && !hasNoSplashSwitch(arguments)) startSplash(*this);
+    if (platform::splashPossible() && !hasNoSplashSwitch(arguments)) startSplash(*this);
 
     // Ctrl+C and a closed console end the Java program through its own exit.
     platform::onConsoleControl(endJavaProgram);

@@ -127,8 +127,7 @@ static void ignoreWindowsKeys(Launcher& launcher, SettingsStore& settings) {
     } kKeys[] = {
         {kApplicationSection, u"Pair Product"},       {kApplicationSection, u"Pair Return Code"},
         {kRuntimeSection, u"VM Provider"},            {kApplicationSection, u"Application Type"},
-        {kApplicationSection, u"Omit Service Name"},  {u"Display", u"Splash Screen"},
-        {u"Display", u"Splash Screen Shadow"},        {u"Display", u"Preffer Native Splash Screen"},
+        {kApplicationSection, u"Omit Service Name"},
     };
     for (const auto& key : kKeys) {
         WideString value = settings.read(key.section, key.key);

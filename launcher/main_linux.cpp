@@ -2,6 +2,7 @@
 #include <locale.h>
 
 #include "launcher/launcher.h"
+#include "support/dialog_linux.h"
 #include "support/platform_linux.h"
 #include "support/trace.h"
 
@@ -9,6 +10,8 @@ int main(int argc, char** argv) {
     // Arguments, paths and options are in the locale's character set, as
     // the java command takes them.
     setlocale(LC_ALL, "");
+    // Started again by the launcher to show a dialog.
+    if (dialogs::isDialogProcess()) return dialogs::dialogProcessMain();
     platform::setArguments(argc, argv);
     int32_t code;
     {

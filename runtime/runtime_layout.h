@@ -47,6 +47,8 @@ struct RuntimeLayout {
     bool passOverForeignLibraries;
     // How the trace names the runtime library.
     const char* libraryName;
+    // The runtime's splash library below its home.
+    const char16_t* splashLibrary;
     // The processor a library is built for (the kMachine codes of
     // runtime/pe_image.h); false when the bytes are no library of this system.
     bool (*libraryMachine)(const uint8_t* data, size_t size, uint16_t& machine);

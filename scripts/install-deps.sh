@@ -7,7 +7,8 @@ packages=(
   cmake ninja-build make g++ pkg-config python3
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   googletest libgtest-dev
-  openjdk-17-jdk-headless
+  openjdk-17-jdk-headless openjdk-17-jre
+  libgtk-3-0 xdotool
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   wine wine64 wine32:i386 xvfb xauth x11-utils
 )

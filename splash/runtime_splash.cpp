@@ -2,13 +2,14 @@
 
 #include "launcher/environment.h"
 #include "launcher/launcher.h"
+#include "runtime/runtime_layout.h"
 #include "support/platform.h"
 
 WideString findRuntimeSplashLibrary(const WideString& jvmLibraryPath) {
-    WideString path = runtimeBinFolder(jvmLibraryPath);
-    if (path.empty()) return WideString();
+    if (jvmLibraryPath.empty()) return WideString();
+    WideString path = runtimeHome(jvmLibraryPath);
     if (!path.endsWith(u'\\') && !path.endsWith(u'/')) path += platform::kPathSeparator;
-    path += u"splashscreen.dll";
+    path += kRuntimeLayout.splashLibrary;
     return platform::fileExists(path) ? path : WideString();
 }
 

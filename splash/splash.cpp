@@ -1,5 +1,6 @@
 #include "splash/splash.h"
 
+#include "launcher/environment.h"
 #include "launcher/launcher.h"
 #include "launcher/launcher_settings.h"
 #include "launcher/settings.h"
@@ -20,15 +21,16 @@ void startSplash(Launcher& launcher) {
     SettingsFile settingsFile(path);
     // Each read parses the file again: a launch without a splash reads one value.
     launcher.splashImagePath = settingsFile.read(u"Display", u"Splash Screen");
-    if (launcher.splashImagePath.empty()) return;
+    if (!settingsPath(launcher.splashImagePath, u"Splash Screen") || launcher.splashImagePath.empty()) return;
     launcher.splashShadow = settingsFile.read(u"Display", u"Splash Screen Shadow");
     WideString preference = settingsFile.read(u"Display", u"Preffer Native Splash Screen");
 
     WideString library = findRuntimeSplashLibrary(launcher.jvmLibraryPath);
-    if (tryRuntimeSplash(preference, library) &&
-        startRuntimeSplash(launcher, library, launcher.splashImagePath))
-        return;
-    startSplashWindow(launcher);
+    // Where the launcher has no window of its own, the runtime's library is
+    // the splash whatever the preference says.
+    bool runtimeFirst = tryRuntimeSplash(preference, library) || (!platform::kOwnSplashWindow && !library.empty());
+    if (runtimeFirst && startRuntimeSplash(launcher, library, launcher.splashImagePath)) return;
+    if (platform::kOwnSplashWindow) startSplashWindow(launcher);
 }
 
 void closeSplash(Launcher& launcher) {

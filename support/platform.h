@@ -172,6 +172,12 @@ void showErrorBox(void* owner, const WideString& text);
 // console and ignores the call.
 void onConsoleControl(bool (*end)(int32_t code));
 
+// Whether a splash screen can be shown at all (the Windows console build and
+// a Linux session without an X display show none), and whether this system
+// has the launcher's own splash window (else only the runtime's library).
+bool splashPossible();
+extern const bool kOwnSplashWindow;
+
 // The uncaught-exception dialog with a trace text: 1 for Ignore, 2 for Stop,
 // anything else when it could not be shown. Blocks the calling thread.
 int showExceptionDialog(const WideString& trace);

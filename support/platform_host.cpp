@@ -221,6 +221,9 @@ const char16_t kListSeparator = u';';
 const char16_t* const kSearchPathVariable = u"Path";
 const bool kSettingsNameAppended = false;
 const bool kWindowsKeysIgnored = false;
+const bool kOwnSplashWindow = true;
+
+bool splashPossible() { return !consoleFlavour(); }
 
 WideString perUserSettingsFolder() {
     WideString folder;

@@ -20,6 +20,7 @@
 #include <wchar.h>
 
 #include "launcher/settings.h"
+#include "support/dialog_linux.h"
 #include "support/message_texts.h"
 #include "support/platform.h"
 #include "support/platform_linux.h"
@@ -700,10 +701,29 @@ WideString messageText(MessageId id) {
     return WideString();
 }
 
-// Messages go to the standard error, as the Windows console build writes them.
-bool consoleFlavour() { return true; }
+// Messages go to the standard error always, and are also shown in dialogs
+// (by a process of their own) when standard error is not a terminal.
+bool consoleFlavour() { return !dialogs::wanted(); }
+
+// The runtime's splash library is X11's only.
+bool splashPossible() {
+    const char* display = getenv("DISPLAY");
+    return display && *display;
+}
+
+const bool kOwnSplashWindow = false;
 
 void showErrorBox(void*, const WideString& text) {
+    writeStandardError(text);
+    if (!dialogs::wanted()) return;
+    dialogs::Request request;
+    request.kind = "message";
+    request.fields.push_back("Error");  // the title of the Windows build's boxes
+    request.fields.push_back(toUtf8(text));
+    dialogs::show(request);
+}
+
+void writeStandardError(const WideString& text) {
     WideString lines = text;
     if (!lines.endsWith(u'\n')) lines += u'\n';
     NarrowString bytes = toNative(lines);
@@ -720,7 +740,15 @@ void showErrorBox(void*, const WideString& text) {
 // the launcher installs no handler and changes no signal mask.
 void onConsoleControl(bool (*)(int32_t)) {}
 
-// Never reached: without a dialog the runtime reports the exception itself.
-int showExceptionDialog(const WideString&) { return 0; }
+int showExceptionDialog(const WideString& trace) {
+    writeStandardError(trace);
+    dialogs::Request request;
+    request.kind = "exception";
+    request.fields.push_back(toUtf8(trace));
+    int answer = dialogs::show(request);
+    // Without a display the trace on the standard error is the report, and
+    // the program goes on as after Ignore.
+    return answer == dialogs::kNotShown ? 1 : answer;
+}
 
 }  // namespace platform

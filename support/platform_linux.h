@@ -18,6 +18,10 @@ WideString fromNative(const char* text);
 WideString fromNative(const char* text, size_t length);
 NarrowString toNative(const WideString& text);
 
+// A message on the standard error: its text, with a line break added when
+// it has none.
+void writeStandardError(const WideString& text);
+
 }  // namespace platform
 
 #endif

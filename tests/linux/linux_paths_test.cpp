@@ -117,7 +117,9 @@ TEST(LinuxLibraries, ProcessorFromTheElfHeader) {
         std::string bytes = header(row.elfClass, row.machine, row.type);
         uint16_t machine = 0;
         EXPECT_EQ(elfMachine(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), machine), row.valid);
-        if (row.valid) EXPECT_EQ(machine, row.expected);
+        if (row.valid) {
+            EXPECT_EQ(machine, row.expected);
+        }
     }
     uint16_t machine = 0;
     EXPECT_FALSE(elfMachine(reinterpret_cast<const uint8_t*>("MZ"), 2, machine));
