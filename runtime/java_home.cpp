@@ -58,7 +58,10 @@ static void reject(Rejection reason, const WideString& version) {
 
 bool runtimeFromJavaHome(Launcher& launcher) {
     WideString home;
-    if (!platform::readEnvironment(kPlace, home) || home.empty()) {
+    // set JAVA_HOME="C:\...\jdk-21" keeps the quotes in the value.
+    if (platform::readEnvironment(kPlace, home) && home.size() >= 2 && home[0] == u'"' && home.endsWith(u'"'))
+        home = home.substr(1, home.size() - 2);
+    if (home.empty()) {
         TRACE_EVENT("look").field("place", kPlace).field("home", "(not set)");
         return false;
     }
@@ -73,17 +76,21 @@ bool runtimeFromJavaHome(Launcher& launcher) {
             known = releaseVersion(NarrowString(reinterpret_cast<const char*>(release.data()), release.size()), version);
     }
     WideString shown = known ? versionText(version) : WideString(u"unknown");
-    if (!javaHomeVersionFits(launcher, known, version)) {
-        reject(known ? Rejection::OutsideBounds : Rejection::UnknownVersion, shown);
-        return false;
-    }
 
+    // The library first: a folder that is not there has no version to judge.
     WideString library = findJvmLibrary(home, launcher.jvmType);
     if (library.empty()) library = findJvmLibrary(home + u"jre\\", launcher.jvmType);
     if (library.empty()) {
-        Rejection reason = missingLibraryReason(home, launcher.jvmType);
-        if (reason == Rejection::NoJvmLibrary) reason = missingLibraryReason(home + u"jre\\", launcher.jvmType);
+        Rejection reason = Rejection::NoSuchFolder;
+        if (platform::fileExists(home + u"*")) {
+            reason = missingLibraryReason(home, launcher.jvmType);
+            if (reason == Rejection::NoJvmLibrary) reason = missingLibraryReason(home + u"jre\\", launcher.jvmType);
+        }
         reject(reason, shown);
+        return false;
+    }
+    if (!javaHomeVersionFits(launcher, known, version)) {
+        reject(known ? Rejection::OutsideBounds : Rejection::UnknownVersion, shown);
         return false;
     }
     library = absoluteLibraryPath(library);
@@ -98,5 +105,7 @@ bool runtimeFromJavaHome(Launcher& launcher) {
         return false;
     }
     launcher.jvmLibraryPath = library;
+    launcher.runtimeVendor = RuntimeVendor::None;
+    launcher.foundVersion = known ? version : RuntimeVersion();
     return true;
 }

@@ -68,6 +68,7 @@ const char* rejectionText(Rejection reason) {
             return "version unknown (no JAVA_VERSION in its release file) while a version bound is set";
         case Rejection::NotAnImage: return "its jvm.dll is not an image";
         case Rejection::WrongProcessor: return "its jvm.dll is for a processor neither this launcher nor \"Pair Product\" serves";
+        case Rejection::NoSuchFolder: return "no such folder";
     }
     return "";
 }
@@ -176,10 +177,12 @@ WideString libraryProcessor(const WideString& library) {
 RuntimeVersion subkeyVersion(const VendorKey& key, const WideString& subkey, bool otherView) {
     RuntimeVersion version;
     WideString text;
-    if (key.versionValue && platform::registryText(key.path + subkey, key.versionValue, otherView, text) &&
-        parseVersion(text, 0, version))
-        return version;
-    return parseVersion(subkey, 0);
+    if (!key.versionValue || !platform::registryText(key.path + subkey, key.versionValue, otherView, text) ||
+        !parseVersion(text, 0, version))
+        version = parseVersion(subkey, 0);
+    // Java 8 registered by the current vendors (8.0.392.8, zulu-8) must meet
+    // "Maximum Version=1.8" and "Preferred versions=1.8" like any other 1.8.
+    return key.currentLayout ? oldVersionForm(version) : version;
 }
 
 bool readJavaHome(Launcher& launcher, const VendorKey& key, const WideString& subkey, bool otherView,
@@ -310,10 +313,12 @@ static bool searchRegistry(Launcher& launcher, bool otherView) {
     int chosen = chooseCandidate(launcher, candidates);
     if (chosen < 0) return false;
     const RuntimeCandidate& candidate = candidates[chosen];
-    launcher.foundVersion = candidate.version;
     launcher.jvmLibraryPath = findJvmLibrary(candidate.home, launcher.jvmType);
-    if (!launcher.jvmLibraryPath.empty()) launcher.jvmLibraryPath = absoluteLibraryPath(launcher.jvmLibraryPath);
-    launcher.runtimeVendor = launcher.jvmLibraryPath.empty() ? RuntimeVendor::None : candidate.vendor;
+    if (!launcher.jvmLibraryPath.empty()) {
+        launcher.jvmLibraryPath = absoluteLibraryPath(launcher.jvmLibraryPath);
+        launcher.foundVersion = candidate.version;
+        launcher.runtimeVendor = candidate.vendor;
+    }
     TRACE_EVENT("chosen")
         .field("place", candidate.source)
         .field("version", versionText(candidate.version))
@@ -371,7 +376,11 @@ bool findRuntime(Launcher& launcher) {
             return true;
         }
         traceRejection(u"other registry view", Rejection::WrongProcessor);
+        // Nothing of the rejected runtime may stay: its vendor would decide
+        // how the virtual-machine thread of another runtime ends.
         launcher.jvmLibraryPath.clear();
+        launcher.runtimeVendor = RuntimeVendor::None;
+        launcher.foundVersion = RuntimeVersion();
     }
 
     if (runtimeFromJavaHome(launcher)) {
