@@ -40,6 +40,9 @@ bool fullPath(const WideString& path, WideString& full);
 
 // A file "exists" for the launcher when a directory search finds it.
 bool fileExists(const WideString& path);
+// Whether two names reach one existing file (its identity on its volume,
+// however each name is spelled); false when either cannot be opened.
+bool sameFile(const WideString& a, const WideString& b);
 // Names matched by a directory search on pattern, in file-system order.
 List<WideString> findFiles(const WideString& pattern);
 // Creates one folder: 0, or the system error code (kErrorAlreadyExists

@@ -87,6 +87,20 @@ bool fileExists(const WideString& path) {
     return find.valid();
 }
 
+// Opened without access rights, so that no other open's sharing mode is in the way.
+static bool fileIdentity(const WideString& path, BY_HANDLE_FILE_INFORMATION& info) {
+    OwnedHandle file(CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid() && GetFileInformationByHandle(file.get(), &info);
+}
+
+bool sameFile(const WideString& a, const WideString& b) {
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return fileIdentity(a, first) && fileIdentity(b, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
 List<WideString> findFiles(const WideString& pattern) {
     List<WideString> names;
     WIN32_FIND_DATAW data;
