@@ -380,6 +380,17 @@ TEST_F(TraceTest, FieldsAreQuotedOnOneLine) {
     EXPECT_EQ(events(), Strings({"event text=\"C:\\Program Files\\Zulu \xE2\x98\x95\" number=-7"}));
 }
 
+TEST_F(TraceTest, AFailedWriteEndsTheTrace) {
+    platform::host::setEnvironment(W("VEDA_LAUNCHER_TRACE"), folder.path() + u"later\\trace.txt");
+    trace::reread();
+    TRACE_EVENT("first");
+    folder.write("later/other", "");  // the file could be written from now on
+    TRACE_EVENT("second");
+    EXPECT_FALSE(trace::enabled());
+    std::ifstream written(folder.hostPath() + "/later/trace.txt");
+    EXPECT_FALSE(written.is_open());
+}
+
 TEST_F(TraceTest, SearchWithRejectionsExplainsTheChoice) {
     value("JavaSoft\\JDK\\21", "JavaHome", runtime("jdk21", {"client"}, image(kMachineAmd64)));
     value("JavaSoft\\JRE\\8", "JavaHome", runtime("jre8", {"server"}, image(kMachineAmd64)));
