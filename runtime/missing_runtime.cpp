@@ -95,8 +95,7 @@ bool parseAnchorColour(const WideString& text, uint32_t& colour) {
     return true;
 }
 
-// "Pair Product" cut after its last "." with "ini" appended; empty when it
-// holds no ".".
+// The settings file named after "Pair Product"; empty when that is empty.
 static WideString pairSettingsPath(const Launcher& launcher) { return settingsPathFor(launcher.pairProduct); }
 
 List<WideString> runtimeFolderTargets(Launcher& launcher) {
