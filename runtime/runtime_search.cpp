@@ -337,7 +337,7 @@ static void traceChosen(const Launcher& launcher, const char16_t* place) {
 
 // The home tried in one place; on success its library becomes the one loaded.
 static bool tryHome(Launcher& launcher, const char16_t* place, const WideString& home) {
-    TRACE_EVENT("look").field("place", place).field("home", home.empty() ? WideString(u"(current directory)") : home);
+    TRACE_EVENT("look").field("place", place).field("home", home);
     WideString library = findJvmLibrary(home, launcher.jvmType);
     if (library.empty()) {
         traceRejection(place, missingLibraryReason(home, launcher.jvmType));
@@ -359,9 +359,16 @@ bool findRuntime(Launcher& launcher) {
     }
 
     WideString home;
-    if (runtimeBesideExecutable(launcher, home) && tryHome(launcher, u"beside the executable", home)) {
-        traceChosen(launcher, u"beside the executable");
-        return true;
+    if (runtimeBesideExecutable(launcher, home)) {
+        // Without a runtime in or beside the executable's folder this place
+        // holds nothing: the current directory is often a document's folder,
+        // and a library found there would run inside the launcher.
+        if (home.empty()) {
+            TRACE_EVENT("look").field("place", u"beside the executable").field("home", "(none)");
+        } else if (tryHome(launcher, u"beside the executable", home)) {
+            traceChosen(launcher, u"beside the executable");
+            return true;
+        }
     }
 
     // A runtime chosen from the registry ends the search, usable or not.

@@ -325,14 +325,16 @@ TEST_F(CurrentRuntimesTest, RegistryRuntimeComesBeforeJavaHome) {
     EXPECT_EQ(U(launcher.jvmLibraryPath), library("registered\\bin\\server\\jvm.dll"));
 }
 
-TEST_F(CurrentRuntimesTest, LibraryFoundBesideTheExecutableOrInTheCurrentDirectoryIsMadeAbsolute) {
-    // No java.dll beside the executable: the sub-paths are looked for in the
-    // current directory, and the library is named by its full path.
+TEST_F(CurrentRuntimesTest, LibraryInTheCurrentDirectoryIsNeverTaken) {
+    // No java.dll beside the executable, a jvm library below the current
+    // directory (a document's folder): the registry's runtime, or nothing.
     runtime("cwd", {"client"});
     WorkingDirectory inside(folder.hostPath() + "/cwd");
     configure();
+    EXPECT_FALSE(findRuntime(launcher));
+    value("JavaSoft\\JRE\\17", "JavaHome", runtime("registered"));
     ASSERT_TRUE(findRuntime(launcher));
-    EXPECT_EQ(U(launcher.jvmLibraryPath), library("cwd\\bin\\client\\jvm.dll"));
+    EXPECT_EQ(U(launcher.jvmLibraryPath), library("registered\\bin\\server\\jvm.dll"));
 }
 
 std::string readFile(const std::string& path) {
