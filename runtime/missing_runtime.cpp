@@ -164,7 +164,8 @@ private:
 }  // namespace
 
 void saveRuntimeFolder(Launcher& launcher, const WideString& folder) {
-    WideString shortFolder = platform::shortPath(folder);
+    WideString shortFolder;  // stays empty when the folder has no short name
+    platform::shortPath(folder, shortFolder);
     for (const WideString& target : runtimeFolderTargets(launcher)) {
         SettingsFileJrePath store(target);
         saveJrePath(store, folder, shortFolder);

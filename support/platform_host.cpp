@@ -459,9 +459,6 @@ bool createUnicodeFile(const WideString& path) {
     return ok;
 }
 
-// The host's file systems have no short names.
-WideString shortPath(const WideString&) { return WideString(); }
-
 bool builtInSettingsBytes(NarrowString& bytes) {
     if (state().builtIn.empty()) return false;
     bytes = state().builtIn;

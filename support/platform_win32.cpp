@@ -173,15 +173,6 @@ bool createUnicodeFile(const WideString& path) {
            written == sizeof kByteOrderMark;
 }
 
-WideString shortPath(const WideString& path) {
-    DWORD size = GetShortPathNameW(wide(path), nullptr, 0);
-    if (size == 0) return WideString();
-    List<wchar_t> buffer(size + 1, 0);
-    DWORD length = GetShortPathNameW(wide(path), buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0 || length >= buffer.size()) return WideString();
-    return fromWide(buffer.data(), length);
-}
-
 bool builtInSettingsBytes(NarrowString& bytes) {
     HRSRC resource = FindResourceW(nullptr, L"SETTINGS", MAKEINTRESOURCEW(10) /* RT_RCDATA */);
     if (!resource) return false;
