@@ -11,11 +11,17 @@ static const char16_t* const kRuntimeSection = u"Java Runtime Environment";
 static const char16_t* const kApplicationSection = u"Application";
 
 WideString settingsPathFor(const WideString& modulePath) {
+    if (modulePath.empty()) return WideString();
     // Programs there have no extension: "MyApp" and "org.example.App" alike
     // take ".ini" after their whole name.
-    if (platform::kSettingsNameAppended) return modulePath.empty() ? WideString() : modulePath + u".ini";
+    if (platform::kSettingsNameAppended) return modulePath + u".ini";
+    // Only the file name's extension: a dot in a folder name (C:\v1.2\App)
+    // must not cut the path there.
+    size_t start = 0;
+    for (size_t i = 0; i < modulePath.size(); ++i)
+        if (modulePath[i] == u'\\' || modulePath[i] == u'/') start = i + 1;
     size_t dot = modulePath.findLast(u'.');
-    if (dot == WideString::npos) return WideString();
+    if (dot == WideString::npos || dot < start) return modulePath + u".ini";
     return modulePath.left(dot + 1) + u"ini";
 }
 

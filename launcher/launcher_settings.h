@@ -7,10 +7,11 @@
 
 class Launcher;
 
-// The settings file: the module path up to its last "." followed by "ini".
-// False when the module path is unknown or holds no ".".
+// The settings file: the module path with its file name's extension
+// replaced by "ini" (".ini" appended to a name without one). False when the
+// module path is unknown.
 bool settingsFilePath(Launcher& launcher, WideString& path);
-// The settings path for a given module path (same rule; empty when no ".").
+// The settings path for a given module path (same rule; empty for an empty path).
 WideString settingsPathFor(const WideString& modulePath);
 
 // %APPDATA%\<product name>\<product code>\<file name of source>.ini; with

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws the application icon (a cup on a blue tile) into launcher.ico:
 16, 32 and 48 pixel bitmaps and a PNG-compressed 256 pixel image."""
+import os
 import struct
 import sys
 import zlib
@@ -66,5 +67,22 @@ def main(out):
         f.write(data + body)
 
 
+def output_name(argv, default):
+    """The icon file named on the command line (default when none is).
+    "--help" or "-h" prints the usage and exits with 0; any other option, or
+    a second name, is refused with status 2. Neither writes a file."""
+    program = os.path.basename(argv[0])
+    usage = "usage: %s [OUTPUT.ico]\nDraws the icon into OUTPUT.ico (default %s).\n" % (program, default)
+    args = argv[1:]
+    if "--help" in args or "-h" in args:
+        sys.stdout.write(usage)
+        sys.exit(0)
+    refused = [a for a in args if a.startswith("-")] + args[1:]
+    if refused:
+        sys.stderr.write("%s: not an output name: %s\n%s" % (program, refused[0], usage))
+        sys.exit(2)
+    return args[0] if args else default
+
+
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "launcher.ico")
+    main(output_name(sys.argv, "launcher.ico"))

@@ -4,38 +4,11 @@
 #include <shellapi.h>
 
 #include "runtime/missing_runtime.h"
+#include "support/gdi_win32.h"
 #include "support/system_library_win32.h"
 #include "support/win32.h"
 
 static const wchar_t kOwnerProperty[] = L"HyperlinkControl";
-
-// The drawing functions come from gdi32 on demand, like the other libraries
-// only a window needs.
-static struct {
-    decltype(&SelectObject) selectObject;
-    decltype(&SetBkMode) setBkMode;
-    decltype(&SetTextColor) setTextColor;
-    decltype(&GetObjectW) getObject;
-    decltype(&CreateFontIndirectW) createFontIndirect;
-    decltype(&DeleteObject) deleteObject;
-    decltype(&GetStockObject) getStockObject;
-} gdi;
-
-static bool loadGdi() {
-    if (gdi.selectObject) return true;
-    const wchar_t* library = L"gdi32.dll";
-    gdi.setBkMode = systemFunction<decltype(&SetBkMode)>(library, "SetBkMode");
-    gdi.setTextColor = systemFunction<decltype(&SetTextColor)>(library, "SetTextColor");
-    gdi.getObject = systemFunction<decltype(&GetObjectW)>(library, "GetObjectW");
-    gdi.createFontIndirect = systemFunction<decltype(&CreateFontIndirectW)>(library, "CreateFontIndirectW");
-    gdi.deleteObject = systemFunction<decltype(&DeleteObject)>(library, "DeleteObject");
-    gdi.getStockObject = systemFunction<decltype(&GetStockObject)>(library, "GetStockObject");
-    if (!gdi.setBkMode || !gdi.setTextColor || !gdi.getObject || !gdi.createFontIndirect || !gdi.deleteObject ||
-        !gdi.getStockObject)
-        return false;
-    gdi.selectObject = systemFunction<decltype(&SelectObject)>(library, "SelectObject");
-    return gdi.selectObject != nullptr;
-}
 
 namespace {
 // A device context of a window, released on every path.
@@ -57,9 +30,9 @@ private:
 // A font selected into a device context for one scope.
 class SelectedFont {
 public:
-    SelectedFont(HDC dc, HFONT font) : dc_(dc), previous_(font ? gdi.selectObject(dc, font) : nullptr) {}
+    SelectedFont(HDC dc, HFONT font) : dc_(dc), previous_(font ? gdi()->selectObject(dc, font) : nullptr) {}
     ~SelectedFont() {
-        if (previous_) gdi.selectObject(dc_, previous_);
+        if (previous_) gdi()->selectObject(dc_, previous_);
     }
     SelectedFont(const SelectedFont&) = delete;
     SelectedFont& operator=(const SelectedFont&) = delete;
@@ -98,7 +71,7 @@ void readLinkColours(COLORREF& link, COLORREF& visited) {
 HyperlinkControl::~HyperlinkControl() { detach(); }
 
 bool HyperlinkControl::attach(HWND control) {
-    if (!control || control_ || !loadGdi()) return false;
+    if (!control || control_ || !gdi()) return false;
     int length = GetWindowTextLengthW(control);
     List<wchar_t> text(static_cast<size_t>(length) + 1, 0);
     GetWindowTextW(control, text.data(), length + 1);
@@ -127,7 +100,7 @@ void HyperlinkControl::detach() {
     SetWindowLongPtrW(control_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
     RemovePropW(control_, kOwnerProperty);
     control_ = nullptr;
-    if (underlined_) gdi.deleteObject(underlined_);
+    if (underlined_) gdi()->deleteObject(underlined_);
     underlined_ = nullptr;
     baseFont_ = nullptr;
 }
@@ -251,12 +224,12 @@ static HFONT underlinedFont(HWND control, HFONT& underlined, HFONT& base) {
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
     if (underlined && font == base) return underlined;
     LOGFONTW description;
-    HGDIOBJ source = font ? static_cast<HGDIOBJ>(font) : gdi.getStockObject(DEFAULT_GUI_FONT);
-    if (!gdi.getObject(source, sizeof description, &description)) return font;
+    HGDIOBJ source = font ? static_cast<HGDIOBJ>(font) : gdi()->getStockObject(DEFAULT_GUI_FONT);
+    if (!gdi()->getObject(source, sizeof description, &description)) return font;
     description.lfUnderline = TRUE;
-    HFONT made = gdi.createFontIndirect(&description);
+    HFONT made = gdi()->createFontIndirect(&description);
     if (!made) return font;
-    if (underlined) gdi.deleteObject(underlined);
+    if (underlined) gdi()->deleteObject(underlined);
     underlined = made;
     base = font;
     return underlined;
@@ -303,11 +276,11 @@ void HyperlinkControl::paint(HDC dc) {
     FillRect(dc, &client, background ? background : GetSysColorBrush(COLOR_BTNFACE));
 
     SelectedFont font(dc, underlinedFont(control_, underlined_, baseFont_));
-    gdi.setBkMode(dc, TRANSPARENT);
+    gdi()->setBkMode(dc, TRANSPARENT);
     COLORREF colour = !IsWindowEnabled(control_) ? GetSysColor(COLOR_GRAYTEXT)
                       : visited_                 ? visitedColour_
                                                  : linkColour_;
-    gdi.setTextColor(dc, colour);
+    gdi()->setTextColor(dc, colour);
     RECT area = client;
     DrawTextW(dc, wide(target_), static_cast<int>(target_.size()), &area, drawFlags());
     if (GetFocus() == control_) {

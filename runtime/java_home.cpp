@@ -90,7 +90,10 @@ bool folderNameVersion(const WideString& name, RuntimeVersion& version) {
 
 bool runtimeFromJavaHome(Launcher& launcher) {
     WideString home;
-    if (!platform::readEnvironment(kJavaHome, home) || home.empty()) {
+    // set JAVA_HOME="C:\...\jdk-21" keeps the quotes in the value.
+    if (platform::readEnvironment(kJavaHome, home) && home.size() >= 2 && home[0] == u'"' && home.endsWith(u'"'))
+        home = home.substr(1, home.size() - 2);
+    if (home.empty()) {
         TRACE_EVENT("look").field("place", kJavaHome).field("home", "(not set)");
         return false;
     }
@@ -105,17 +108,22 @@ bool runtimeFromHome(Launcher& launcher, const char16_t* place, WideString home)
     RuntimeVersion version;
     bool known = homeVersion(home, version);
     WideString shown = known ? versionText(version) : WideString(u"unknown");
-    if (!javaHomeVersionFits(launcher, known, version)) {
-        reject(kPlace, known ? Rejection::OutsideBounds : Rejection::UnknownVersion, shown);
-        return false;
-    }
 
+    // The library first: a folder that is not there has no version to judge.
     WideString library = findJvmLibrary(home, launcher.jvmType);
     if (library.empty()) library = findJvmLibrary(home + kRuntimeLayout.jreFolder, launcher.jvmType);
     if (library.empty()) {
-        Rejection reason = missingLibraryReason(home, launcher.jvmType);
-        if (reason == Rejection::NoJvmLibrary) reason = missingLibraryReason(home + kRuntimeLayout.jreFolder, launcher.jvmType);
+        Rejection reason = Rejection::NoSuchFolder;
+        if (platform::fileExists(home + u"*")) {
+            reason = missingLibraryReason(home, launcher.jvmType);
+            if (reason == Rejection::NoJvmLibrary)
+                reason = missingLibraryReason(home + kRuntimeLayout.jreFolder, launcher.jvmType);
+        }
         reject(kPlace, reason, shown);
+        return false;
+    }
+    if (!javaHomeVersionFits(launcher, known, version)) {
+        reject(kPlace, known ? Rejection::OutsideBounds : Rejection::UnknownVersion, shown);
         return false;
     }
     library = absoluteLibraryPath(library);
@@ -130,5 +138,7 @@ bool runtimeFromHome(Launcher& launcher, const char16_t* place, WideString home)
         return false;
     }
     launcher.jvmLibraryPath = library;
+    launcher.runtimeVendor = RuntimeVendor::None;
+    launcher.foundVersion = known ? version : RuntimeVersion();
     return true;
 }

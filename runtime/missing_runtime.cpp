@@ -96,8 +96,7 @@ bool parseAnchorColour(const WideString& text, uint32_t& colour) {
     return true;
 }
 
-// "Pair Product" cut after its last "." with "ini" appended; empty when it
-// holds no ".".
+// The settings file named after "Pair Product"; empty when that is empty.
 static WideString pairSettingsPath(const Launcher& launcher) { return settingsPathFor(launcher.pairProduct); }
 
 List<WideString> runtimeFolderTargets(Launcher& launcher) {
@@ -166,7 +165,8 @@ private:
 }  // namespace
 
 void saveRuntimeFolder(Launcher& launcher, const WideString& folder) {
-    WideString shortFolder = platform::shortPath(folder);
+    WideString shortFolder;  // stays empty when the folder has no short name
+    platform::shortPath(folder, shortFolder);
     for (const WideString& target : runtimeFolderTargets(launcher)) {
         SettingsFileJrePath store(target);
         saveJrePath(store, folder, shortFolder);

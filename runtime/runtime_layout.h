@@ -47,7 +47,9 @@ struct RuntimeLayout {
     bool passOverForeignLibraries;
     // How the trace names the runtime library.
     const char* libraryName;
-    // The runtime's splash library below its home.
+    // The runtime's splash library: below its home, or (false) beside the
+    // folder of its programs.
+    bool splashBelowHome;
     const char16_t* splashLibrary;
     // The processor a library is built for (the kMachine codes of
     // runtime/pe_image.h); false when the bytes are no library of this system.

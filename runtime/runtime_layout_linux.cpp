@@ -18,5 +18,5 @@ static const SearchPlace kOrder[] = {SearchPlace::JrePath, SearchPlace::BesideEx
 
 const RuntimeLayout kRuntimeLayout = {
     kServerOnly, kServerFirst, kClientFirst, kBundleFolders, kBundleMarkers, u"jre/", u"bin/javac",
-    u"bin/java", kInstalledRoots, kOrder, true, true, "libjvm.so", u"lib/libsplashscreen.so", elfMachine,
+    u"bin/java", kInstalledRoots, kOrder, true, true, "libjvm.so", true, u"lib/libsplashscreen.so", elfMachine,
 };

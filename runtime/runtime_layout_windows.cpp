@@ -15,5 +15,5 @@ static const SearchPlace kOrder[] = {SearchPlace::JrePath, SearchPlace::BesideEx
 
 const RuntimeLayout kRuntimeLayout = {
     kServerOnly, kServerFirst, kClientFirst, kBundleFolders, kBundleMarkers, u"jre\\", u"bin\\javac.exe",
-    u"bin\\java.exe", kNoRoots, kOrder, false, false, "jvm.dll", u"bin\\splashscreen.dll", imageMachine,
+    u"bin\\java.exe", kNoRoots, kOrder, false, false, "jvm.dll", false, u"splashscreen.dll", imageMachine,
 };

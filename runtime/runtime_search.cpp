@@ -79,6 +79,7 @@ const char* rejectionText(Rejection reason) {
             return "version unknown (no JAVA_VERSION in its release file) while a version bound is set";
         case Rejection::NotAnImage: return notAnImage.c_str();
         case Rejection::WrongProcessor: return wrongProcessor.c_str();
+        case Rejection::NoSuchFolder: return "no such folder";
     }
     return "";
 }
@@ -184,10 +185,12 @@ WideString libraryProcessor(const WideString& library) {
 RuntimeVersion subkeyVersion(const VendorKey& key, const WideString& subkey, bool otherView) {
     RuntimeVersion version;
     WideString text;
-    if (key.versionValue && platform::registryText(key.path + subkey, key.versionValue, otherView, text) &&
-        parseVersion(text, 0, version))
-        return version;
-    return parseVersion(subkey, 0);
+    if (!key.versionValue || !platform::registryText(key.path + subkey, key.versionValue, otherView, text) ||
+        !parseVersion(text, 0, version))
+        version = parseVersion(subkey, 0);
+    // Java 8 registered by the current vendors (8.0.392.8, zulu-8) must meet
+    // "Maximum Version=1.8" and "Preferred versions=1.8" like any other 1.8.
+    return key.currentLayout ? oldVersionForm(version) : version;
 }
 
 bool readJavaHome(Launcher& launcher, const VendorKey& key, const WideString& subkey, bool otherView,
@@ -319,10 +322,12 @@ static bool searchRegistry(Launcher& launcher, bool otherView) {
     int chosen = chooseCandidate(launcher, candidates);
     if (chosen < 0) return false;
     const RuntimeCandidate& candidate = candidates[chosen];
-    launcher.foundVersion = candidate.version;
     launcher.jvmLibraryPath = findJvmLibrary(candidate.home, launcher.jvmType);
-    if (!launcher.jvmLibraryPath.empty()) launcher.jvmLibraryPath = absoluteLibraryPath(launcher.jvmLibraryPath);
-    launcher.runtimeVendor = launcher.jvmLibraryPath.empty() ? RuntimeVendor::None : candidate.vendor;
+    if (!launcher.jvmLibraryPath.empty()) {
+        launcher.jvmLibraryPath = absoluteLibraryPath(launcher.jvmLibraryPath);
+        launcher.foundVersion = candidate.version;
+        launcher.runtimeVendor = candidate.vendor;
+    }
     TRACE_EVENT("chosen")
         .field("place", candidate.source)
         .field("version", versionText(candidate.version))
@@ -341,7 +346,7 @@ static void traceChosen(const Launcher& launcher, const char16_t* place) {
 
 // The home tried in one place; on success its library becomes the one loaded.
 static bool tryHome(Launcher& launcher, const char16_t* place, const WideString& home) {
-    TRACE_EVENT("look").field("place", place).field("home", home.empty() ? WideString(u"(current directory)") : home);
+    TRACE_EVENT("look").field("place", place).field("home", home);
     WideString library = findJvmLibrary(home, launcher.jvmType);
     if (library.empty()) {
         traceRejection(place, missingLibraryReason(home, launcher.jvmType));
@@ -372,7 +377,15 @@ static bool fromJrePath(Launcher& launcher) {
 
 static bool fromBesideExecutable(Launcher& launcher) {
     WideString home;
-    if (!runtimeBesideExecutable(launcher, home) || !tryHome(launcher, u"beside the executable", home)) return false;
+    if (!runtimeBesideExecutable(launcher, home)) return false;
+    // Without a runtime in or beside the executable's folder this place
+    // holds nothing: the current directory is often a document's folder,
+    // and a library found there would run inside the launcher.
+    if (home.empty()) {
+        TRACE_EVENT("look").field("place", u"beside the executable").field("home", "(none)");
+        return false;
+    }
+    if (!tryHome(launcher, u"beside the executable", home)) return false;
     traceChosen(launcher, u"beside the executable");
     return true;
 }
@@ -394,7 +407,11 @@ static bool fromRegistry(Launcher& launcher, bool& found) {
             return true;
         }
         traceRejection(u"other registry view", Rejection::WrongProcessor);
+        // Nothing of the rejected runtime may stay: its vendor would decide
+        // how the virtual-machine thread of another runtime ends.
         launcher.jvmLibraryPath.clear();
+        launcher.runtimeVendor = RuntimeVendor::None;
+        launcher.foundVersion = RuntimeVersion();
     }
     return false;
 }

@@ -59,6 +59,7 @@ enum class Rejection {
     UnknownVersion,
     NotAnImage,
     WrongProcessor,
+    NoSuchFolder,
 };
 const char* rejectionText(Rejection reason);
 

@@ -85,6 +85,12 @@ bool matchesPreferred(const RuntimeVersion& pattern, const RuntimeVersion& v) {
 
 bool isUnbounded(const RuntimeVersion& v) { return allEqualTo(v, 0) || allEqualTo(v, 65535); }
 
+RuntimeVersion oldVersionForm(const RuntimeVersion& v) {
+    if (v.major < 2 || v.major > 8) return v;
+    int32_t groups = v.groupCount < 5 ? v.groupCount + 1 : 5;
+    return RuntimeVersion{1, v.major, v.minor, v.micro, groups};
+}
+
 WideString versionText(const RuntimeVersion& v) {
     int last = -1;
     for (int i = 3; i >= 0; --i) {

@@ -31,6 +31,10 @@ bool inVersionRange(const RuntimeVersion& v, const RuntimeVersion& minimum, cons
 bool matchesPreferred(const RuntimeVersion& pattern, const RuntimeVersion& v);
 // All four numbers 0, or all four 65535.
 bool isUnbounded(const RuntimeVersion& v);
+// The current vendors name Java 2 to 8 by their second number alone
+// (8.0.392.8): the same version in the 1.x form that bounds and preferred
+// versions use (1.8.0.392). Other versions are returned as they are.
+RuntimeVersion oldVersionForm(const RuntimeVersion& v);
 WideString versionText(const RuntimeVersion& v);
 
 #endif

@@ -22,4 +22,4 @@ def pixel(x, y, size):
 
 if __name__ == "__main__":
     make_icon.pixel = pixel
-    make_icon.main(sys.argv[1] if len(sys.argv) > 1 else "HelloApp.ico")
+    make_icon.main(make_icon.output_name(sys.argv, "HelloApp.ico"))

@@ -6,8 +6,8 @@
 #include "support/platform.h"
 
 WideString findRuntimeSplashLibrary(const WideString& jvmLibraryPath) {
-    if (jvmLibraryPath.empty()) return WideString();
-    WideString path = runtimeHome(jvmLibraryPath);
+    WideString path = kRuntimeLayout.splashBelowHome ? runtimeHome(jvmLibraryPath) : runtimeBinFolder(jvmLibraryPath);
+    if (path.empty()) return WideString();
     if (!path.endsWith(u'\\') && !path.endsWith(u'/')) path += platform::kPathSeparator;
     path += kRuntimeLayout.splashLibrary;
     return platform::fileExists(path) ? path : WideString();

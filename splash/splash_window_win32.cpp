@@ -33,8 +33,6 @@ public:
         if (source.valid()) gdi()->bitBlt(target, 0, 0, width_, height_, source.get(), 0, 0, SRCCOPY);
     }
 
-    HWND window = nullptr;
-
 private:
     HBITMAP bitmap_ = nullptr;
     int32_t width_ = 0;
@@ -114,7 +112,6 @@ HWND createSplashWindow(SplashScreenWindow& object, const WideString& imagePath,
                                   rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, nullptr,
                                   nullptr, GetModuleHandleW(nullptr), &object);
     if (!window) return nullptr;
-    object.window = window;
     if (layered && object.bitmap()) {
         // Per-pixel alpha: the window's content is the premultiplied image itself.
         MemoryDC source(screen.get(), object.bitmap());
@@ -151,7 +148,6 @@ uint32_t splashThreadMain(Launcher& launcher) {
         DispatchMessageW(&message);
     }
     if (window) DestroyWindow(window);
-    object.window = nullptr;
     CoUninitializeFunction uninitialise = systemFunction<CoUninitializeFunction>(L"ole32.dll", "CoUninitialize");
     if (com && uninitialise) uninitialise();
     return 0;

@@ -18,8 +18,14 @@ const GdiFunctions* gdi() {
     found.deleteObject = systemFunction<decltype(found.deleteObject)>(library, "DeleteObject");
     found.bitBlt = systemFunction<decltype(found.bitBlt)>(library, "BitBlt");
     found.getDeviceCaps = systemFunction<decltype(found.getDeviceCaps)>(library, "GetDeviceCaps");
+    found.setBkMode = systemFunction<decltype(found.setBkMode)>(library, "SetBkMode");
+    found.setTextColor = systemFunction<decltype(found.setTextColor)>(library, "SetTextColor");
+    found.getObject = systemFunction<decltype(found.getObject)>(library, "GetObjectW");
+    found.createFontIndirect = systemFunction<decltype(found.createFontIndirect)>(library, "CreateFontIndirectW");
+    found.getStockObject = systemFunction<decltype(found.getStockObject)>(library, "GetStockObject");
     if (!found.createCompatibleDC || !found.deleteDC || !found.createCompatibleBitmap || !found.createDIBSection ||
-        !found.selectObject || !found.deleteObject || !found.bitBlt || !found.getDeviceCaps)
+        !found.selectObject || !found.deleteObject || !found.bitBlt || !found.getDeviceCaps || !found.setBkMode ||
+        !found.setTextColor || !found.getObject || !found.createFontIndirect || !found.getStockObject)
         return nullptr;
     functions = found;
     loaded = true;

@@ -1,6 +1,6 @@
-// The graphics functions that only the splash window needs, loaded from
-// gdi32 on demand (a launch without a splash does not import them), and
-// owners for the device contexts and objects they make.
+// The graphics functions that only windows need (the splash window and the
+// download link), loaded from gdi32 on demand so that a launch without them
+// does not import them, and owners for the device contexts and objects they make.
 #ifndef SUPPORT_GDI_WIN32_H
 #define SUPPORT_GDI_WIN32_H
 
@@ -15,6 +15,11 @@ struct GdiFunctions {
     decltype(&DeleteObject) deleteObject;
     decltype(&BitBlt) bitBlt;
     decltype(&GetDeviceCaps) getDeviceCaps;
+    decltype(&SetBkMode) setBkMode;
+    decltype(&SetTextColor) setTextColor;
+    decltype(&GetObjectW) getObject;
+    decltype(&CreateFontIndirectW) createFontIndirect;
+    decltype(&GetStockObject) getStockObject;
 };
 
 // The table, or null when gdi32 or one of its functions is missing.

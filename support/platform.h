@@ -68,6 +68,9 @@ bool resolveLinks(const WideString& path, WideString& resolved);
 
 // A file "exists" for the launcher when a directory search finds it.
 bool fileExists(const WideString& path);
+// Whether two names reach one existing file (its identity on its volume,
+// however each name is spelled); false when either cannot be opened.
+bool sameFile(const WideString& a, const WideString& b);
 // Names matched by a directory search on pattern, in file-system order.
 List<WideString> findFiles(const WideString& pattern);
 // Creates one folder: 0, or the system error code (kErrorAlreadyExists
@@ -110,8 +113,6 @@ bool removeProfileString(const WideString& path, const WideString& section, cons
 // Creates a new, empty settings file as UTF-16LE with a byte-order mark (the
 // profile functions then keep it Unicode); false when it exists or fails.
 bool createUnicodeFile(const WideString& path);
-// The short (8.3) form of an existing path; empty when there is none.
-WideString shortPath(const WideString& path);
 
 // The executable's built-in settings text as raw bytes; false when it has none.
 bool builtInSettingsBytes(NarrowString& bytes);
@@ -152,7 +153,7 @@ NarrowString toAnsi(const WideString& text);
 WideString fromAnsi(const char* text, size_t length);
 // The same, false when some character has no counterpart in the code page.
 bool toAnsiExact(const WideString& text, NarrowString& result);
-// The short (8.3) form of an existing file's path; false when there is none.
+// The short (8.3) form of an existing file's or folder's path; false when there is none.
 bool shortPath(const WideString& path, WideString& result);
 
 // The message table and the error message box.

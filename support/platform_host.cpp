@@ -313,6 +313,12 @@ bool fileExists(const WideString& path) {
     return !p.empty() && stat(p.c_str(), &info) == 0;
 }
 
+bool sameFile(const WideString& a, const WideString& b) {
+    struct stat first, second;
+    return stat(host::hostPath(a).c_str(), &first) == 0 && stat(host::hostPath(b).c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 List<WideString> findFiles(const WideString& pattern) {
     List<WideString> names;
     std::string p = host::hostPath(pattern);
@@ -480,9 +486,6 @@ bool createUnicodeFile(const WideString& path) {
     close(fd);
     return ok;
 }
-
-// The host's file systems have no short names.
-WideString shortPath(const WideString&) { return WideString(); }
 
 bool builtInSettingsBytes(NarrowString& bytes) {
     if (state().builtIn.empty()) return false;

@@ -15,6 +15,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 #include <wchar.h>
@@ -467,6 +468,18 @@ bool resolveLinks(const WideString& path, WideString& resolved) {
     resolved = fromNative(real);
     free(real);
     return true;
+}
+
+// The file's status without stat(), which newer C libraries export under a
+// version older systems lack: the system call itself.
+bool fileStatus(const WideString& path, struct stat& status) {
+    return syscall(SYS_newfstatat, AT_FDCWD, toNative(path).c_str(), &status, 0) == 0;
+}
+
+bool sameFile(const WideString& a, const WideString& b) {
+    struct stat first, second;
+    return fileStatus(a, first) && fileStatus(b, second) && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
 }
 
 bool fileExists(const WideString& path) {

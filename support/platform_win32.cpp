@@ -109,6 +109,20 @@ bool fileExists(const WideString& path) {
     return find.valid();
 }
 
+// Opened without access rights, so that no other open's sharing mode is in the way.
+static bool fileIdentity(const WideString& path, BY_HANDLE_FILE_INFORMATION& info) {
+    OwnedHandle file(CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid() && GetFileInformationByHandle(file.get(), &info);
+}
+
+bool sameFile(const WideString& a, const WideString& b) {
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return fileIdentity(a, first) && fileIdentity(b, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
 List<WideString> findFiles(const WideString& pattern) {
     List<WideString> names;
     WIN32_FIND_DATAW data;
@@ -179,15 +193,6 @@ bool createUnicodeFile(const WideString& path) {
     DWORD written = 0;
     return WriteFile(file.get(), kByteOrderMark, sizeof kByteOrderMark, &written, nullptr) &&
            written == sizeof kByteOrderMark;
-}
-
-WideString shortPath(const WideString& path) {
-    DWORD size = GetShortPathNameW(wide(path), nullptr, 0);
-    if (size == 0) return WideString();
-    List<wchar_t> buffer(size + 1, 0);
-    DWORD length = GetShortPathNameW(wide(path), buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0 || length >= buffer.size()) return WideString();
-    return fromWide(buffer.data(), length);
 }
 
 bool builtInSettingsBytes(NarrowString& bytes) {

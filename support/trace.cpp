@@ -1,5 +1,7 @@
 #include "support/trace.h"
 
+#include <atomic>
+
 #include "support/platform.h"
 
 namespace trace {
@@ -13,6 +15,9 @@ const char16_t* const kVariable = u"VEDA_LAUNCHER_TRACE";
 // exists; later threads only read the settled value.
 WideString file;
 bool read = false;
+// Set by the first line that cannot be written: an unreachable file (a
+// share that times out) would otherwise cost its time-out on every event.
+std::atomic<bool> gaveUp{false};
 
 const WideString& traceFile() {
     if (!read) {
@@ -24,9 +29,12 @@ const WideString& traceFile() {
 
 }  // namespace
 
-bool enabled() { return !traceFile().empty(); }
+bool enabled() { return !gaveUp.load(std::memory_order_relaxed) && !traceFile().empty(); }
 
-void reread() { read = false; }
+void reread() {
+    read = false;
+    gaveUp = false;
+}
 
 NarrowString formatField(const char* name, const NarrowString& value) {
     NarrowString text(name);
@@ -56,7 +64,7 @@ Line::~Line() {
     line += text_;
     line += "\r\n";
     // A trace that cannot be written must not change the launch.
-    platform::appendToFile(traceFile(), line);
+    if (!platform::appendToFile(traceFile(), line)) gaveUp = true;
 }
 
 Line& Line::field(const char* name, const WideString& value) {

@@ -6,7 +6,8 @@
 //     TRACE_EVENT("candidate").field("version", text).field("home", home);
 //
 // The variable is read once. Without it nothing after TRACE_EVENT is
-// evaluated: the guard is a single test of a flag.
+// evaluated: the guard is a single test of a flag. The first line that
+// cannot be written ends the trace for the rest of the process.
 #ifndef SUPPORT_TRACE_H
 #define SUPPORT_TRACE_H
 
@@ -16,7 +17,7 @@
 
 namespace trace {
 
-// True when the variable names a file; read on the first call.
+// True when the variable names a file and no line has failed; read on the first call.
 bool enabled();
 // Forgets the variable's value, so that the next call reads it again (tests).
 void reread();

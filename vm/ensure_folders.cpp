@@ -26,6 +26,12 @@ bool pathExists(const WideString& path, FolderSystem& system) {
     return system.exists(path);
 }
 
+// "\a\b": on the current drive's root.
+bool isRootRelative(const WideString& path) {
+    const char16_t separator = platform::kPathSeparator;
+    return !path.empty() && path[0] == separator && (path.size() == 1 || path[1] != separator);
+}
+
 // The first component (drive, "\\server", or empty for a root-relative
 // path) and the rest, split at every backslash.
 List<WideString> components(const WideString& path) {
@@ -38,7 +44,9 @@ List<WideString> components(const WideString& path) {
     size_t end = text.find(platform::kPathSeparator, isNetworkPath(text) ? 2 : 0);
     List<WideString> result;
     WideString first = prefix + (end == WideString::npos ? text : text.left(end));
-    if (!first.empty()) result.push_back(first);
+    // A root-relative name keeps its empty root, so that its first folder
+    // is made on the root and not below the current directory.
+    if (!first.empty() || isRootRelative(path)) result.push_back(first);
     if (end == WideString::npos) return result;
     size_t at = end + 1;
     for (;;) {

@@ -6,13 +6,22 @@ namespace {
 
 const int kIgnore = 1;
 
+// The trace goes through bytes in this encoding on both sides: the default
+// charset (the ANSI code page on Windows runtimes up to Java 17) would turn
+// every character it lacks into "?".
+const char16_t kTraceEncoding[] = u"UTF-8";
+
 // A new object of the named class through its constructor, or null.
-jobject newObject(JNIEnv* env, const char* className, const char* descriptor, jobject argument) {
+jobject newObject(JNIEnv* env, const char* className, const char* descriptor, jobject argument,
+                  jobject encoding = nullptr) {
     jclass type = env->FindClass(className);
     if (!type) return nullptr;
     jmethodID constructor = env->GetMethodID(type, "<init>", descriptor);
     jobject object = nullptr;
-    if (constructor) object = argument ? env->NewObject(type, constructor, argument) : env->NewObject(type, constructor);
+    if (constructor)
+        object = encoding   ? env->NewObject(type, constructor, argument, JNI_FALSE, encoding)
+                 : argument ? env->NewObject(type, constructor, argument)
+                            : env->NewObject(type, constructor);
     env->DeleteLocalRef(type);
     return object;
 }
@@ -28,19 +37,25 @@ jmethodID instanceMethod(JNIEnv* env, jobject object, const char* name, const ch
 
 // The exception printed into an in-memory stream, as a Java string, or null.
 jstring printedTrace(JNIEnv* env, jthrowable exception) {
+    jstring encoding = env->NewString(reinterpret_cast<const jchar*>(kTraceEncoding), 5);
+    if (!encoding) return nullptr;
     jobject bytes = newObject(env, "java/io/ByteArrayOutputStream", "()V", nullptr);
-    if (!bytes) return nullptr;
+    if (!bytes) {
+        env->DeleteLocalRef(encoding);
+        return nullptr;
+    }
     jstring text = nullptr;
-    jobject printStream = newObject(env, "java/io/PrintStream", "(Ljava/io/OutputStream;)V", bytes);
+    jobject printStream =
+        newObject(env, "java/io/PrintStream", "(Ljava/io/OutputStream;ZLjava/lang/String;)V", bytes, encoding);
     jmethodID print = printStream ? instanceMethod(env, exception, "printStackTrace", "(Ljava/io/PrintStream;)V") : nullptr;
     if (print) {
         env->CallVoidMethod(exception, print, printStream);
         // A trace that cannot print itself is described; what it printed
         // before failing still counts.
         if (env->ExceptionCheck()) env->ExceptionDescribe();
-        jmethodID toString = instanceMethod(env, bytes, "toString", "()Ljava/lang/String;");
+        jmethodID toString = instanceMethod(env, bytes, "toString", "(Ljava/lang/String;)Ljava/lang/String;");
         if (toString) {
-            text = static_cast<jstring>(env->CallObjectMethod(bytes, toString));
+            text = static_cast<jstring>(env->CallObjectMethod(bytes, toString, encoding));
             if (env->ExceptionCheck()) {
                 env->ExceptionDescribe();
                 if (text) env->DeleteLocalRef(text);
@@ -50,6 +65,7 @@ jstring printedTrace(JNIEnv* env, jthrowable exception) {
     }
     if (printStream) env->DeleteLocalRef(printStream);
     env->DeleteLocalRef(bytes);
+    env->DeleteLocalRef(encoding);
     return text;
 }
 

@@ -64,32 +64,7 @@ void describePending(JNIEnv* env) {
     if (env->ExceptionCheck()) env->ExceptionDescribe();
 }
 
-// Upper case of the letters whose case file systems ignore in practice:
-// Latin (with Latin-1 and Latin Extended-A), Greek and Cyrillic.
-char16_t foldCase(char16_t c) {
-    if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
-    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
-        bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-        if (oddUpper ? (c % 2 == 0) : (c % 2 == 1)) return static_cast<char16_t>(c - 1);
-        return c;
-    }
-    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return static_cast<char16_t>(c - 32);
-    if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 32);
-    if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 80);
-    return c;
-}
-
 }  // namespace
-
-bool sameFile(const WideString& a, const WideString& b) {
-    WideString fullA, fullB;
-    if (!platform::fullPath(a, fullA) || !platform::fullPath(b, fullB)) return false;
-    if (fullA.size() != fullB.size()) return false;
-    for (size_t i = 0; i < fullA.size(); ++i)
-        if (foldCase(fullA[i]) != foldCase(fullB[i])) return false;
-    return true;
-}
 
 bool redirectStandardOutput(Launcher& launcher, const WideString& file) {
     return redirect(launcher.jniEnv, file, "setOut", nullptr);
@@ -108,7 +83,9 @@ void redirectStandardStreams(Launcher& launcher) {
         bool installed;
         // One file named by both settings is opened once: two independent
         // streams on it would each write from its start, over each other.
-        if (outStream && sameFile(launcher.outputFile, launcher.errorFile)) {
+        // The output file is open, so the two names are compared as the
+        // file system resolves them (letter case, short names, links).
+        if (outStream && platform::sameFile(launcher.outputFile, launcher.errorFile)) {
             installed = installPrintStream(env, "setErr", outStream);
         } else {
             installed = redirectStandardError(launcher, launcher.errorFile);

@@ -18,7 +18,4 @@ bool redirectStandardError(Launcher& launcher, const WideString& file);
 // failure is described on the Java standard error and the launch goes on.
 void redirectStandardStreams(Launcher& launcher);
 
-// Whether two names reach one file: their full paths equal ignoring case.
-bool sameFile(const WideString& a, const WideString& b);
-
 #endif

@@ -1168,11 +1168,3 @@ def bmp_to_png(bmp_path, png_path):
         f.write(chunk(b"IDAT", zlib.compress(b"".join(rows), 9)))
         f.write(chunk(b"IEND", b""))
     return png_path
-
-
-def artefact_dir():
-    """Where tests keep what a person may want to look at afterwards
-    (screenshots): <build root>/e2e-artefacts."""
-    path = os.path.join(_build_root(), "e2e-artefacts")
-    os.makedirs(path, exist_ok=True)
-    return path

@@ -115,7 +115,7 @@ class BrandTest(LauncherCase):
                 self.assertEqual(icon["loaded"], {"width": 32, "height": 32, "centre": RED_BGRA})
                 # Drawn by the system: red where the icon is, white around it.
                 pixels = bytes.fromhex(drawn["pixels"])
-                save_png(os.path.join(harness._build_root(), "e2e-artifacts", "branded-icon-%s.png" % arch),
+                save_png(os.path.join(harness.artefact_dir(), "branded-icon-%s.png" % arch),
                          48, 48, pixels)
                 def at(x, y):
                     return pixels[4 * (48 * y + x):4 * (48 * y + x) + 3]

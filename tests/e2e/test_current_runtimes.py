@@ -288,8 +288,7 @@ class TraceTest(CurrentCase):
         expected = [
             'look place="JRE Path" home="nowhere\\"',
             'rejected place="JRE Path" version="-" reason="no jvm.dll"',
-            'look place="beside the executable" home="(current directory)"',
-            'rejected place="beside the executable" version="-" reason="no jvm.dll"',
+            'look place="beside the executable" home="(none)"',
             'look place="%s" value="JavaHome" subkeys=0'
             % view(r"HKLM\SOFTWARE\JavaSoft\Java Development Kit\<version>"),
             'look place="%s" value="JavaHome" subkeys=1'

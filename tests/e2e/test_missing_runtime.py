@@ -41,7 +41,7 @@ TEMPLATE = [
     (MESSAGE_TEXT, "Static", MESSAGE % "latest version", 44, 24, 147, 25, 0),
     (LINK_ID, "Static", ADDRESS, 44, 55, 75, 8, 0),
     (ICON, "Static", "", 16, 26, 21, 20, SS_ICON),
-    (-1, "Static", "If you have a JRE installed you can browse for it below:", 12, 73, 195, 8, 0),
+    (206, "Static", "If you have a JRE installed you can browse for it below:", 12, 73, 195, 8, 0),
 ]
 
 JRE = r"HKLM\SOFTWARE\JavaSoft\Java Runtime Environment"

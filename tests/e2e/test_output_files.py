@@ -65,11 +65,13 @@ class OutputFilesTest(LauncherCase):
 
     def test_one_file_for_both_streams_is_opened_once(self):
         app = self.make_app()
-        both = os.path.join(app.case_dir, "both.log")
-        # Another spelling of the same file: other case, a detour.
-        other = os.path.join(app.case_dir, "sub", "..", "BOTH.LOG")
+        both = os.path.join(app.case_dir, "\u03a9\u03bc\u03ad\u03b3\u03b1", "both.log")
+        # Other spellings of the same file: other case (also of letters with
+        # accents beyond Latin), a detour.
+        other = os.path.join(app.case_dir, "sub", "..", "\u03a9\u03bc\u03ad\u03b3\u03b1", "BOTH.LOG")
+        greek = os.path.join(app.case_dir, "\u03a9\u039c\u0388\u0393\u0391", "both.log")
         os.makedirs(os.path.join(app.case_dir, "sub"))
-        for name in (both, other):
+        for name in (both, other, greek):
             with self.subTest(error_file=name):
                 app.write_ini(launcher_settings(main_class="standin.Prints", app={
                     "Output File": harness.to_windows_path(both),

@@ -465,8 +465,8 @@ class JrePathTest(LauncherCase):
 
 class RuntimeBesideTest(LauncherCase):
     """The runtime beside the executable: its own folder, then jre\\, each
-    only with bin\\java.dll; without one, paths relative to the working
-    directory."""
+    only with bin\\java.dll; without one, nothing (never the working
+    directory)."""
 
     def test_places_beside_the_executable(self):
         settings = launcher_settings()
@@ -476,8 +476,8 @@ class RuntimeBesideTest(LauncherCase):
             (["", "jre"], [], None, ""),
             (["jre"], [], None, "jre"),
             ([], ["jre"], None, None),
-            ([], ["jre"], own, own),
-            ([], [], own, own),
+            ([], ["jre"], own, None),
+            ([], [], own, None),
         ]
         for with_java, without_java, cwd_home, loaded in cases:
             with self.subTest(with_java=with_java, without_java=without_java, cwd=cwd_home):
@@ -496,10 +496,7 @@ class RuntimeBesideTest(LauncherCase):
                     self.assertRuntimeDialogCancelled(r)
                     continue
                 self.assertExit(r, 0)
-                if loaded == own:
-                    expected = harness.to_windows_path(cwd)
-                else:
-                    expected = app.win_path + ("\\" + loaded if loaded else "")
+                expected = app.win_path + ("\\" + loaded if loaded else "")
                 self.assertEqual(self.loaded(r), [expected + "\\bin\\client\\jvm.dll"])
 
     def test_java_dll_in_the_folder_hides_the_jre_subfolder(self):

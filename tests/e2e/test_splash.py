@@ -23,12 +23,6 @@ SCREEN = (1280, 1024)
 RED, GREEN, BLUE, YELLOW = (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0)
 
 
-def artefact_dir():
-    path = os.path.join(harness._build_root(), "e2e-artefacts")
-    os.makedirs(path, exist_ok=True)
-    return path
-
-
 def hex_colour(rgb):
     return "%02X%02X%02X" % tuple(rgb)
 
@@ -82,7 +76,7 @@ class OwnWindowTest(SplashCase):
     def show(self, name, data, expected, tolerance=0, layered=False):
         app = self.splash_app(name, data)
         points = self.quadrant_points()
-        shot = os.path.join(artefact_dir(), "%s.bmp" % name.replace(".", "-"))
+        shot = os.path.join(harness.artefact_dir(), "%s.bmp" % name.replace(".", "-"))
         r = self.run_probed(app, points, screenshot=shot)
         self.assertExit(r, 0)
         self.assertEqual(r.screen, list(SCREEN))

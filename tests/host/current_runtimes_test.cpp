@@ -56,9 +56,9 @@ TEST_F(CurrentRuntimesTest, EachKeyFamilyIsFoundWithItsLayout) {
         {"Eclipse Adoptium\\JDK\\17.0.9.9\\hotspot\\MSI", "Path", "temurin17", "bin/server", "17.0.9.9", nullptr},
         {"Eclipse Adoptium\\JDK\\11.0.21.9\\openj9\\MSI", "Path", "temurin11j9", "bin/server", "11.0.21.9", nullptr},
         {"Eclipse Adoptium\\JRE\\17.0.9.9\\hotspot\\MSI", "Path", "temurinjre", "bin/server", "17.0.9.9", nullptr},
-        {"Eclipse Adoptium\\JRE\\8.0.392.8\\openj9\\MSI", "Path", "temurinjre8", "bin/client", "8.0.392.8", nullptr},
+        {"Eclipse Adoptium\\JRE\\8.0.392.8\\openj9\\MSI", "Path", "temurinjre8", "bin/client", "1.8.0.392", nullptr},
         {"AdoptOpenJDK\\JDK\\11.0.2.9\\hotspot\\MSI", "Path", "adopt11", "bin/server", "11.0.2.9", nullptr},
-        {"AdoptOpenJDK\\JDK\\8.0.282.8\\openj9\\MSI", "Path", "adopt8j9", "jre/bin/server", "8.0.282.8", nullptr},
+        {"AdoptOpenJDK\\JDK\\8.0.282.8\\openj9\\MSI", "Path", "adopt8j9", "jre/bin/server", "1.8.0.282", nullptr},
         {"AdoptOpenJDK\\JRE\\16.0.1.9\\hotspot\\MSI", "Path", "adoptjre", "bin/server", "16.0.1.9", nullptr},
         {"AdoptOpenJDK\\JRE\\11.0.9.11\\openj9\\MSI", "Path", "adoptjre9", "bin/server", "11.0.9.11", nullptr},
         {"Microsoft\\JDK\\21.0.1.12\\hotspot\\MSI", "Path", "ms21", "bin/server", "21.0.1.12", nullptr},
@@ -127,6 +127,31 @@ TEST_F(CurrentRuntimesTest, NewKeysJoinTheCandidatePoolAndItsOrder) {
             EXPECT_EQ(U(path.left(path.find(u"\\bin\\"))), library(c.chosen)) << c.lines;
             EXPECT_EQ(fresh.runtimeVendor, RuntimeVendor::JavaSoft) << c.lines;
         }
+    }
+}
+
+TEST_F(CurrentRuntimesTest, JavaEightOfTheCurrentVendorsIsOneEight) {
+    value("Eclipse Adoptium\\JRE\\8.0.392.8\\hotspot\\MSI", "Path", runtime("temurin8"));
+    value("Azul Systems\\Zulu\\zulu-8", "InstallationPath", runtime("zulu8"));
+    value("Eclipse Adoptium\\JDK\\17.0.9.9\\hotspot\\MSI", "Path", runtime("temurin17"));
+    struct Case {
+        const char* lines;
+        const char* chosen;
+        const char* version;  // foundVersion
+    } cases[] = {
+        {"Maximum Version=1.8\n", "temurin8", "1.8.0.392"},
+        {"Maximum Version=1.8.0_100\n", "zulu8", "1.8"},
+        {"Preferred versions=1.8\n", "temurin8", "1.8.0.392"},
+        {"Minimum Version=8\n", "temurin17", "17.0.9.9"},
+    };
+    for (const Case& c : cases) {
+        Launcher fresh;
+        settings(std::string("[Java Runtime Environment]\nMain Class=App\n") + c.lines);
+        ASSERT_TRUE(readLauncherSettings(fresh));
+        ASSERT_TRUE(findRuntime(fresh)) << c.lines;
+        WideString path = fresh.jvmLibraryPath;
+        EXPECT_EQ(U(path.left(path.find(u"\\bin\\"))), library(c.chosen)) << c.lines;
+        EXPECT_EQ(U(versionText(fresh.foundVersion)), c.version) << c.lines;
     }
 }
 
@@ -276,6 +301,21 @@ TEST_F(CurrentRuntimesTest, JavaHomeAfterTheRegistry) {
     }
 }
 
+TEST_F(CurrentRuntimesTest, RuntimeRejectedInTheOtherViewLeavesNoVendorForJavaHome) {
+    // The IBM runtime chosen in the other view is for this build's processor:
+    // passed over, JAVA_HOME wins, and the IBM key's endless wait must not follow.
+    value("IBM\\Java2 Runtime Environment\\1.8", "JavaHome", runtime("ibm", {"client"}, image(kBuildMachine)), true);
+    runtime("javahome", {"server"}, image(kBuildMachine));
+    folder.write("javahome/release", "JAVA_VERSION=\"17.0.9\"\n");
+    platform::host::setEnvironment(W("JAVA_HOME"), folder.path() + u"javahome");
+    configure("VM Provider=ibm\n[Application]\nPair Product=C:\\App\\other.exe\n");
+    ASSERT_TRUE(findRuntime(launcher));
+    EXPECT_EQ(U(launcher.jvmLibraryPath), library("javahome\\bin\\server\\jvm.dll"));
+    EXPECT_FALSE(launcher.pairLaunch);
+    EXPECT_EQ(launcher.runtimeVendor, RuntimeVendor::None);
+    EXPECT_EQ(U(versionText(launcher.foundVersion)), "17.0.9");
+}
+
 TEST_F(CurrentRuntimesTest, RegistryRuntimeComesBeforeJavaHome) {
     value("JavaSoft\\JDK\\11", "JavaHome", runtime("registered", {"server"}, image(kMachineAmd64)));
     runtime("javahome", {"server"}, image(kMachineAmd64));
@@ -285,14 +325,16 @@ TEST_F(CurrentRuntimesTest, RegistryRuntimeComesBeforeJavaHome) {
     EXPECT_EQ(U(launcher.jvmLibraryPath), library("registered\\bin\\server\\jvm.dll"));
 }
 
-TEST_F(CurrentRuntimesTest, LibraryFoundBesideTheExecutableOrInTheCurrentDirectoryIsMadeAbsolute) {
-    // No java.dll beside the executable: the sub-paths are looked for in the
-    // current directory, and the library is named by its full path.
+TEST_F(CurrentRuntimesTest, LibraryInTheCurrentDirectoryIsNeverTaken) {
+    // No java.dll beside the executable, a jvm library below the current
+    // directory (a document's folder): the registry's runtime, or nothing.
     runtime("cwd", {"client"});
     WorkingDirectory inside(folder.hostPath() + "/cwd");
     configure();
+    EXPECT_FALSE(findRuntime(launcher));
+    value("JavaSoft\\JRE\\17", "JavaHome", runtime("registered"));
     ASSERT_TRUE(findRuntime(launcher));
-    EXPECT_EQ(U(launcher.jvmLibraryPath), library("cwd\\bin\\client\\jvm.dll"));
+    EXPECT_EQ(U(launcher.jvmLibraryPath), library("registered\\bin\\server\\jvm.dll"));
 }
 
 std::string readFile(const std::string& path) {
@@ -340,6 +382,17 @@ TEST_F(TraceTest, FieldsAreQuotedOnOneLine) {
     EXPECT_EQ(events(), Strings({"event text=\"C:\\Program Files\\Zulu \xE2\x98\x95\" number=-7"}));
 }
 
+TEST_F(TraceTest, AFailedWriteEndsTheTrace) {
+    platform::host::setEnvironment(W("VEDA_LAUNCHER_TRACE"), folder.path() + u"later\\trace.txt");
+    trace::reread();
+    TRACE_EVENT("first");
+    folder.write("later/other", "");  // the file could be written from now on
+    TRACE_EVENT("second");
+    EXPECT_FALSE(trace::enabled());
+    std::ifstream written(folder.hostPath() + "/later/trace.txt");
+    EXPECT_FALSE(written.is_open());
+}
+
 TEST_F(TraceTest, SearchWithRejectionsExplainsTheChoice) {
     value("JavaSoft\\JDK\\21", "JavaHome", runtime("jdk21", {"client"}, image(kMachineAmd64)));
     value("JavaSoft\\JRE\\8", "JavaHome", runtime("jre8", {"server"}, image(kMachineAmd64)));
@@ -364,7 +417,7 @@ TEST_F(TraceTest, SearchWithRejectionsExplainsTheChoice) {
     EXPECT_TRUE(has("rejected place=\"HKLM\\Software\\JavaSoft\\JDK\\21" + view +
                     " version=\"21.0\" reason=\"no jvm.dll of the \"\"JVM Type\"\" asked for\""));
     EXPECT_TRUE(has("rejected place=\"HKLM\\Software\\JavaSoft\\JRE\\8" + view +
-                    " version=\"8.0\" reason=\"outside the version bounds (\"\"Minimum Version\"\", \"\"Maximum "
+                    " version=\"1.8\" reason=\"outside the version bounds (\"\"Minimum Version\"\", \"\"Maximum "
                     "Version\"\")\""));
     EXPECT_TRUE(has("rejected place=\"HKLM\\Software\\Microsoft\\JDK\\11.0.2\\hotspot\\MSI" + view +
                     " version=\"11.0.2\" reason=\"no jvm.dll\""));
@@ -392,6 +445,38 @@ TEST_F(TraceTest, JavaHomePassedOverForItsProcessor) {
                              "rejected place=\"JAVA_HOME\" version=\"unknown\" reason=\"its jvm.dll is for a processor "
                              "neither this launcher nor \"\"Pair Product\"\" serves\"",
                              "not found reason=\"no place held a runtime that fits the settings\""}));
+}
+
+TEST_F(TraceTest, JavaHomeAsUsersWriteIt) {
+    runtime("jdk 21", {"server"}, image(kBuildMachine));
+    folder.write("jdk 21/release", "JAVA_VERSION=\"21.0.1\"\n");
+    std::string home = U(folder.path());
+    struct Case {
+        const char* value;  // JAVA_HOME below the scratch folder
+        bool found;
+        const char* last;   // the last trace line
+    } cases[] = {
+        {"\"jdk 21\"", true, nullptr},
+        {"\"jdk 21\\\"", true, nullptr},
+        {"missing", false,
+         "rejected place=\"JAVA_HOME\" version=\"unknown\" reason=\"no such folder\""},
+    };
+    for (const Case& c : cases) {
+        std::string value = c.value[0] == '"' ? "\"" + home + (c.value + 1) : home + c.value;
+        platform::host::setEnvironment(W("JAVA_HOME"), W(value.c_str()));
+        Launcher fresh;
+        settings("[Java Runtime Environment]\nMain Class=App\nMinimum Version=11\n");
+        ASSERT_TRUE(readLauncherSettings(fresh));
+        EXPECT_EQ(findRuntime(fresh), c.found) << c.value;
+        if (c.found) {
+            EXPECT_EQ(U(fresh.jvmLibraryPath), library("jdk 21\\bin\\server\\jvm.dll")) << c.value;
+        }
+        Strings lines = events();
+        if (c.last) {
+            ASSERT_GE(lines.size(), 2u);
+            EXPECT_EQ(lines[lines.size() - 2], c.last);
+        }
+    }
 }
 
 }  // namespace

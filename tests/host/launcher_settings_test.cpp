@@ -19,16 +19,18 @@ bool isFolder(const WideString& path) {
     return stat(platform::host::hostPath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-TEST(SettingsLocationTest, ExtensionAfterTheLastDotOfTheWholePath) {
+TEST(SettingsLocationTest, ExtensionOfTheFileNameOnly) {
     struct Case {
         const char* module;
         const char* settings;
     } cases[] = {
         {"C:\\App\\Launcher.exe", "C:\\App\\Launcher.ini"},
         {"C:\\App\\my.tool.exe", "C:\\App\\my.tool.ini"},
-        {"C:\\my.app\\launcher", "C:\\my.ini"},
+        {"C:\\my.app\\launcher", "C:\\my.app\\launcher.ini"},
+        {"C:\\v1.2\\Pair", "C:\\v1.2\\Pair.ini"},
+        {"C:/v1.2/Pair", "C:/v1.2/Pair.ini"},
         {"C:\\App\\launcher.", "C:\\App\\launcher.ini"},
-        {"C:\\App\\launcher", ""},
+        {"C:\\App\\launcher", "C:\\App\\launcher.ini"},
         {"", ""},
     };
     for (const Case& c : cases) EXPECT_EQ(U(settingsPathFor(W(c.module))), c.settings) << c.module;
@@ -52,9 +54,8 @@ TEST_F(LauncherSettingsTest, SettingsFilePathOfLongAndMissingModulePaths) {
     EXPECT_EQ(U(path), longFolder + "launcher.ini");
 
     platform::host::setModulePath(W("C:\\App\\launcher"));
-    EXPECT_FALSE(settingsFilePath(launcher, path));
-    EXPECT_FALSE(readLauncherSettings(launcher));
-    EXPECT_TRUE(platform::host::shownMessages().empty());
+    ASSERT_TRUE(settingsFilePath(launcher, path));
+    EXPECT_EQ(U(path), "C:\\App\\launcher.ini");
 
     platform::host::failModulePath(2);
     EXPECT_FALSE(readLauncherSettings(launcher));

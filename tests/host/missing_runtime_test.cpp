@@ -184,8 +184,10 @@ TEST_F(TargetsTest, FilesThatReceiveThePick) {
          {"appdata\\\\\\launcher.ini", "appdata\\\\\\Pair.ini"}},
         {"paired service", true, true, "Acme", "T1", "C:\\pair\\Pair.exe", {"C:\\pair\\Pair.ini", own}},
         {"paired on an old system", false, false, "Acme", "T1", "C:\\pair\\Pair.exe", {"C:\\pair\\Pair.ini", own}},
-        {"pair name without a dot", true, false, "Acme", "T1", "C:\\pair\\Pair", {}},
-        {"pair name without a dot, service", true, true, "Acme", "T1", "C:\\pair\\Pair", {}},
+        {"pair name without a dot", true, false, "Acme", "T1", "C:\\pair\\Pair",
+         {"appdata\\Acme\\T1\\launcher.ini", "appdata\\Acme\\T1\\Pair.ini"}},
+        {"pair in a folder with a dot, service", true, true, "Acme", "T1", "C:\\v1.2\\Pair",
+         {"C:\\v1.2\\Pair.ini", own}},
     };
     for (const Case& c : cases) {
         Launcher launcher;

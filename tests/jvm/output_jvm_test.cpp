@@ -112,6 +112,9 @@ TEST_F(OutputTest, ARelativeNameInAMissingFolderLeavesTheStreamAlone) {
 }
 
 TEST_F(OutputTest, TheDialogShowsTheExactPrintedTrace) {
+    // A default charset that cannot spell the message, as on Windows runtimes
+    // up to Java 17 (the runtime here honours the property).
+    option("-Dfile.encoding=ISO-8859-1");
     launcher_.mainClass = W("probe/CausedThrower");
     launcher_.failureCheck = true;
     EXPECT_EQ(startVmThread(launcher_), static_cast<uint32_t>(VmThreadMainThrew));

@@ -148,6 +148,8 @@ class RuntimeSearchTest(LinuxCase):
         # JAVA_HOME outside the bounds (an old folder name, no release file) is passed over too.
         old = os.path.join(self.dir, "jdk1.8.0_392")
         os.makedirs(os.path.join(old, "lib", "server"))
+        with open(os.path.join(old, "lib", "server", "libjvm.so"), "wb") as f:
+            f.write(elf_header(62))
         self.assertEqual(self.chosen(exe, self.env(VEDA_LAUNCHER_TRACE=trace, JAVA_HOME=old)), os.path.realpath(JDK17))
         with open(trace) as f:
             text = f.read()

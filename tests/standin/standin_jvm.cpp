@@ -615,6 +615,10 @@ const MethodInfo kMethods[] = {
     {"java/io/PrintStream", "<init>", "(Ljava/io/OutputStream;)V", false, Impl::PrintStreamInit},
     {"java/io/ByteArrayOutputStream", "<init>", "()V", false, Impl::BytesInit},
     {"java/io/ByteArrayOutputStream", "toString", "()Ljava/lang/String;", false, Impl::BytesToString},
+    // The exception trace names its encoding on both sides; this runtime's bytes are always UTF-8.
+    {"java/io/PrintStream", "<init>", "(Ljava/io/OutputStream;ZLjava/lang/String;)V", false, Impl::PrintStreamInit},
+    {"java/io/ByteArrayOutputStream", "toString", "(Ljava/lang/String;)Ljava/lang/String;", false,
+     Impl::BytesToString},
     {"java/lang/Throwable", "toString", "()Ljava/lang/String;", false, Impl::ThrowableToString},
     {"java/lang/Throwable", "getMessage", "()Ljava/lang/String;", false, Impl::ThrowableGetMessage},
     {"java/lang/Throwable", "printStackTrace", "(Ljava/io/PrintStream;)V", false, Impl::PrintStackTrace},

@@ -3,6 +3,8 @@
 // save into real settings files goes through the system's profile functions.
 #include "win_test_support.h"
 
+#include <objbase.h>
+
 #include "launcher/launcher.h"
 #include "runtime/missing_runtime.h"
 #include "runtime/missing_runtime_dialog_win32.h"
@@ -14,10 +16,20 @@ WideString pickResult;
 bool pickCancelled = false;
 int pickerCalls = 0;
 WideString pickerTitle;
+HRESULT pickerApartment = E_FAIL;
+
+// S_FALSE when the calling thread is already in a single-threaded apartment.
+HRESULT apartmentOfThisThread() {
+    HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (SUCCEEDED(result)) CoUninitialize();
+    return result;
+}
 
 bool fakePicker(HWND owner, const WideString& title, WideString& folder) {
     ++pickerCalls;
     pickerTitle = title;
+    // The shell's new-style picker needs one; Wine's works without.
+    pickerApartment = apartmentOfThisThread();
     EXPECT_NE(owner, nullptr);
     if (pickCancelled) return false;
     folder = pickResult;
@@ -109,6 +121,19 @@ TEST_F(WinMissingRuntimeDialog, PickEnablesOkAndOkConfirms) {
     EXPECT_EQ(S(pickerTitle), L"Browse for JRE folder");
     EXPECT_EQ(S(dialog.runtimeFolder), S(pickResult) + L"\\");
     EXPECT_EQ(S(dialog.jvmLibraryPath), S(pickResult) + L"\\bin\\client\\jvm.dll");
+}
+
+TEST_F(WinMissingRuntimeDialog, PickerRunsInASingleThreadedApartmentOfTheDialog) {
+    Launcher launcher;
+    MissingRuntimeDialog dialog(launcher);
+    pickResult = folder.wpath() + W(L"rt");
+    Script script;
+    script.finalButton = IDCANCEL;
+    ASSERT_NE(apartmentOfThisThread(), S_FALSE) << "this thread must start outside an apartment";
+    EXPECT_EQ(showWithUser(dialog, script), 2);
+    EXPECT_EQ(pickerApartment, S_FALSE);
+    // The dialog leaves the apartment it entered.
+    EXPECT_EQ(apartmentOfThisThread(), S_OK);
 }
 
 TEST_F(WinMissingRuntimeDialog, CancelledPickChangesNothingAndOkStaysOff) {
