@@ -52,11 +52,15 @@ int32_t Launcher::run() {
     prepareEnvironment(*this);
     // The splash never ends the launch, whatever becomes of it; a console
     // program shows none.
+    // Where the runtime's splash library needs the runtime's own libraries,
+    // the virtual-machine library is loaded first (nothing runs yet).
+    bool libraryFirst = platform::kSplashAfterVmLibrary;
+    if (libraryFirst && !loadVmLibrary(*this)) return -1;
     if (platform::splashPossible() && !hasNoSplashSwitch(arguments)) startSplash(*this);
 
     // Ctrl+C and a closed console end the Java program through its own exit.
     platform::onConsoleControl(endJavaProgram);
-    if (!loadVmLibrary(*this)) return -1;
+    if (!libraryFirst && !loadVmLibrary(*this)) return -1;
     if (!buildVmOptions(*this)) return -1;
 
     uint32_t result = startVmThread(*this);

@@ -318,8 +318,10 @@ void watch(gtk::Functions& gtk, gtk::Widget* dialog) {
 
 int messageDialog(gtk::Functions& gtk, const List<NarrowString>& fields, NarrowString&) {
     if (fields.size() < 2) return kNotShownExit;
-    gtk::Widget* dialog = gtk.message_dialog_new(nullptr, gtk::kDialogModal, gtk::kMessageError, gtk::kButtonsOk,
+    // The button's text as on Windows ("OK", not the toolkit's own).
+    gtk::Widget* dialog = gtk.message_dialog_new(nullptr, gtk::kDialogModal, gtk::kMessageError, gtk::kButtonsNone,
                                                  "%s", fields[1].c_str());
+    gtk.dialog_add_button(dialog, "OK", 1);
     gtk.window_set_title(dialog, fields[0].c_str());
     gtk.window_set_position(dialog, gtk::kPositionCenter);
     gtk.window_set_keep_above(dialog, 1);

@@ -19,6 +19,7 @@ const Entry kEntries[] = {
     GTK_ENTRY(dialog_new_with_buttons, "gtk_dialog_new_with_buttons"),
     GTK_ENTRY(message_dialog_new, "gtk_message_dialog_new"),
     GTK_ENTRY(dialog_run, "gtk_dialog_run"),
+    GTK_ENTRY(dialog_add_button, "gtk_dialog_add_button"),
     GTK_ENTRY(dialog_get_content_area, "gtk_dialog_get_content_area"),
     GTK_ENTRY(dialog_set_response_sensitive, "gtk_dialog_set_response_sensitive"),
     GTK_ENTRY(dialog_set_default_response, "gtk_dialog_set_default_response"),

@@ -24,6 +24,7 @@ struct Functions {
     Widget* (*dialog_new_with_buttons)(const char*, Widget*, int, const char*, ...);
     Widget* (*message_dialog_new)(Widget*, int, int, int, const char*, ...);
     int (*dialog_run)(Widget*);
+    Widget* (*dialog_add_button)(Widget*, const char*, int);
     Widget* (*dialog_get_content_area)(Widget*);
     void (*dialog_set_response_sensitive)(Widget*, int, Boolean);
     void (*dialog_set_default_response)(Widget*, int);
@@ -94,7 +95,7 @@ bool load(Functions& functions);
 enum {
     kDialogModal = 1,
     kMessageError = 3,
-    kButtonsOk = 1,
+    kButtonsNone = 0,
     kResponseDeleteEvent = -4,
     kResponseAccept = -3,
     kResponseCancel = -6,

@@ -178,6 +178,9 @@ void onConsoleControl(bool (*end)(int32_t code));
 // has the launcher's own splash window (else only the runtime's library).
 bool splashPossible();
 extern const bool kOwnSplashWindow;
+// The runtime's splash library links the runtime's own libraries, which only
+// the virtual-machine library, once loaded, lets the system find (Linux).
+extern const bool kSplashAfterVmLibrary;
 
 // The uncaught-exception dialog with a trace text: 1 for Ignore, 2 for Stop,
 // anything else when it could not be shown. Blocks the calling thread.

@@ -724,6 +724,7 @@ bool splashPossible() {
     return display && *display;
 }
 
+const bool kSplashAfterVmLibrary = true;
 const bool kOwnSplashWindow = false;
 
 void showErrorBox(void*, const WideString& text) {

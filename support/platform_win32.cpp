@@ -76,6 +76,7 @@ const char16_t kListSeparator = u';';
 const char16_t* const kSearchPathVariable = u"Path";
 const bool kSettingsNameAppended = false;
 const bool kWindowsKeysIgnored = false;
+const bool kSplashAfterVmLibrary = false;
 const bool kOwnSplashWindow = true;
 
 bool splashPossible() { return !consoleFlavour(); }

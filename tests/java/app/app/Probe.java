@@ -67,6 +67,17 @@ public class Probe {
                     System.out.println("child exit " + p.waitFor());
                     break;
                 }
+                case "laf":
+                    // The runtime's own GTK look and feel, in this process.
+                    javax.swing.UIManager.setLookAndFeel("com.sun.java.swing.plaf.gtk.GTKLookAndFeel");
+                    System.out.println("look and feel " + javax.swing.UIManager.getLookAndFeel().getName());
+                    break;
+                case "waitfile": {
+                    // Waits (bounded) until the test has looked at the screen.
+                    long deadline = System.currentTimeMillis() + 30000;
+                    while (!Files.exists(Paths.get(value)) && System.currentTimeMillis() < deadline) Thread.sleep(20);
+                    break;
+                }
                 default:
                     break;
             }

@@ -1,0 +1,246 @@
+"""The Linux launcher on a desktop (a private Xvfb): its dialogs found on the
+screen, read back through GTK, answered with the mouse and keyboard, and
+photographed; the runtime's splash screen; and the cases where no dialog may
+appear (a terminal, no display, no GTK)."""
+import os
+import pty
+import subprocess
+import time
+import unittest
+
+import screen
+from linux_harness import JDK17, LinuxCase, settings_text
+
+NOT_FOUND = "The Java Runtime Environment (JRE) was not found. Please  download and install a JRE (%s) from:"
+
+
+class DesktopCase(LinuxCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.display = screen.Display()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.display.close()
+
+    def setUp(self):
+        super().setUp()
+        self.dump = os.path.join(self.dir, "dialog.txt")
+
+    def desktop_env(self, **overrides):
+        overrides.setdefault("DISPLAY", self.display.name)
+        overrides.setdefault("VEDA_LAUNCHER_DIALOG_DUMP", self.dump)
+        # Its own GTK settings and caches, and no accessibility bus to wait for.
+        overrides.setdefault("NO_AT_BRIDGE", "1")
+        overrides.setdefault("XDG_CONFIG_HOME", os.path.join(self.dir, "config"))
+        overrides.setdefault("XDG_DATA_HOME", os.path.join(self.dir, "data"))
+        return self.env(**overrides)
+
+    def start(self, exe, args=(), env=None):
+        return subprocess.Popen([exe] + list(args), env=env or self.desktop_env(), cwd=self.dir,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def finish(self, process, timeout=60):
+        out, err = process.communicate(timeout=timeout)
+        return process.returncode, out.decode(), err.decode()
+
+    def texts(self, widgets, kind):
+        return [w["text"] for w in widgets if w["type"] == kind]
+
+    def click(self, widgets, text):
+        self.display.click(*screen.centre(screen.button(widgets, text)))
+
+
+class MessageBoxTest(DesktopCase):
+    def test_message_box_has_the_windows_text_and_title(self):
+        exe = self.app(settings="[Java Runtime Environment]\n[Class Path]\nClass Path=\\lib\\probe-app.jar\n")
+        p = self.start(exe)
+        title, widgets = screen.read_dump(self.dump)
+        self.assertEqual(title, "Error")
+        self.assertIn("Main class was not specified in INI file.", self.texts(widgets, "GtkLabel"))
+        path, shot = self.display.screenshot("linux-message-box")
+        ok = screen.button(widgets, "OK")
+        # The box is on the screen: its button is not the empty screen's black.
+        self.assertNotEqual(screen.pixel(shot, *screen.centre(ok)), (0, 0, 0), path)
+        self.click(widgets, "OK")
+        code, out, err = self.finish(p)
+        self.assertEqual(code, 255)
+        self.assertEqual(err, "Main class was not specified in INI file.\n")
+
+    def test_no_dialog_in_a_terminal_without_a_display_or_without_gtk(self):
+        exe = self.app(settings="[Java Runtime Environment]\n[Class Path]\nClass Path=\\lib\\probe-app.jar\n")
+        cases = [
+            ("a terminal", {}, True),
+            ("no display", {"DISPLAY": None}, False),
+            ("no GTK", {"VEDA_LAUNCHER_GTK_LIBRARY": os.path.join(self.dir, "no-such-libgtk.so")}, False),
+            ("dialogs never", {"VEDA_LAUNCHER_DIALOGS": "never"}, False),
+        ]
+        for name, overrides, terminal in cases:
+            with self.subTest(name):
+                env = self.desktop_env(**overrides)
+                if terminal:
+                    master, slave = pty.openpty()
+                    p = subprocess.Popen([exe], env=env, stdout=subprocess.PIPE, stderr=slave)
+                    os.close(slave)
+                    code = p.wait(30)
+                    err = os.read(master, 4096).decode()
+                    os.close(master)
+                else:
+                    r = self.run_app(exe, env=env, timeout=30)
+                    code, err = r.returncode, r.stderr.decode()
+                self.assertEqual(code, 255)
+                self.assertEqual(err.replace("\r\n", "\n"), "Main class was not specified in INI file.\n")
+                self.assertFalse(os.path.exists(self.dump), "a dialog was shown")
+
+
+class MissingRuntimeTest(DesktopCase):
+    def no_runtime_app(self, **runtime):
+        runtime.setdefault("Minimum Version", "11")
+        return self.app(settings=settings_text(runtime=runtime, application=None,
+                                               extra="[Product Information]\nProduct Name=Desk App\nProduct Code=7"))
+
+    def test_texts_link_cancel_and_escape(self):
+        exe = self.no_runtime_app()
+        for answer in ("Cancel", "Escape"):
+            with self.subTest(answer):
+                if os.path.exists(self.dump):
+                    os.remove(self.dump)
+                p = self.start(exe)
+                title, widgets = screen.read_dump(self.dump)
+                self.assertEqual(title, "JRE Not Found")
+                labels = self.texts(widgets, "GtkLabel")
+                self.assertIn(NOT_FOUND % "minimum version 11.0", labels)
+                self.assertIn("If you have a JRE installed you can browse for it below:", labels)
+                self.assertIn("Missing JRE", labels)
+                self.assertEqual(self.texts(widgets, "GtkLinkButton"), ["https://adoptium.net/"])
+                self.assertFalse(screen.button(widgets, "OK")["sensitive"])
+                self.display.screenshot("linux-missing-runtime-dialog")
+                if answer == "Cancel":
+                    self.click(widgets, "Cancel")
+                else:
+                    self.display.key("JRE Not Found", "Escape")
+                code, out, err = self.finish(p)
+                self.assertEqual(code, 255)
+                self.assertEqual(err, NOT_FOUND % "minimum version 11.0" + "\nhttps://adoptium.net/\n")
+
+    def pick(self, folder):
+        """Browse..., then types the folder into the chooser and selects it."""
+        _, widgets = screen.read_dump(self.dump)
+        shown = os.path.getmtime(self.dump)
+        self.click(widgets, "Browse...")
+        title, _ = screen.read_dump(self.dump, after=shown)
+        self.assertEqual(title, "Browse for JRE folder")
+        shown = os.path.getmtime(self.dump)
+        self.display.key("Browse for JRE folder", "ctrl+l")
+        self.display.xdotool("type", "--delay", "5", folder)
+        self.display.xdotool("key", "Return")
+        title, widgets = screen.read_dump(self.dump, after=shown)
+        self.assertEqual(title, "JRE Not Found")
+        return widgets
+
+    def test_pick_enables_ok_only_for_a_runtime_is_saved_and_used_next_time(self):
+        exe = self.no_runtime_app()
+        empty = os.path.join(self.dir, "not-a-runtime")
+        os.makedirs(empty)
+        runtime = os.path.join(self.dir, "my-jdk")
+        os.symlink(JDK17, runtime)
+        p = self.start(exe, ["laf"])
+        widgets = self.pick(empty)
+        self.assertEqual(self.texts(widgets, "GtkEntry"), [empty])
+        self.assertFalse(screen.button(widgets, "OK")["sensitive"])
+        widgets = self.pick(runtime)
+        self.assertTrue(screen.button(widgets, "OK")["sensitive"])
+        self.display.screenshot("linux-missing-runtime-picked")
+        self.click(widgets, "OK")
+        code, out, err = self.finish(p)
+        self.assertEqual(code, 0, err)
+        # The program runs in a process that never loaded a toolkit: the
+        # runtime's own GTK look and feel works.
+        self.assertIn("look and feel GTK look and feel", out)
+        saved = os.path.join(self.dir, "config", "Desk App", "7", "MyApp.ini")
+        with open(saved, "rb") as f:
+            self.assertTrue(f.read().startswith(b"\xff\xfe"), "a new per-user file is UTF-16")
+        # The next launch takes the saved folder without asking.
+        os.remove(self.dump)
+        r = self.run_app(exe, ["property:java.home"], env=self.desktop_env())
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("java.home=" + os.path.realpath(JDK17), r.stdout.decode())
+        self.assertFalse(os.path.exists(self.dump))
+
+
+class ExceptionDialogTest(DesktopCase):
+    def test_trace_ignore_and_stop(self):
+        self.installed("java-17-openjdk-amd64", JDK17)
+        exe = self.app(settings=settings_text(application={"Failure Check": "Yes"}))
+        for answer, code in (("Ignore", 1), ("Stop", 255), ("Escape", 255)):
+            with self.subTest(answer):
+                if os.path.exists(self.dump):
+                    os.remove(self.dump)
+                p = self.start(exe, ["throw:d\u00e9j\u00e0 \U0001F600"])
+                title, widgets = screen.read_dump(self.dump)
+                self.assertEqual(title, "Java Exception")
+                trace = self.texts(widgets, "GtkTextView")
+                self.assertEqual(len(trace), 1)
+                self.assertTrue(trace[0].startswith(
+                    "java.lang.IllegalStateException: thrown by main: d\u00e9j\u00e0 \U0001F600\n\tat app.Probe.main"),
+                    trace[0])
+                self.assertIn("The java process has thrown the following uncaught exception:",
+                              self.texts(widgets, "GtkLabel"))
+                if answer == "Ignore":
+                    self.display.screenshot("linux-exception-dialog")
+                if answer == "Escape":
+                    self.display.key("Java Exception", "Escape")
+                else:
+                    self.click(widgets, answer)
+                result, out, err = self.finish(p)
+                self.assertEqual(result, code, err)
+                self.assertIn("java.lang.IllegalStateException: thrown by main", err)
+
+
+class SplashTest(DesktopCase):
+    def test_runtime_splash_while_main_runs(self):
+        self.installed("java-17-openjdk-amd64", JDK17)
+        image = os.path.join(self.dir, "app", "splash.png")
+        os.makedirs(os.path.dirname(image), exist_ok=True)
+        write_png(image, 200, 120, (230, 40, 150))
+        exe = self.app(settings=settings_text(extra="[Display]\nSplash Screen=splash.png"))
+        ready, seen = os.path.join(self.dir, "ready"), os.path.join(self.dir, "seen")
+        env = self.desktop_env()
+        p = subprocess.Popen([exe, "ready:" + ready, "waitfile:" + seen], env=env, cwd=os.path.dirname(exe),
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertTrue(self.wait_for_file(ready), p.stderr.read() if p.poll() is not None else "main did not run")
+        path, shot = self.display.screenshot("linux-splash")
+        self.assertEqual(screen.pixel(shot, 640, 512), (230, 40, 150), path)
+        open(seen, "w").close()
+        code, out, err = self.finish(p)
+        self.assertEqual(code, 0, err)
+        _, after = self.display.screenshot("linux-splash-gone")
+        self.assertNotEqual(screen.pixel(after, 640, 512), (230, 40, 150))
+
+        # "-nosplash", and no display: no splash, the launch goes on.
+        for args, overrides in ((["-nosplash"], {}), ([], {"DISPLAY": None})):
+            with self.subTest(args=args, overrides=overrides):
+                open(seen, "w").close()
+                os.remove(ready)
+                p = subprocess.Popen([exe, "ready:" + ready] + args, env=self.desktop_env(**overrides),
+                                     cwd=os.path.dirname(exe), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                code, out, err = self.finish(p)
+                self.assertEqual(code, 0, err)
+                self.assertEqual(err, "")
+
+
+def write_png(path, width, height, colour):
+    import struct
+    import zlib
+    rows = b"".join(b"\x00" + bytes(colour) * width for _ in range(height))
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
+
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+                chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+if __name__ == "__main__":
+    unittest.main()
