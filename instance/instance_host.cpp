@@ -23,6 +23,8 @@ void releaseSingleInstance(Launcher& launcher) {
     launcher.isPrimaryInstance = false;
 }
 
+bool takePairMark() { return false; }
+
 void resolvePairProduct(Launcher& launcher) {
     const WideString& path = launcher.pairProduct;
     bool absolute = (path.size() >= 2 && path[1] == u':') || path.startsWith(u"\\");

@@ -21,6 +21,7 @@ Launcher* currentLauncher() { return current; }
 Launcher::Launcher() { current = this; }
 
 bool Launcher::initialise() {
+    startedByPartner = takePairMark();
     readArguments(*this);
     if (!readLauncherSettings(*this)) return false;
 

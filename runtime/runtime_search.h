@@ -59,6 +59,7 @@ enum class Rejection {
     UnknownVersion,
     NotAnImage,
     WrongProcessor,
+    StartedByPartner,
 };
 const char* rejectionText(Rejection reason);
 

@@ -14,6 +14,8 @@ from harness import LauncherCase, launcher_settings
 FOLDER = "Pair Äpp 日本 x"
 NOT_STARTED = "Windows exception: %s (errno = %d).\n"
 ERROR_FILE_NOT_FOUND, ERROR_BAD_EXE_FORMAT = 2, 193
+# Left as written when the variable is not set.
+MARK = "-Dmark=%VEDA_LAUNCHER_PAIRED%"
 
 
 class PairCase(LauncherCase):
@@ -55,6 +57,9 @@ class PairLaunchTest(PairCase):
         for first in ("x86", "x64"):
             with self.subTest(first=first):
                 app = self.make_pair(first, app=[("Pair Return Code", "yes")])
+                # The pair launch's mark is gone before the machine starts.
+                app.write_ini(launcher_settings(jre={"JRE Path": self.rt.win_home,
+                                                     "Virtual Machine Parameters": MARK}), name="App2.ini")
                 r = app.run(raw_args=raw)
                 self.assertExit(r, 0)
                 self.assertNoBox(r)
@@ -64,6 +69,7 @@ class PairLaunchTest(PairCase):
                 loaded = [rec for rec in self.rt.records() if rec.get("event") == "loaded"]
                 self.assertEqual(len(loaded), 1)
                 self.assertEqual(loaded[0]["bits"], 64 if first == "x86" else 32)
+                self.assertIn(MARK, self.options(r))
 
     def test_pair_return_code_passes_the_exit_code_on(self):
         for value, code in (("yes", 3), ("YES", 3), ("", 0), ("no", 0)):
@@ -114,6 +120,21 @@ class PairFailureTest(PairCase):
                                                 app={"Pair Product": path, "Pair Return Code": "yes"}))
                 r = app.run(timeout=60)
                 self.assertNotStarted(r, path, ERROR_BAD_EXE_FORMAT)
+        self.assertEqual(self.mains(), [])
+
+    def test_builds_whose_runtimes_are_each_others_start_each_other_once(self):
+        # Each build's "JRE Path" names the other build's processor. The
+        # paired program, marked by its starter, does not pair back: it
+        # searches on and asks for a runtime (cancelled here).
+        app = self.make_pair(app=[("Pair Return Code", "yes")])
+        own = app.add_runtime("jre x86", arch="x86")
+        app.write_ini(launcher_settings(jre={"JRE Path": own.win_home}, app={
+            "Pair Product": harness.to_windows_path(app.file("App.exe")), "Pair Return Code": "yes"}),
+            name="App2.ini")
+        app.exe = app.file("App.exe")
+        r = app.run(press=harness.IDCANCEL, timeout=20)
+        self.assertExit(r, -1)
+        self.assertEqual(r.titles, [harness.RUNTIME_DIALOG_TITLE])
         self.assertEqual(self.mains(), [])
 
     def test_runtime_for_another_processor_is_no_reason_to_pair(self):
