@@ -11,6 +11,11 @@ namespace {
 
 const wchar_t kPairMark[] = L"VEDA_LAUNCHER_PAIRED";
 
+// Ctrl+C and Ctrl+Break reach the paired program from the console: the
+// launcher lets it end in its own time and passes its exit code on. A
+// handler of this process only, which the child does not inherit.
+bool ignoreInterrupt(int32_t code) { return code == 130; }
+
 // Message 202 with the paired program's path and a system error code.
 void reportNotStarted(Launcher& launcher, DWORD code) {
     MessageArgument path;
@@ -73,6 +78,7 @@ int32_t startPairedProduct(Launcher& launcher) {
     // redirected the streams: the paired program gets them and is waited for.
     bool console = platform::consoleFlavour();
     if (console) {
+        platform::onConsoleControl(ignoreInterrupt);
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
         startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
