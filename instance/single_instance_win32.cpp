@@ -7,12 +7,14 @@
 #include "launcher/environment.h"
 #include "launcher/launcher.h"
 #include "support/platform.h"
+#include "support/trace.h"
 #include "support/win32.h"
 
 namespace {
 
 // A second instance gives up when the first has not published its listener,
-// or does not take the message, within this time.
+// or does not take the message, within this time (from when it holds the
+// mutex, for the message).
 const DWORD kHandOverPatienceMs = 10000;
 const DWORD kRetryMs = 20;
 // Polling interval of the wait for the answer; a posted answer or the first
@@ -156,17 +158,36 @@ bool becomeFirstInstance(Launcher& launcher, const WideString& name) {
 
 bool timeLeft(DWORD started) { return GetTickCount() - started < kHandOverPatienceMs; }
 
+bool retired(Launcher& launcher) { return readField(launcher, kListenerThreadIdOffset) == kRetiredListener; }
+
+// A hand-over that cannot be made ends the launch with -1; the trace says why.
+bool giveUp(const char* reason) {
+    TRACE_EVENT("hand-over failed").field("reason", reason);
+    return false;
+}
+
+void releaseMutex(Launcher& launcher);
+
+// The first instance let go of its role: this launch goes on as one of its
+// own.
+bool runOnItsOwn(Launcher& launcher) {
+    TRACE_EVENT("hand-over").field("result", "the first instance started its paired program; this launch goes on by itself");
+    releaseSingleInstance(launcher);
+    return true;
+}
+
 // False ends the launch with -1.
 bool handArgumentsOver(Launcher& launcher, const WideString& name) {
-    if (!argumentsFit(launcher.arguments)) return false;
+    if (!argumentsFit(launcher.arguments)) return giveUp("the arguments do not fit the shared block");
     // A first instance started at the same moment may not have published its
     // listener yet.
     DWORD started = GetTickCount();
     DWORD listener;
     while ((listener = readField(launcher, kListenerThreadIdOffset)) == 0) {
-        if (!timeLeft(started)) return false;
+        if (!timeLeft(started)) return giveUp("the first instance published no listener within 10 s");
         Sleep(kRetryMs);
     }
+    if (listener == kRetiredListener) return runOnItsOwn(launcher);
     MemoryBarrier();
     UINT message = readField(launcher, kHandOverMessageOffset);
     DWORD firstProcess = readField(launcher, kProcessIdOffset);
@@ -178,7 +199,7 @@ bool handArgumentsOver(Launcher& launcher, const WideString& name) {
     // A first instance that cannot be watched cannot answer either: -1, not
     // the 0 that would report success.
     launcher.firstInstanceProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, firstProcess);
-    if (!launcher.firstInstanceProcess) return false;
+    if (!launcher.firstInstanceProcess) return giveUp("the first instance's process cannot be watched");
 
     // The area holds one list: second instances take turns, each holding the
     // mutex until its answer has come. Without a mutex (it cannot be made),
@@ -186,19 +207,27 @@ bool handArgumentsOver(Launcher& launcher, const WideString& name) {
     HANDLE mutex = CreateMutexW(nullptr, FALSE, wide(instanceMutexName(name)));
     if (mutex) {
         HANDLE waits[2] = {mutex, launcher.firstInstanceProcess};
-        DWORD waited = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        DWORD waited;
+        // Polled: a first instance that retires meanwhile is seen at once.
+        while ((waited = WaitForMultipleObjects(2, waits, FALSE, kAnswerPollMs)) == WAIT_TIMEOUT)
+            if (retired(launcher)) break;
         if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED_0) {
             launcher.instanceMutex = mutex;
         } else {
             CloseHandle(mutex);
+            if (waited == WAIT_TIMEOUT) return runOnItsOwn(launcher);
             // The first instance has ended: the wait takes its exit code.
-            return waited == WAIT_OBJECT_0 + 1;
+            return waited == WAIT_OBJECT_0 + 1 || giveUp("the wait for the mutex failed");
         }
+        // The turn may have taken long: the patience counts from here.
+        started = GetTickCount();
     }
 
+    if (retired(launcher)) return runOnItsOwn(launcher);
     writeArgumentArea(argumentArea(launcher), launcher.arguments);
     while (!PostThreadMessageW(listener, message, GetCurrentThreadId(), 0)) {
-        if (!timeLeft(started)) return false;
+        if (retired(launcher)) return runOnItsOwn(launcher);
+        if (!timeLeft(started)) return giveUp("the first instance's listener took no message within 10 s");
         if (WaitForSingleObject(launcher.firstInstanceProcess, kRetryMs) == WAIT_OBJECT_0) return true;
     }
     return true;
@@ -241,26 +270,43 @@ bool setUpSingleInstance(Launcher& launcher) {
     return true;
 }
 
-int32_t waitForFirstInstance(Launcher& launcher) {
+bool waitForFirstInstance(Launcher& launcher, int32_t& result) {
     HANDLE process = launcher.firstInstanceProcess;
-    if (!process) return -1;
+    if (!process) {
+        result = -1;
+        return true;
+    }
     UINT message = readField(launcher, kHandOverMessageOffset);
     for (;;) {
         MSG queued;
         while (PeekMessageW(&queued, nullptr, 0, 0, PM_REMOVE)) {
             if (queued.message != message) continue;
             releaseMutex(launcher);
-            return static_cast<int32_t>(static_cast<uint32_t>(queued.wParam));
+            result = static_cast<int32_t>(static_cast<uint32_t>(queued.wParam));
+            return true;
+        }
+        // A first instance that pairs never runs the program, so nothing it
+        // took was served: its exit code would pass for an answer.
+        if (retired(launcher)) {
+            TRACE_EVENT("hand-over").field("result", "the first instance started its paired program; set up again");
+            return false;
         }
         DWORD code = 0;
         // A status that cannot be read must not pass for success (0).
         if (!GetExitCodeProcess(process, &code)) code = static_cast<DWORD>(-1);
         if (code != STILL_ACTIVE) {
             releaseMutex(launcher);
-            return static_cast<int32_t>(code);
+            result = static_cast<int32_t>(code);
+            return true;
         }
         MsgWaitForMultipleObjects(1, &process, FALSE, kAnswerPollMs, QS_POSTMESSAGE);
     }
+}
+
+void retireSingleInstance(Launcher& launcher) {
+    if (launcher.isPrimaryInstance && launcher.instanceBlock)
+        InterlockedExchange(blockField(launcher, kListenerThreadIdOffset), static_cast<LONG>(kRetiredListener));
+    releaseSingleInstance(launcher);
 }
 
 void releaseSingleInstance(Launcher& launcher) {

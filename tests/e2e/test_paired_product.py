@@ -172,6 +172,34 @@ class PairWithSingleInstanceTest(PairCase):
         open(stop, "w").close()
         self.assertExit(first.wait(), 0)
 
+    def test_launches_overlapping_a_pair_launch_all_reach_the_paired_program(self):
+        # Started together: one becomes the first instance and pairs, while
+        # the others are already handing their lists to it. Every list must
+        # reach the paired program's first instance, as its main's or as a
+        # secondaryMain's arguments, and each launch exit with its answer.
+        single = [("Single Instance", "yes")]
+        app = self.make_pair(main_class="standin.SecondaryInt", app=single + [("Pair Return Code", "yes")],
+                             partner_app=single, cfg={"main_waits_ms": 120000, "secondary_result_from_args": 1})
+        stop = os.path.join(self.rt.dll_dir, "standin.stop")
+        self.addCleanup(lambda: open(stop, "w").close())
+        lists = {n: [str(n), "doc %d.txt" % n] for n in range(1, 9)}
+        runs = {n: app.start(args, timeout=150) for n, args in lists.items()}
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            handed = [rec["args"] for rec in self.rt.records() if rec.get("event") in ("main", "secondary_main")]
+            if len(handed) >= len(lists) or any(run.done() and run.wait().exit_code == -1 for run in runs.values()):
+                break
+            time.sleep(0.2)
+        open(stop, "w").close()
+        codes = {n: run.wait().exit_code for n, run in runs.items()}
+        (main,) = self.mains()
+        secondary = [rec["args"] for rec in self.rt.records() if rec.get("event") == "secondary_main"]
+        self.assertEqual(sorted([main["args"]] + secondary), sorted(lists.values()), codes)
+        # The launch whose list started the paired program's first instance
+        # has its exit code; every other one has its answer.
+        first = int(main["args"][0])
+        self.assertEqual(codes, {n: 0 if n == first else n for n in lists})
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -103,7 +103,7 @@ protected:
             setUp = setUpSingleInstance(launcher);
             EXPECT_TRUE(launcher.singleInstance);
             EXPECT_FALSE(launcher.isPrimaryInstance);
-            code = setUp ? waitForFirstInstance(launcher) : -1;
+            if (!setUp || !waitForFirstInstance(launcher, code)) code = -1;
             finished = true;
         });
         // A lost answer shows as a wait without end: fail fast instead.
