@@ -69,6 +69,8 @@ const char* rejectionText(Rejection reason) {
         case Rejection::NotAnImage: return "its jvm.dll is not an image";
         case Rejection::WrongProcessor: return "its jvm.dll is for a processor neither this launcher nor \"Pair Product\" serves";
         case Rejection::NoSuchFolder: return "no such folder";
+        case Rejection::StartedByPartner:
+            return "its jvm.dll is for \"Pair Product\", which started this launcher and is not started again";
     }
     return "";
 }
@@ -353,8 +355,14 @@ bool findRuntime(Launcher& launcher) {
         if (!home.endsWith(u'\\')) home += u'\\';
         if (tryHome(launcher, u"JRE Path", home)) {
             checkJvmMachine(launcher);
-            traceChosen(launcher, u"JRE Path");
-            return true;
+            if (!launcher.pairLaunch || pairLaunchAllowed(launcher)) {
+                traceChosen(launcher, u"JRE Path");
+                return true;
+            }
+            // Started by the paired program: the two would start each other without end.
+            traceRejection(u"JRE Path", Rejection::StartedByPartner);
+            launcher.pairLaunch = false;
+            launcher.jvmLibraryPath.clear();
         }
     }
 
@@ -374,7 +382,7 @@ bool findRuntime(Launcher& launcher) {
     // A runtime chosen from the registry ends the search, usable or not.
     if (searchRegistry(launcher, false)) return !launcher.jvmLibraryPath.empty();
 
-    if (!launcher.pairProduct.empty() && searchRegistry(launcher, true)) {
+    if (pairLaunchAllowed(launcher) && searchRegistry(launcher, true)) {
         // Only a runtime the paired program can host is a reason to start it;
         // any other one is passed over, as if nothing had been found there.
         if (libraryForPartner(launcher.jvmLibraryPath)) {
