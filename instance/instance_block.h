@@ -21,6 +21,12 @@ enum : size_t {
     kArgumentWriteLimit = 1040,
 };
 
+// The listener field of a first instance that let go of its role without
+// running the program (it started its paired program instead): nothing
+// handed to it is ever served. Thread ids are multiples of four, so no
+// listener has this id.
+const uint32_t kRetiredListener = 0xFFFFFFFF;
+
 // The executable's full path with every backslash turned into an underscore.
 WideString instanceName(const WideString& modulePath);
 WideString instanceEventName(const WideString& name);  // the main-started event

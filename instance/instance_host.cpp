@@ -16,12 +16,19 @@ bool setUpSingleInstance(Launcher& launcher) {
     return true;
 }
 
-int32_t waitForFirstInstance(Launcher&) { return -1; }
+bool waitForFirstInstance(Launcher&, int32_t& code) {
+    code = -1;
+    return true;
+}
 
 void releaseSingleInstance(Launcher& launcher) {
     launcher.singleInstance = false;
     launcher.isPrimaryInstance = false;
 }
+
+void retireSingleInstance(Launcher& launcher) { releaseSingleInstance(launcher); }
+
+bool takePairMark() { return false; }
 
 void resolvePairProduct(Launcher& launcher) {
     const WideString& path = launcher.pairProduct;

@@ -1,6 +1,11 @@
 #include "instance/paired_product.h"
 
 #include "launcher/command_line.h"
+#include "launcher/launcher.h"
+
+bool pairLaunchAllowed(const Launcher& launcher) {
+    return !launcher.pairProduct.empty() && !launcher.startedByPartner;
+}
 
 WideString commandLineRemainder(const WideString& commandLine) {
     WideString line = trimWhiteSpace(commandLine);

@@ -21,6 +21,16 @@ WideString pairedCommandLine(const WideString& program, const WideString& ownCom
 // The bytes hold an executable (not a library) for the partner's processor.
 bool isPartnerExecutable(const uint8_t* data, size_t size);
 
+// A pair launch marks its child with VEDA_LAUNCHER_PAIRED=1, so that two
+// builds whose runtimes are each other's do not start each other without
+// end. Reads the mark and removes it from this process's environment (a
+// program that restarts itself through the launcher is not marked): true
+// when this launch was so started.
+bool takePairMark();
+// Whether a runtime for the partner's processor may start the paired
+// program: "Pair Product" is set and this launch was not started by it.
+bool pairLaunchAllowed(const Launcher& launcher);
+
 // Makes "Pair Product" a full path against the current directory, once,
 // so that the process start and the settings files agree on it.
 void resolvePairProduct(Launcher& launcher);

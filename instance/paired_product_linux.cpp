@@ -9,3 +9,6 @@ int32_t startPairedProduct(Launcher& launcher) {
     launcher.pairLaunch = false;
     return -1;
 }
+
+// Nothing here starts a paired program, so nothing is marked as started by one.
+bool takePairMark() { return false; }

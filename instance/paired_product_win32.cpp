@@ -9,6 +9,13 @@
 
 namespace {
 
+const wchar_t kPairMark[] = L"VEDA_LAUNCHER_PAIRED";
+
+// Ctrl+C and Ctrl+Break reach the paired program from the console: the
+// launcher lets it end in its own time and passes its exit code on. A
+// handler of this process only, which the child does not inherit.
+bool ignoreInterrupt(int32_t code) { return code == 130; }
+
 // Message 202 with the paired program's path and a system error code.
 void reportNotStarted(Launcher& launcher, DWORD code) {
     MessageArgument path;
@@ -17,18 +24,6 @@ void reportNotStarted(Launcher& launcher, DWORD code) {
     number.isNumber = true;
     number.number = static_cast<int32_t>(code);
     reportError(launcher.messageOwner, LaunchError{MsgWindowsException, {path, number}});
-}
-
-bool sameFile(const WideString& a, const WideString& b) {
-    auto identify = [](const WideString& path, BY_HANDLE_FILE_INFORMATION& info) {
-        OwnedHandle file(CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
-        return file.valid() && GetFileInformationByHandle(file.get(), &info);
-    };
-    BY_HANDLE_FILE_INFORMATION first, second;
-    if (!identify(a, first) || !identify(b, second)) return false;
-    return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
 }
 
 // 0 when the file is the partner build's executable, else the error to report.
@@ -42,14 +37,19 @@ DWORD checkPairedImage(Launcher& launcher) {
     uint8_t head[4096];
     DWORD read = 0;
     if (!ReadFile(file.get(), head, sizeof head, &read, nullptr)) return GetLastError();
+    // The launcher's own image is no partner's: it never starts itself.
     if (!isPartnerExecutable(head, read)) return ERROR_BAD_EXE_FORMAT;
-    // Starting itself would start itself again, without end.
-    WideString own;
-    if (platform::modulePath(own) && sameFile(own, launcher.pairProduct)) return ERROR_BAD_EXE_FORMAT;
     return 0;
 }
 
 }  // namespace
+
+bool takePairMark() {
+    wchar_t value[2];
+    DWORD length = GetEnvironmentVariableW(kPairMark, value, 2);
+    SetEnvironmentVariableW(kPairMark, nullptr);
+    return length == 1 && value[0] == L'1';
+}
 
 void resolvePairProduct(Launcher& launcher) {
     if (launcher.pairProduct.empty()) return;
@@ -78,11 +78,14 @@ int32_t startPairedProduct(Launcher& launcher) {
     // redirected the streams: the paired program gets them and is waited for.
     bool console = platform::consoleFlavour();
     if (console) {
+        platform::onConsoleControl(ignoreInterrupt);
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
         startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     }
+    // The child inherits the environment, and with it the mark.
+    SetEnvironmentVariableW(kPairMark, L"1");
     PROCESS_INFORMATION process;
     if (!CreateProcessW(wide(launcher.pairProduct), writable.data(), nullptr, nullptr, console ? TRUE : FALSE, 0,
                         nullptr, nullptr, &startup, &process)) {

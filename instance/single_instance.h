@@ -15,14 +15,21 @@ bool singleInstanceWanted(Launcher& launcher);
 // arguments over. False ends the launch with -1 and no message.
 bool setUpSingleInstance(Launcher& launcher);
 
-// A second instance's wait for its answer, which becomes its exit code; the
-// first instance's exit code when it ends without answering.
-int32_t waitForFirstInstance(Launcher& launcher);
+// A second instance's wait for its answer, which becomes its exit code (the
+// first instance's exit code when it ends without answering). False when
+// the first instance let go of its role for a pair launch: the list never
+// arrived, and the launch sets up again.
+bool waitForFirstInstance(Launcher& launcher, int32_t& code);
 
 // Stops the listener, lets waiting hand-overs end, and releases the block,
 // the event and the mutex; single instance is off afterwards. Used by the
 // teardown (after the virtual machine is destroyed), by a set-up that gives
 // up half-way, and before a pair launch.
 void releaseSingleInstance(Launcher& launcher);
+
+// Before a pair launch: a first instance marks its block retired, so that
+// launches handing over to it, or finding the block later, set up again
+// instead of waiting for answers that never come; then it releases.
+void retireSingleInstance(Launcher& launcher);
 
 #endif

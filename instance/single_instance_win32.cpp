@@ -7,17 +7,108 @@
 #include "launcher/environment.h"
 #include "launcher/launcher.h"
 #include "support/platform.h"
+#include "support/system_library_win32.h"
+#include "support/trace.h"
 #include "support/win32.h"
 
 namespace {
 
 // A second instance gives up when the first has not published its listener,
-// or does not take the message, within this time.
+// or does not take the message, within this time (from when it holds the
+// mutex, for the message).
 const DWORD kHandOverPatienceMs = 10000;
 const DWORD kRetryMs = 20;
 // Polling interval of the wait for the answer; a posted answer or the first
 // instance's end wakes the wait at once.
 const DWORD kAnswerPollMs = 100;
+
+// The objects are made for the current user alone, and one found made by
+// anybody else (another user of the session, a process that squats the
+// names) is not trusted: that launch runs as an ordinary one.
+class UserOnlySecurity {
+public:
+    UserOnlySecurity() {
+        OwnedHandle token;
+        HANDLE opened = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return;
+        token.reset(opened);
+        if (!tokenSid(token.get(), TokenUser, user_) || !tokenSid(token.get(), TokenOwner, owner_)) return;
+        PSID user = userSid();
+        DWORD aclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(user);
+        acl_.assign(aclSize, 0);
+        PACL acl = reinterpret_cast<PACL>(acl_.data());
+        valid_ = InitializeAcl(acl, aclSize, ACL_REVISION) && AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, user) &&
+                 InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+                 SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE);
+        attributes_.nLength = sizeof attributes_;
+        attributes_.lpSecurityDescriptor = &descriptor_;
+        attributes_.bInheritHandle = FALSE;
+    }
+    bool valid() const { return valid_; }
+    SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
+
+    // The object's owner is the one this process gives what it makes (the
+    // user; the Administrators group for an elevated process).
+    bool owns(HANDLE object) const {
+        DWORD size = 0;
+        GetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION, nullptr, 0, &size);
+        if (size == 0) return false;
+        List<uint8_t> buffer(size, 0);
+        PSID owner = nullptr;
+        BOOL defaulted = FALSE;
+        return GetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION, buffer.data(), size, &size) &&
+               GetSecurityDescriptorOwner(buffer.data(), &owner, &defaulted) && owner &&
+               EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(owner_.data())->Owner);
+    }
+
+private:
+    static bool tokenSid(HANDLE token, TOKEN_INFORMATION_CLASS kind, List<uint8_t>& buffer) {
+        DWORD size = 0;
+        GetTokenInformation(token, kind, nullptr, 0, &size);
+        if (size == 0) return false;
+        buffer.assign(size, 0);
+        return GetTokenInformation(token, kind, buffer.data(), size, &size) != 0;
+    }
+    PSID userSid() { return reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid; }
+
+    List<uint8_t> user_;
+    List<uint8_t> owner_;
+    List<uint8_t> acl_;
+    SECURITY_DESCRIPTOR descriptor_;
+    SECURITY_ATTRIBUTES attributes_;
+    bool valid_ = false;
+};
+
+// Made now, or found made by this user: trusted.
+bool madeOrOwned(HANDLE object, const UserOnlySecurity& security) {
+    return object && (GetLastError() != ERROR_ALREADY_EXISTS || security.owns(object));
+}
+
+// Whether the published listener belongs to a process that runs this
+// executable (or its paired program): otherwise the posts could go to any
+// thread. Systems before Vista lack the functions and are not checked.
+bool publishedByLauncher(Launcher& launcher, HANDLE process, DWORD processId, DWORD listener) {
+    typedef BOOL(WINAPI * QueryImageFunction)(HANDLE, DWORD, LPWSTR, PDWORD);
+    typedef DWORD(WINAPI * ThreadProcessFunction)(HANDLE);
+    QueryImageFunction queryImage = systemFunction<QueryImageFunction>(L"kernel32.dll", "QueryFullProcessImageNameW");
+    ThreadProcessFunction threadProcess =
+        systemFunction<ThreadProcessFunction>(L"kernel32.dll", "GetProcessIdOfThread");
+    if (!queryImage || !threadProcess) return true;
+    List<wchar_t> image(32768, 0);
+    DWORD length = static_cast<DWORD>(image.size());
+    if (!queryImage(process, 0, image.data(), &length)) return false;
+    WideString own;
+    if (!platform::modulePath(own)) return false;
+    WideString found = fromWide(image.data(), length);
+    WideString partner;
+    if (!found.equalsIgnoreAsciiCase(own) &&
+        (launcher.pairProduct.empty() || !platform::fullPath(launcher.pairProduct, partner) ||
+         !found.equalsIgnoreAsciiCase(partner)))
+        return false;
+    const DWORD kThreadQueryLimited = 0x0800;  // THREAD_QUERY_LIMITED_INFORMATION
+    OwnedHandle thread(OpenThread(kThreadQueryLimited, FALSE, listener));
+    return thread.valid() && threadProcess(thread.get()) == processId;
+}
 
 volatile LONG* blockField(Launcher& launcher, size_t offset) {
     return reinterpret_cast<volatile LONG*>(static_cast<uint8_t*>(launcher.instanceBlock) + offset);
@@ -127,12 +218,13 @@ DWORD WINAPI listenerThreadMain(void* parameter) {
     return 0;
 }
 
-bool becomeFirstInstance(Launcher& launcher, const WideString& name) {
-    launcher.vmReadyEvent = CreateEventW(nullptr, TRUE, FALSE, wide(instanceEventName(name)));
-    if (!launcher.vmReadyEvent) return false;
+bool becomeFirstInstance(Launcher& launcher, const WideString& name, UserOnlySecurity& security) {
+    launcher.vmReadyEvent = CreateEventW(security.attributes(), TRUE, FALSE, wide(instanceEventName(name)));
+    bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (!madeOrOwned(launcher.vmReadyEvent, security)) return false;
     // Still held by a previous first instance on its way out: its state
     // (main started) is not this one's.
-    if (GetLastError() == ERROR_ALREADY_EXISTS) ResetEvent(launcher.vmReadyEvent);
+    if (existed) ResetEvent(launcher.vmReadyEvent);
     UINT message = RegisterWindowMessageW(wide(name));
     if (message == 0) return false;
     InterlockedExchange(blockField(launcher, kProcessIdOffset), static_cast<LONG>(GetCurrentProcessId()));
@@ -156,17 +248,36 @@ bool becomeFirstInstance(Launcher& launcher, const WideString& name) {
 
 bool timeLeft(DWORD started) { return GetTickCount() - started < kHandOverPatienceMs; }
 
+bool retired(Launcher& launcher) { return readField(launcher, kListenerThreadIdOffset) == kRetiredListener; }
+
+// A hand-over that cannot be made ends the launch with -1; the trace says why.
+bool giveUp(const char* reason) {
+    TRACE_EVENT("hand-over failed").field("reason", reason);
+    return false;
+}
+
+void releaseMutex(Launcher& launcher);
+
+// The first instance let go of its role: this launch goes on as one of its
+// own.
+bool runOnItsOwn(Launcher& launcher) {
+    TRACE_EVENT("hand-over").field("result", "the first instance started its paired program; this launch goes on by itself");
+    releaseSingleInstance(launcher);
+    return true;
+}
+
 // False ends the launch with -1.
-bool handArgumentsOver(Launcher& launcher, const WideString& name) {
-    if (!argumentsFit(launcher.arguments)) return false;
+bool handArgumentsOver(Launcher& launcher, const WideString& name, UserOnlySecurity& security) {
+    if (!argumentsFit(launcher.arguments)) return giveUp("the arguments do not fit the shared block");
     // A first instance started at the same moment may not have published its
     // listener yet.
     DWORD started = GetTickCount();
     DWORD listener;
     while ((listener = readField(launcher, kListenerThreadIdOffset)) == 0) {
-        if (!timeLeft(started)) return false;
+        if (!timeLeft(started)) return giveUp("the first instance published no listener within 10 s");
         Sleep(kRetryMs);
     }
+    if (listener == kRetiredListener) return runOnItsOwn(launcher);
     MemoryBarrier();
     UINT message = readField(launcher, kHandOverMessageOffset);
     DWORD firstProcess = readField(launcher, kProcessIdOffset);
@@ -178,27 +289,46 @@ bool handArgumentsOver(Launcher& launcher, const WideString& name) {
     // A first instance that cannot be watched cannot answer either: -1, not
     // the 0 that would report success.
     launcher.firstInstanceProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, firstProcess);
-    if (!launcher.firstInstanceProcess) return false;
+    if (!launcher.firstInstanceProcess) return giveUp("the first instance's process cannot be watched");
+    if (!publishedByLauncher(launcher, launcher.firstInstanceProcess, firstProcess, listener)) {
+        TRACE_EVENT("hand-over").field("result", "the block names no listener of this program; an ordinary launch");
+        releaseSingleInstance(launcher);
+        return true;
+    }
 
     // The area holds one list: second instances take turns, each holding the
     // mutex until its answer has come. Without a mutex (it cannot be made),
     // the launch goes on unserialised.
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, wide(instanceMutexName(name)));
+    HANDLE mutex = CreateMutexW(security.attributes(), FALSE, wide(instanceMutexName(name)));
+    if (mutex && !madeOrOwned(mutex, security)) {
+        CloseHandle(mutex);
+        TRACE_EVENT("hand-over").field("result", "the mutex is not this user's; an ordinary launch");
+        releaseSingleInstance(launcher);
+        return true;
+    }
     if (mutex) {
         HANDLE waits[2] = {mutex, launcher.firstInstanceProcess};
-        DWORD waited = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        DWORD waited;
+        // Polled: a first instance that retires meanwhile is seen at once.
+        while ((waited = WaitForMultipleObjects(2, waits, FALSE, kAnswerPollMs)) == WAIT_TIMEOUT)
+            if (retired(launcher)) break;
         if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED_0) {
             launcher.instanceMutex = mutex;
         } else {
             CloseHandle(mutex);
+            if (waited == WAIT_TIMEOUT) return runOnItsOwn(launcher);
             // The first instance has ended: the wait takes its exit code.
-            return waited == WAIT_OBJECT_0 + 1;
+            return waited == WAIT_OBJECT_0 + 1 || giveUp("the wait for the mutex failed");
         }
+        // The turn may have taken long: the patience counts from here.
+        started = GetTickCount();
     }
 
+    if (retired(launcher)) return runOnItsOwn(launcher);
     writeArgumentArea(argumentArea(launcher), launcher.arguments);
     while (!PostThreadMessageW(listener, message, GetCurrentThreadId(), 0)) {
-        if (!timeLeft(started)) return false;
+        if (retired(launcher)) return runOnItsOwn(launcher);
+        if (!timeLeft(started)) return giveUp("the first instance's listener took no message within 10 s");
         if (WaitForSingleObject(launcher.firstInstanceProcess, kRetryMs) == WAIT_OBJECT_0) return true;
     }
     return true;
@@ -224,43 +354,65 @@ bool setUpSingleInstance(Launcher& launcher) {
         launcher.singleInstance = false;
         return true;
     }
+    UserOnlySecurity security;
+    if (!security.valid()) {
+        launcher.singleInstance = false;
+        return true;
+    }
     SetLastError(0);
-    launcher.instanceMapping =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kInstanceBlockSize, wide(name));
+    launcher.instanceMapping = CreateFileMappingW(INVALID_HANDLE_VALUE, security.attributes(), PAGE_READWRITE, 0,
+                                                  kInstanceBlockSize, wide(name));
     launcher.isPrimaryInstance = GetLastError() != ERROR_ALREADY_EXISTS;
-    if (launcher.instanceMapping)
+    if (madeOrOwned(launcher.instanceMapping, security))
         launcher.instanceBlock = MapViewOfFile(launcher.instanceMapping, FILE_MAP_WRITE, 0, 0, kInstanceBlockSize);
     if (!launcher.instanceBlock) {
         releaseSingleInstance(launcher);
         return true;
     }
-    if (!launcher.isPrimaryInstance) return handArgumentsOver(launcher, name);
+    if (!launcher.isPrimaryInstance) return handArgumentsOver(launcher, name, security);
     // A half-made first instance would leave later launches a block with
     // zero fields; release it all so that they run as ordinary instances.
-    if (!becomeFirstInstance(launcher, name)) releaseSingleInstance(launcher);
+    if (!becomeFirstInstance(launcher, name, security)) releaseSingleInstance(launcher);
     return true;
 }
 
-int32_t waitForFirstInstance(Launcher& launcher) {
+bool waitForFirstInstance(Launcher& launcher, int32_t& result) {
     HANDLE process = launcher.firstInstanceProcess;
-    if (!process) return -1;
+    if (!process) {
+        result = -1;
+        return true;
+    }
     UINT message = readField(launcher, kHandOverMessageOffset);
     for (;;) {
         MSG queued;
         while (PeekMessageW(&queued, nullptr, 0, 0, PM_REMOVE)) {
             if (queued.message != message) continue;
             releaseMutex(launcher);
-            return static_cast<int32_t>(static_cast<uint32_t>(queued.wParam));
+            result = static_cast<int32_t>(static_cast<uint32_t>(queued.wParam));
+            return true;
+        }
+        // A first instance that pairs never runs the program, so nothing it
+        // took was served: its exit code would pass for an answer.
+        if (retired(launcher)) {
+            TRACE_EVENT("hand-over").field("result", "the first instance started its paired program; set up again");
+            return false;
         }
         DWORD code = 0;
         // A status that cannot be read must not pass for success (0).
         if (!GetExitCodeProcess(process, &code)) code = static_cast<DWORD>(-1);
         if (code != STILL_ACTIVE) {
             releaseMutex(launcher);
-            return static_cast<int32_t>(code);
+            result = static_cast<int32_t>(code);
+            return true;
         }
         MsgWaitForMultipleObjects(1, &process, FALSE, kAnswerPollMs, QS_POSTMESSAGE);
     }
+}
+
+void retireSingleInstance(Launcher& launcher) {
+    if (launcher.isPrimaryInstance && launcher.instanceBlock)
+        InterlockedExchange(blockField(launcher, kListenerThreadIdOffset), static_cast<LONG>(kRetiredListener));
+    releaseSingleInstance(launcher);
 }
 
 void releaseSingleInstance(Launcher& launcher) {

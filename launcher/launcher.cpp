@@ -20,18 +20,24 @@ Launcher* currentLauncher() { return current; }
 
 Launcher::Launcher() { current = this; }
 
+static bool chooseRuntime(Launcher& launcher);
+
 bool Launcher::initialise() {
+    startedByPartner = takePairMark();
     readArguments(*this);
     if (!readLauncherSettings(*this)) return false;
 
     if (!setUpSingleInstance(*this)) return false;
     // A second instance has handed its arguments over; run waits for the answer.
     if (singleInstance && !isPrimaryInstance) return true;
+    return chooseRuntime(*this);
+}
 
-    if (overrideWorkingDir) applyWorkingDirectory(*this);
-    resolvePairProduct(*this);
+static bool chooseRuntime(Launcher& launcher) {
+    if (launcher.overrideWorkingDir) applyWorkingDirectory(launcher);
+    resolvePairProduct(launcher);
     // A failed search shows nothing by itself: the dialog asks the user.
-    return findRuntime(*this) || askForRuntime(*this);
+    return findRuntime(launcher) || askForRuntime(launcher);
 }
 
 static bool hasNoSplashSwitch(const List<WideString>& arguments) {
@@ -41,13 +47,22 @@ static bool hasNoSplashSwitch(const List<WideString>& arguments) {
 }
 
 int32_t Launcher::run() {
+    while (singleInstance && !isPrimaryInstance) {
+        int32_t answer = 0;
+        if (waitForFirstInstance(*this, answer)) return answer;
+        // The first instance started its paired program instead: hand the
+        // list to a first instance anew, or become one, or an ordinary launch.
+        releaseSingleInstance(*this);
+        if (!setUpSingleInstance(*this)) return -1;
+        if ((!singleInstance || isPrimaryInstance) && !chooseRuntime(*this)) return -1;
+    }
     if (pairLaunch) {
         // This process runs no virtual machine: later launches must not
-        // hand their arguments to it.
-        releaseSingleInstance(*this);
+        // hand their arguments to it, and those already handing over set up
+        // again.
+        retireSingleInstance(*this);
         return startPairedProduct(*this);
     }
-    if (singleInstance && !isPrimaryInstance) return waitForFirstInstance(*this);
 
     prepareEnvironment(*this);
     // The splash never ends the launch, whatever becomes of it; a console

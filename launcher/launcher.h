@@ -92,6 +92,9 @@ public:
     void (*runtimeSplashClose)() = nullptr;
     void* vmReadyEvent = nullptr;
     bool pairLaunch = false;
+    // Started by its paired program (a pair launch marks its child): this
+    // launch never starts the paired program in turn.
+    bool startedByPartner = false;
     CreateJavaVMFunction createJavaVM = nullptr;
     GetDefaultJavaVMInitArgsFunction getDefaultJavaVMInitArgs = nullptr;
     // The vendor key of the runtime the search chose.

@@ -1,5 +1,6 @@
 #include "runtime/java_home.h"
 
+#include "instance/paired_product.h"
 #include "launcher/launcher.h"
 #include "runtime/pe_image.h"
 #include "runtime/runtime_layout.h"
@@ -47,7 +48,7 @@ static Rejection decideMachine(Launcher& launcher, const WideString& library) {
         launcher.pairLaunch = false;
         return Rejection::None;
     }
-    if (!launcher.pairProduct.empty() && machine == kPartnerMachine) {
+    if (pairLaunchAllowed(launcher) && machine == kPartnerMachine) {
         launcher.pairLaunch = true;
         return Rejection::None;
     }

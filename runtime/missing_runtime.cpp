@@ -1,5 +1,6 @@
 #include "runtime/missing_runtime.h"
 
+#include "instance/paired_product.h"
 #include "launcher/launcher.h"
 #include "launcher/launcher_settings.h"
 #include "launcher/settings.h"
@@ -41,7 +42,7 @@ WideString missingRuntimeMessage(const Launcher& launcher) {
 }
 
 MissingRuntimeDialog::MissingRuntimeDialog(const Launcher& launcher)
-    : jvmType(launcher.jvmType), message(missingRuntimeMessage(launcher)), paired(!launcher.pairProduct.empty()) {}
+    : jvmType(launcher.jvmType), message(missingRuntimeMessage(launcher)), paired(pairLaunchAllowed(launcher)) {}
 
 bool MissingRuntimeDialog::pick(const WideString& folder) {
     runtimeFolder = folder;

@@ -80,6 +80,8 @@ const char* rejectionText(Rejection reason) {
         case Rejection::NotAnImage: return notAnImage.c_str();
         case Rejection::WrongProcessor: return wrongProcessor.c_str();
         case Rejection::NoSuchFolder: return "no such folder";
+        case Rejection::StartedByPartner:
+            return "its jvm.dll is for \"Pair Product\", which started this launcher and is not started again";
     }
     return "";
 }
@@ -371,8 +373,15 @@ static bool fromJrePath(Launcher& launcher) {
     if (!home.endsWith(platform::kPathSeparator)) home += platform::kPathSeparator;
     if (!tryHome(launcher, u"JRE Path", home)) return false;
     checkJvmMachine(launcher);
-    traceChosen(launcher, u"JRE Path");
-    return true;
+    if (!launcher.pairLaunch || pairLaunchAllowed(launcher)) {
+        traceChosen(launcher, u"JRE Path");
+        return true;
+    }
+    // Started by the paired program: the two would start each other without end.
+    traceRejection(u"JRE Path", Rejection::StartedByPartner);
+    launcher.pairLaunch = false;
+    launcher.jvmLibraryPath.clear();
+    return false;
 }
 
 static bool fromBesideExecutable(Launcher& launcher) {
@@ -397,7 +406,7 @@ static bool fromRegistry(Launcher& launcher, bool& found) {
         found = !launcher.jvmLibraryPath.empty();
         return true;
     }
-    if (!launcher.pairProduct.empty() && searchRegistry(launcher, true)) {
+    if (pairLaunchAllowed(launcher) && searchRegistry(launcher, true)) {
         // Only a runtime the paired program can host is a reason to start it;
         // any other one is passed over, as if nothing had been found there.
         if (libraryForPartner(launcher.jvmLibraryPath)) {

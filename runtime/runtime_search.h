@@ -60,6 +60,7 @@ enum class Rejection {
     NotAnImage,
     WrongProcessor,
     NoSuchFolder,
+    StartedByPartner,
 };
 const char* rejectionText(Rejection reason);
 

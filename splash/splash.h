@@ -34,6 +34,11 @@ void startSplash(Launcher& launcher);
 // thread. False (with no object left behind) when the thread cannot start.
 bool startSplashWindow(Launcher& launcher);
 
+// The owner of an error box: messageOwner. While the splash thread is still
+// making its window, the report waits for it (about a second at most), so
+// that the box is owned by the splash instead of being covered by it.
+void* errorBoxOwner(Launcher& launcher);
+
 // Takes the launcher's own splash window down: stops the splash thread and
 // deletes the window object. A second call does nothing. messageOwner is
 // left as it is.

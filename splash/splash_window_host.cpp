@@ -7,3 +7,5 @@ bool startSplashWindow(Launcher& launcher) {
     launcher.splashWindow = new SplashWindow();
     return true;
 }
+
+void* errorBoxOwner(Launcher& launcher) { return launcher.messageOwner; }

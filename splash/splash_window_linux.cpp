@@ -4,3 +4,6 @@
 #include "splash/splash.h"
 
 bool startSplashWindow(Launcher&) { return false; }
+
+// Dialogs here are processes of their own, owned by no window.
+void* errorBoxOwner(Launcher& launcher) { return launcher.messageOwner; }

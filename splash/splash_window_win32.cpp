@@ -157,6 +157,19 @@ DWORD WINAPI splashThreadStart(void* launcher) { return splashThreadMain(*static
 
 }  // namespace
 
+void* errorBoxOwner(Launcher& launcher) {
+    void* owner = __atomic_load_n(&launcher.messageOwner, __ATOMIC_ACQUIRE);
+    if (owner || !launcher.splashThread) return owner;
+    // A box shown before the splash window exists has no owner, and the
+    // splash, activated when it is shown, can then cover it.
+    const DWORD kPatienceMs = 1000;
+    DWORD started = GetTickCount();
+    while (!(owner = __atomic_load_n(&launcher.messageOwner, __ATOMIC_ACQUIRE)) &&
+           GetTickCount() - started < kPatienceMs)
+        if (WaitForSingleObject(launcher.splashThread, 10) != WAIT_TIMEOUT) break;
+    return owner;
+}
+
 bool startSplashWindow(Launcher& launcher) {
     SplashScreenWindow* object = new SplashScreenWindow();
     launcher.splashWindow = object;

@@ -19,3 +19,8 @@ WideString consoleLines(const WideString& text) {
     if (!lines.endsWith(u'\n')) lines += u"\r\n";
     return lines;
 }
+
+int32_t consoleEventExitCode(uint32_t event) {
+    if (event == kConsoleLogoff) return 0;
+    return event == kConsoleCtrlC || event == kConsoleCtrlBreak ? 130 : 143;
+}

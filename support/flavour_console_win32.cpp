@@ -16,11 +16,11 @@ namespace {
 
 bool (*endProgram)(int32_t) = nullptr;
 
-// Runs on a thread that the system starts for the event. Shells report a
-// program ended by an interrupt as 128 + 2 (SIGINT) and one ended by its
-// terminal going away as 128 + 15 (SIGTERM): the same codes here.
+// Runs on a thread that the system starts for the event.
 BOOL WINAPI controlHandler(DWORD event) {
-    int32_t code = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 130 : 143;
+    int32_t code = consoleEventExitCode(event);
+    // Handled, so that the default handling does not end the process either.
+    if (code == 0) return TRUE;
     return endProgram && endProgram(code) ? TRUE : FALSE;
 }
 

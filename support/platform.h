@@ -166,10 +166,10 @@ bool consoleFlavour();
 // An error report: a message box owned by owner, or in the console flavour
 // the exact text on the standard error, lines ending in "\r\n".
 void showErrorBox(void* owner, const WideString& text);
-// Console flavour: from now on Ctrl+C, Ctrl+Break, closing the console,
-// logoff and shutdown call end with the exit code for the event (130 for
-// Ctrl+C and Ctrl+Break, 143 for the others); when end returns false the
-// system's default handling ends the process. The windowed flavour has no
+// Console flavour: from now on Ctrl+C, Ctrl+Break, closing the console and
+// shutdown call end with the exit code for the event (consoleEventExitCode);
+// when end returns false the system's default handling ends the process.
+// Logoff ends nothing. The windowed flavour has no
 // console and ignores the call.
 void onConsoleControl(bool (*end)(int32_t code));
 

@@ -5,6 +5,7 @@
 #include "launcher/launcher.h"
 #include "launcher/launcher_settings.h"
 #include "launcher/settings.h"
+#include "splash/splash.h"
 #include "support/messages.h"
 #include "support/platform.h"
 
@@ -182,7 +183,7 @@ bool buildVmOptions(Launcher& launcher) {
 
     WideString classPath = composeClassPath(launcher, settings);
     if (classPath.empty()) {
-        reportError(launcher.messageOwner, LaunchError::plain(MsgNoClassPath));
+        reportError(errorBoxOwner(launcher), LaunchError::plain(MsgNoClassPath));
         return false;
     }
 

@@ -13,19 +13,19 @@
 bool loadVmLibrary(Launcher& launcher) {
     void* library = platform::loadLibrary(launcher.jvmLibraryPath);
     if (!library) {
-        reportError(launcher.messageOwner, LaunchError::library(launcher.jvmLibraryPath));
+        reportError(errorBoxOwner(launcher), LaunchError::library(launcher.jvmLibraryPath));
         return false;
     }
     launcher.createJavaVM =
         reinterpret_cast<CreateJavaVMFunction>(platform::librarySymbol(library, "JNI_CreateJavaVM"));
     if (!launcher.createJavaVM) {
-        reportError(launcher.messageOwner, LaunchError::system(MsgNoCreateJavaVM));
+        reportError(errorBoxOwner(launcher), LaunchError::system(MsgNoCreateJavaVM));
         return false;
     }
     launcher.getDefaultJavaVMInitArgs = reinterpret_cast<GetDefaultJavaVMInitArgsFunction>(
         platform::librarySymbol(library, "JNI_GetDefaultJavaVMInitArgs"));
     if (!launcher.getDefaultJavaVMInitArgs) {
-        reportError(launcher.messageOwner, LaunchError::system(MsgNoCreateJavaVM));
+        reportError(errorBoxOwner(launcher), LaunchError::system(MsgNoCreateJavaVM));
         return false;
     }
     return true;
@@ -101,7 +101,7 @@ bool createVm(Launcher& launcher) {
     if (result != 0) {
         launcher.javaVM = nullptr;
         launcher.jniEnv = nullptr;
-        reportError(launcher.messageOwner, LaunchError::vmCreation(result));
+        reportError(errorBoxOwner(launcher), LaunchError::vmCreation(result));
         return false;
     }
     redirectStandardStreams(launcher);
@@ -167,7 +167,7 @@ MainResult runMainClass(Launcher& launcher) {
     JNIEnv* env = launcher.jniEnv;
     jstring name = newJavaString(env, launcher.mainClass);
     if (!name) {
-        reportError(launcher.messageOwner, LaunchError::named(MsgMainClassNotLoaded, launcher.mainClass));
+        reportError(errorBoxOwner(launcher), LaunchError::named(MsgMainClassNotLoaded, launcher.mainClass));
         return MainResult::Failed;
     }
     const char* utf = env->GetStringUTFChars(name, nullptr);
@@ -182,7 +182,7 @@ MainResult runMainClass(Launcher& launcher) {
         WideString shown = fromUtf8(utf, strlen(utf));
         env->ReleaseStringUTFChars(name, utf);
         deleteLocal(env, name);
-        reportError(launcher.messageOwner, LaunchError::named(MsgMainClassNotFound, shown));
+        reportError(errorBoxOwner(launcher), LaunchError::named(MsgMainClassNotFound, shown));
         return MainResult::Failed;
     }
     env->ReleaseStringUTFChars(name, utf);
@@ -193,7 +193,7 @@ MainResult runMainClass(Launcher& launcher) {
         if (env->ExceptionCheck()) {
             env->ExceptionDescribe();
         } else {
-            reportError(launcher.messageOwner, LaunchError::plain(MsgNoMainMethod));
+            reportError(errorBoxOwner(launcher), LaunchError::plain(MsgNoMainMethod));
         }
         deleteLocal(env, mainClass);
         return MainResult::Failed;

@@ -218,6 +218,33 @@ class ConsolePairTest(ConsoleCase):
                 self.assertEqual([rec["bits"] for rec in loaded], [64 if first == "x86" else 32])
 
 
+    def test_ctrl_c_during_the_pair_launch_waits_for_the_paired_program(self):
+        # The paired program gets Ctrl+C from the console itself; the
+        # launcher ignores it, waits and passes the exit code on.
+        folder = harness.AppFolder.for_test(self, "pair ctrl-c")
+        partner = folder.install_launcher("x64", "App2.exe", console=True)
+        folder.install_launcher("x86", "App.exe", console=True)
+        folder.write_file("app.jar", b"")
+        rt = folder.add_runtime("jre x64", arch="x64", cfg={"exit_code": 4, "main_waits_ms": 60000})
+        jre = {"JRE Path": rt.win_home}
+        folder.write_ini(launcher_settings(main_class="standin.Exits", jre=jre, app={
+            "Pair Product": harness.to_windows_path(partner)}))
+        folder.write_ini(launcher_settings(main_class="standin.Exits", jre=jre), name="App2.ini")
+        stop = os.path.join(rt.dll_dir, "standin.stop")
+        self.addCleanup(lambda: open(stop, "w").close())
+        out = os.path.join(folder.case_dir, "stdout.bin")
+        running = harness.start_program(folder.exe, timeout=50, cwd=folder.case_dir,
+                                        records_from=folder.runtimes, streams={"stdout": out})
+        deadline = time.monotonic() + 40
+        while not any(rec.get("event") == "main" for rec in rt.records()):
+            self.assertLess(time.monotonic(), deadline, "main never ran: %r" % rt.records())
+            time.sleep(0.1)
+        harness.interrupt(folder.exe)
+        open(stop, "w").close()
+        r = running.wait()
+        self.assertExit(r, 4)
+
+
 class ConsoleControlTest(ConsoleCase):
     def test_ctrl_c_ends_the_program_through_its_exit(self):
         # Wine delivers Ctrl+C as SIGINT to the process; the launcher's

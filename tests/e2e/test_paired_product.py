@@ -14,6 +14,8 @@ from harness import LauncherCase, launcher_settings
 FOLDER = "Pair Äpp 日本 x"
 NOT_STARTED = "Windows exception: %s (errno = %d).\n"
 ERROR_FILE_NOT_FOUND, ERROR_BAD_EXE_FORMAT = 2, 193
+# Left as written when the variable is not set.
+MARK = "-Dmark=%VEDA_LAUNCHER_PAIRED%"
 
 
 class PairCase(LauncherCase):
@@ -55,6 +57,9 @@ class PairLaunchTest(PairCase):
         for first in ("x86", "x64"):
             with self.subTest(first=first):
                 app = self.make_pair(first, app=[("Pair Return Code", "yes")])
+                # The pair launch's mark is gone before the machine starts.
+                app.write_ini(launcher_settings(jre={"JRE Path": self.rt.win_home,
+                                                     "Virtual Machine Parameters": MARK}), name="App2.ini")
                 r = app.run(raw_args=raw)
                 self.assertExit(r, 0)
                 self.assertNoBox(r)
@@ -64,6 +69,7 @@ class PairLaunchTest(PairCase):
                 loaded = [rec for rec in self.rt.records() if rec.get("event") == "loaded"]
                 self.assertEqual(len(loaded), 1)
                 self.assertEqual(loaded[0]["bits"], 64 if first == "x86" else 32)
+                self.assertIn(MARK, self.options(r))
 
     def test_pair_return_code_passes_the_exit_code_on(self):
         for value, code in (("yes", 3), ("YES", 3), ("", 0), ("no", 0)):
@@ -116,6 +122,21 @@ class PairFailureTest(PairCase):
                 self.assertNotStarted(r, path, ERROR_BAD_EXE_FORMAT)
         self.assertEqual(self.mains(), [])
 
+    def test_builds_whose_runtimes_are_each_others_start_each_other_once(self):
+        # Each build's "JRE Path" names the other build's processor. The
+        # paired program, marked by its starter, does not pair back: it
+        # searches on and asks for a runtime (cancelled here).
+        app = self.make_pair(app=[("Pair Return Code", "yes")])
+        own = app.add_runtime("jre x86", arch="x86")
+        app.write_ini(launcher_settings(jre={"JRE Path": own.win_home}, app={
+            "Pair Product": harness.to_windows_path(app.file("App.exe")), "Pair Return Code": "yes"}),
+            name="App2.ini")
+        app.exe = app.file("App.exe")
+        r = app.run(press=harness.IDCANCEL, timeout=20)
+        self.assertExit(r, -1)
+        self.assertEqual(r.titles, [harness.RUNTIME_DIALOG_TITLE])
+        self.assertEqual(self.mains(), [])
+
     def test_runtime_for_another_processor_is_no_reason_to_pair(self):
         # An ARM64 jvm.dll: neither build can host it, so no paired start; it
         # is loaded directly and fails like any unloadable library.
@@ -150,6 +171,34 @@ class PairWithSingleInstanceTest(PairCase):
         self.assertEqual(handed, [["second doc.txt"]])
         open(stop, "w").close()
         self.assertExit(first.wait(), 0)
+
+    def test_launches_overlapping_a_pair_launch_all_reach_the_paired_program(self):
+        # Started together: one becomes the first instance and pairs, while
+        # the others are already handing their lists to it. Every list must
+        # reach the paired program's first instance, as its main's or as a
+        # secondaryMain's arguments, and each launch exit with its answer.
+        single = [("Single Instance", "yes")]
+        app = self.make_pair(main_class="standin.SecondaryInt", app=single + [("Pair Return Code", "yes")],
+                             partner_app=single, cfg={"main_waits_ms": 120000, "secondary_result_from_args": 1})
+        stop = os.path.join(self.rt.dll_dir, "standin.stop")
+        self.addCleanup(lambda: open(stop, "w").close())
+        lists = {n: [str(n), "doc %d.txt" % n] for n in range(1, 9)}
+        runs = {n: app.start(args, timeout=150) for n, args in lists.items()}
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            handed = [rec["args"] for rec in self.rt.records() if rec.get("event") in ("main", "secondary_main")]
+            if len(handed) >= len(lists) or any(run.done() and run.wait().exit_code == -1 for run in runs.values()):
+                break
+            time.sleep(0.2)
+        open(stop, "w").close()
+        codes = {n: run.wait().exit_code for n, run in runs.items()}
+        (main,) = self.mains()
+        secondary = [rec["args"] for rec in self.rt.records() if rec.get("event") == "secondary_main"]
+        self.assertEqual(sorted([main["args"]] + secondary), sorted(lists.values()), codes)
+        # The launch whose list started the paired program's first instance
+        # has its exit code; every other one has its answer.
+        first = int(main["args"][0])
+        self.assertEqual(codes, {n: 0 if n == first else n for n in lists})
 
 
 if __name__ == "__main__":

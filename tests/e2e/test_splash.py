@@ -185,6 +185,28 @@ class OwnerAndCloseTest(SplashCase):
         self.assertEqual(r.texts, [MAIN_CLASS_NOT_FOUND % "standin/Missing"])
         self.assertEqual(r.dialogs[0]["owner_class"], CLASS)
 
+    def test_error_box_before_the_splash_window_exists_waits_for_it(self):
+        # The damaged library fails at once, while the splash thread still
+        # makes its window: the box waits for the splash and is owned by it.
+        app = self.splash_app("s.bmp", images.bmp(images.solid(30, 30, RED)))
+        app.write_file("jre/bin/client/jvm.dll", b"MZ" + b"\0" * 510)
+        r = app.run()
+        self.assertExit(r, -1)
+        self.assertEqual(len(r.texts), 1, r)
+        self.assertTrue(r.texts[0].startswith("Failed to load Java VM library: "), r.texts)
+        self.assertEqual(r.dialogs[0]["owner_class"], CLASS)
+
+    def test_splash_closed_while_its_thread_still_starts(self):
+        # The machine is made at once and main throws at once: the close
+        # meets a splash thread that may have no queue yet. It must not hang.
+        app = self.make_app(launcher_settings(main_class="standin.Throws", more=[
+            ("Display", {"Splash Screen": "s.bmp"})]))
+        app.write_file("s.bmp", images.bmp(images.solid(8, 8, RED)))
+        for attempt in range(5):
+            r = app.run(timeout=20, cwd=app.path)
+            self.assertExit(r, 1)
+            self.assertLess(r.elapsed, 15, "attempt %d" % attempt)
+
     def test_splash_gone_when_main_throws(self):
         app = self.splash_app("s.bmp", images.bmp(images.solid(30, 30, RED)), main_class="standin.Throws",
                               cfg={"create_sleep_ms": 700})

@@ -31,6 +31,17 @@ TEST(ConsoleLines, ExactTextWithWindowsLineEndsAndOneFinalBreak) {
     for (const Case& c : cases) EXPECT_EQ(U(consoleLines(W(c.text))), c.lines) << c.text;
 }
 
+TEST(ConsoleEvents, InterruptsAndTheConsoleGoingAwayEndTheProgramLogoffNothing) {
+    struct Case {
+        uint32_t event;
+        int32_t code;  // 0: the event ends nothing
+    } const cases[] = {
+        {kConsoleCtrlC, 130}, {kConsoleCtrlBreak, 130}, {kConsoleClose, 143}, {kConsoleShutdown, 143},
+        {kConsoleLogoff, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(consoleEventExitCode(c.event), c.code) << c.event;
+}
+
 class ConsoleFlavourTest : public LauncherTest {
 protected:
     void TearDown() override { setMissingRuntimeDialogScript(nullptr); }

@@ -4,6 +4,9 @@
 // never answers, which the end-to-end tests cannot arrange on purpose.
 #include "win_test_support.h"
 
+#include <sddl.h>
+#include <tlhelp32.h>
+
 #include <atomic>
 #include <thread>
 
@@ -20,13 +23,31 @@ std::wstring moduleName() {
     return S(instanceName(fromWide(self)));
 }
 
+// Security for an object made by the test: access for everybody, and the
+// owner the system gives what this process makes, or the one named (SDDL).
+class TestSecurity {
+public:
+    explicit TestSecurity(const wchar_t* owner = nullptr) {
+        std::wstring text = (owner ? L"O:" + std::wstring(owner) : L"") + L"D:(A;;GA;;;WD)";
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &descriptor_, nullptr);
+        attributes_ = {sizeof attributes_, descriptor_, FALSE};
+    }
+    ~TestSecurity() { LocalFree(descriptor_); }
+    SECURITY_ATTRIBUTES* get() { return &attributes_; }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_;
+};
+
 // A first instance played by the test: the block, and a listener thread with
 // a queue that records the request and answers it.
 class FakeFirstInstance {
 public:
-    FakeFirstInstance() {
+    explicit FakeFirstInstance(const wchar_t* owner = nullptr) {
         name_ = moduleName();
-        mapping_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kInstanceBlockSize,
+        TestSecurity security(owner);
+        mapping_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0, kInstanceBlockSize,
                                           name_.c_str()));
         block_ = static_cast<uint8_t*>(MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, kInstanceBlockSize));
         message_ = RegisterWindowMessageW(name_.c_str());
@@ -103,7 +124,7 @@ protected:
             setUp = setUpSingleInstance(launcher);
             EXPECT_TRUE(launcher.singleInstance);
             EXPECT_FALSE(launcher.isPrimaryInstance);
-            code = setUp ? waitForFirstInstance(launcher) : -1;
+            if (!setUp || !waitForFirstInstance(launcher, code)) code = -1;
             finished = true;
         });
         // A lost answer shows as a wait without end: fail fast instead.
@@ -165,7 +186,7 @@ TEST_F(WinSingleInstance, SecondInstancesTakeTurnsThroughTheMutex) {
     first.publish(5);
     // Another second instance holds the mutex: nothing is written or posted
     // until it lets go.
-    OwnedHandle mutex(CreateMutexW(nullptr, FALSE, (first.name_ + L"_upr_mtx").c_str()));
+    OwnedHandle mutex(CreateMutexW(TestSecurity().get(), FALSE, (first.name_ + L"_upr_mtx").c_str()));
     ASSERT_EQ(WaitForSingleObject(mutex.get(), 0), WAIT_OBJECT_0);
     bool setUp = false;
     DWORD thread = 0;
@@ -189,13 +210,42 @@ TEST_F(WinSingleInstance, AnAbandonedMutexCountsAsAcquired) {
     std::wstring name = first.name_ + L"_upr_mtx";
     // A second instance that ended while holding the mutex.
     std::thread([&] {
-        HANDLE held = CreateMutexW(nullptr, TRUE, name.c_str());
+        HANDLE held = CreateMutexW(TestSecurity().get(), TRUE, name.c_str());
         (void)held;  // ends without releasing (nor closing) it
     }).join();
     bool setUp = false;
     DWORD thread = 0;
     EXPECT_EQ(secondInstance({W(L"after")}, setUp, thread), 6);
     EXPECT_EQ(first.requests.size(), 1u);
+}
+
+// A launch that meets the objects of another owner, or a block naming a
+// process of another program, runs as an ordinary launch and posts nothing.
+TEST_F(WinSingleInstance, ObjectsOfAnotherOwnerOrAnotherProgramAreNotTrusted) {
+    DWORD foreign = 0;  // a process of another program
+    OwnedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !foreign; more = Process32NextW(snapshot.get(), &entry))
+        if (lstrcmpiW(entry.szExeFile, L"services.exe") == 0 || lstrcmpiW(entry.szExeFile, L"explorer.exe") == 0)
+            foreign = entry.th32ProcessID;
+    ASSERT_NE(foreign, 0u);
+    struct Case {
+        const wchar_t* owner;  // of the block; null: this user's
+        bool foreignProcess;   // the block names another program's process
+    } const cases[] = {{L"SY", false}, {L"BA", false}, {nullptr, true}};
+    for (const Case& c : cases) {
+        FakeFirstInstance first(c.owner);
+        first.publish(5);
+        if (c.foreignProcess) first.field(kProcessIdOffset) = foreign;
+        Launcher launcher;
+        ASSERT_TRUE(readLauncherSettings(launcher));
+        launcher.arguments = {W(L"secret.txt")};
+        EXPECT_TRUE(setUpSingleInstance(launcher));
+        EXPECT_FALSE(launcher.singleInstance) << c.foreignProcess;
+        EXPECT_EQ(launcher.instanceBlock, nullptr);
+        EXPECT_TRUE(first.requests.empty()) << c.foreignProcess;
+    }
 }
 
 TEST_F(WinSingleInstance, FirstInstancePublishesAndReleasesEverything) {
