@@ -139,9 +139,11 @@ int openLockFile(const NarrowString& path) {
 // it after the Launcher is gone.
 platform::OnceEvent mainStartedEvent;
 
-// Workers attach only through this gate: its value counts the workers
-// attaching, and -1 means closed. The teardown closes it after the virtual
-// machine is destroyed, so no worker attaches to a destroyed machine.
+// Workers read the Launcher only through this gate: its value counts the
+// workers reading, and -1 means closed. The teardown closes it after the
+// virtual machine is destroyed. The attach itself happens outside: one that
+// comes too late fails or never returns, and the teardown must not wait for
+// it.
 std::atomic<int> handOverGate(0);
 
 bool enterGate() {
@@ -197,6 +199,36 @@ bool readRequest(int fd, List<WideString>& arguments) {
     return receiveAll(fd, payload.data(), bytes) && decodeHandOverPayload(payload.data(), bytes, arguments);
 }
 
+// Whether the program is still running rather than shutting down: only then
+// can a shutdown hook be registered (the probe is removed at once). An
+// attach can succeed while the runtime runs its hooks on the way out, and
+// a hand-over taken then would never be answered.
+bool programRunning(JNIEnv* env) {
+    bool running = false;
+    jclass runtimeType = env->FindClass("java/lang/Runtime");
+    jclass threadType = env->FindClass("java/lang/Thread");
+    jmethodID getRuntime =
+        runtimeType ? env->GetStaticMethodID(runtimeType, "getRuntime", "()Ljava/lang/Runtime;") : nullptr;
+    jmethodID add = runtimeType ? env->GetMethodID(runtimeType, "addShutdownHook", "(Ljava/lang/Thread;)V") : nullptr;
+    jmethodID remove =
+        runtimeType ? env->GetMethodID(runtimeType, "removeShutdownHook", "(Ljava/lang/Thread;)Z") : nullptr;
+    jmethodID construct = threadType ? env->GetMethodID(threadType, "<init>", "()V") : nullptr;
+    jobject runtime = getRuntime ? env->CallStaticObjectMethod(runtimeType, getRuntime) : nullptr;
+    jobject probe = runtime && add && remove && construct ? env->NewObject(threadType, construct) : nullptr;
+    if (probe) {
+        env->CallVoidMethod(runtime, add, probe);
+        running = !env->ExceptionCheck();
+        if (running) env->CallBooleanMethod(runtime, remove, probe);
+    }
+    // "Shutdown in progress" is the answer sought, not a fault to print.
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    if (probe) env->DeleteLocalRef(probe);
+    if (runtime) env->DeleteLocalRef(runtime);
+    if (threadType) env->DeleteLocalRef(threadType);
+    if (runtimeType) env->DeleteLocalRef(runtimeType);
+    return running;
+}
+
 struct WorkerStart {
     Launcher* launcher;
     int fd;
@@ -212,20 +244,20 @@ void* handOverWorker(void* parameter) {
     // secondaryMain never runs before main has been called.
     mainStartedEvent.wait();
     if (!enterGate()) return nullptr;
-    Launcher& launcher = *start.launcher;
-    JavaVM* vm = launcher.javaVM;
-    JNIEnv* env = nullptr;
-    bool attached = vm && vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == JNI_OK;
+    JavaVM* vm = start.launcher->javaVM;
+    WideString mainClass = start.launcher->mainClass;
+    bool stayAttached = start.launcher->runtimeVendor == RuntimeVendor::Ibm;
     leaveGate();
+    JNIEnv* env = nullptr;
     // Closed untaken, the second instance tries again (and may become the
     // first instance itself).
-    if (!attached) return nullptr;
+    if (!vm || vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) != JNI_OK) return nullptr;
     // From here on the hand-over is this instance's: a second instance that
     // hears nothing more ends with -1 and does not try again.
     uint8_t taken = kHandOverTaken;
-    if (sendAll(connection.get(), &taken, 1)) {
+    if (programRunning(env) && sendAll(connection.get(), &taken, 1)) {
         SocketChannel channel(connection.get(), arguments);
-        serveHandOver(vm, env, launcher.mainClass, channel, launcher.runtimeVendor == RuntimeVendor::Ibm);
+        serveHandOver(vm, env, mainClass, channel, stayAttached);
     } else {
         vm->DetachCurrentThread();
     }
@@ -396,8 +428,8 @@ void releaseSingleInstance(Launcher& launcher) {
             pthread_join(listener->thread, nullptr);
         }
         // Launches still in the backlog see their connection end untaken and
-        // try again; the lock goes last, so that none of them meets a
-        // missing socket and a free lock before the socket file is gone.
+        // try again. The lock goes last: the launch that takes it next finds
+        // this socket file gone and makes its own.
         listener->socket.reset();
         if (listener->bound) unlink(listener->path.c_str());
         listener->lock.reset();
