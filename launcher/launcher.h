@@ -101,7 +101,9 @@ public:
     RuntimeVendor runtimeVendor = RuntimeVendor::None;
     // Single instance: the listener's own thread id (first instance); the
     // mutex held while handing over, and the first instance's process
-    // (second instance).
+    // (second instance). On Linux instanceListener holds the listener with
+    // its socket and lock, and firstInstanceProcess the connection to the
+    // first instance, which ends when that process ends.
     uint32_t instanceListenerId = 0;
     void* instanceMutex = nullptr;
     void* firstInstanceProcess = nullptr;

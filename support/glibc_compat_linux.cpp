@@ -34,3 +34,19 @@ __attribute__((visibility("hidden"))) int __libc_start_main(MainFunction main, i
     return startMainOldest(main, argc, argv, init ? init : runConstructors, fini, rtldFini, stackEnd);
 }
 }
+
+// lstat and fstat are exported functions since glibc 2.33; older libraries
+// have only the versioned calls behind them (version 1 on x86-64), which
+// current libraries still export under their old symbol version.
+struct stat;
+extern "C" {
+int lstatOldest(int version, const char* path, struct stat* info);
+__asm__(".symver lstatOldest, __lxstat@GLIBC_2.2.5");
+int fstatOldest(int version, int fd, struct stat* info);
+__asm__(".symver fstatOldest, __fxstat@GLIBC_2.2.5");
+
+__attribute__((visibility("hidden"))) int lstat(const char* path, struct stat* info) {
+    return lstatOldest(1, path, info);
+}
+__attribute__((visibility("hidden"))) int fstat(int fd, struct stat* info) { return fstatOldest(1, fd, info); }
+}

@@ -28,6 +28,8 @@
 
 void fatalStop() { abort(); }
 
+using platform::FileDescriptor;
+
 namespace {
 
 // Per thread, and plain storage: a thread-local object with a destructor
@@ -45,20 +47,6 @@ void setError(int code, const char* words) {
     snprintf(lastErrorWords, sizeof lastErrorWords, "%s", words ? words : "");
 }
 
-// A file descriptor closed when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 NarrowString readWholeFile(const NarrowString& path, bool& ok) {
     ok = false;
@@ -650,12 +638,25 @@ bool runOnThread(uint32_t stackSize, uint32_t (*body)(void*), void* argument, ui
     return true;
 }
 
+void OnceEvent::set() {
+    pthread_mutex_lock(&mutex_);
+    set_ = true;
+    pthread_cond_broadcast(&changed_);
+    pthread_mutex_unlock(&mutex_);
+}
+
+void OnceEvent::wait() {
+    pthread_mutex_lock(&mutex_);
+    while (!set_) pthread_cond_wait(&changed_, &mutex_);
+    pthread_mutex_unlock(&mutex_);
+}
+
 void sleepForever() {
     for (;;) pause();
 }
 
 void closeHandle(void*) {}
-void signalEvent(void*) {}
+void signalEvent(void* event) { static_cast<OnceEvent*>(event)->set(); }
 void stopThread(void*, uint32_t) {}
 
 bool appendToFile(const WideString& path, const NarrowString& bytes) {

@@ -3,7 +3,9 @@
 #ifndef SUPPORT_PLATFORM_LINUX_H
 #define SUPPORT_PLATFORM_LINUX_H
 
+#include <pthread.h>
 #include <stddef.h>
+#include <unistd.h>
 
 #include "support/wide_string.h"
 
@@ -21,6 +23,42 @@ NarrowString toNative(const WideString& text);
 // A message on the standard error: its text, with a line break added when
 // it has none.
 void writeStandardError(const WideString& text);
+
+// A file descriptor closed when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+// An event that stays set once set, for any number of waiting threads: the
+// main-started event behind signalEvent. It lives as long as the process,
+// so that a thread still waiting at the teardown waits on valid memory.
+class OnceEvent {
+public:
+    void set();
+    void wait();
+
+private:
+    pthread_mutex_t mutex_ = PTHREAD_MUTEX_INITIALIZER;
+    pthread_cond_t changed_ = PTHREAD_COND_INITIALIZER;
+    bool set_ = false;
+};
 
 }  // namespace platform
 

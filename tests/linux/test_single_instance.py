@@ -1,0 +1,191 @@
+"""Single instance with the real launcher and the real runtime: the hand-over
+in both forms, the answer as exit code, a first instance that ends while
+answering, a stale socket taken over, and many launches at once."""
+import os
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+from linux_harness import JDK17, LinuxCase, settings_text
+
+ODD_ARGUMENTS = ["with space", "grüße ✓ 日本"]
+
+
+def socket_name(executable, product_code=""):
+    """The socket's file name: FNV-1a (64 bits) of the real path, a zero byte and the Product Code."""
+    hash_ = 0xcbf29ce484222325
+    for byte in os.fsencode(os.path.realpath(executable)) + b"\0" + product_code.encode("utf-8"):
+        hash_ = ((hash_ ^ byte) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+    return "si-%016x.sock" % hash_
+
+
+class SingleInstanceCase(LinuxCase):
+    def setUp(self):
+        super().setUp()
+        self.runtime_dir = tempfile.mkdtemp(prefix="xdg-", dir=self.dir)  # mode 0700
+        self.log = os.path.join(self.dir, "single.log")
+        self.ready = os.path.join(self.dir, "ready")
+        self.stop = os.path.join(self.dir, "stop")
+        self.started = []
+        self.addCleanup(self.end_all)
+
+    def end_all(self):
+        open(self.stop, "w").close()
+        for process in self.started:
+            try:
+                process.communicate(timeout=20)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.communicate()
+
+    def single_app(self, main):
+        return self.app(settings=settings_text(main=main, application={"Single Instance": "yes"}))
+
+    def launch(self, exe, args, env):
+        process = subprocess.Popen([exe] + list(args), env=env, cwd=self.dir, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        self.started.append(process)
+        return process
+
+    def first_args(self, *extra):
+        return ["log:" + self.log, "ready:" + self.ready, "stop:" + self.stop] + list(extra)
+
+    def wait_until_ready(self, processes, ready):
+        """Polls for the ready file; fails at once when every process has ended."""
+        deadline = time.monotonic() + 30
+        while not os.path.exists(ready):
+            if time.monotonic() > deadline or all(p.poll() is not None for p in processes):
+                for p in processes:
+                    p.kill()
+                self.fail("no first instance's main started: %r" % ([p.communicate() for p in processes],))
+            time.sleep(0.02)
+
+    def start_first(self, exe, env, ready=None):
+        ready = ready or self.ready
+        first = self.launch(exe, ["log:" + self.log, "ready:" + ready, "stop:" + self.stop], env)
+        self.wait_until_ready([first], ready)
+        return first
+
+    def second(self, exe, args, env, code):
+        done = self.run_app(exe, args, env=env, timeout=30)
+        self.assertEqual(done.returncode, code, done.stderr.decode(errors="replace"))
+
+    def log_lines(self, kind="secondary", count=1):
+        deadline = time.monotonic() + 20
+        while True:
+            lines = []
+            if os.path.exists(self.log):
+                with open(self.log, encoding="utf-8") as f:
+                    lines = [line.rstrip("\n") for line in f if line.startswith(kind + " ")]
+            if len(lines) >= count or time.monotonic() > deadline:
+                return lines
+            time.sleep(0.02)
+
+    def stop_first(self, first, code=0):
+        open(self.stop, "w").close()
+        self.assertEqual(first.wait(timeout=30), code)
+
+    def test_void_form_hands_arguments_over_through_the_folder_under_tmp(self):
+        exe = self.single_app("app.SingleVoid")
+        env = self.env(JAVA_HOME=JDK17, XDG_RUNTIME_DIR=None)
+        first = self.start_first(exe, env)
+        folder = "/tmp/veda-launcher-%d" % os.geteuid()
+        socket_path = os.path.join(folder, socket_name(exe))
+        # The lock file stays by design; this case's folder is shared with other runs.
+        self.addCleanup(lambda: os.path.exists(socket_path + ".lock") and os.remove(socket_path + ".lock"))
+        self.assertTrue(os.path.exists(socket_path))
+        self.assertEqual(os.lstat(folder).st_mode & 0o777, 0o700)
+        self.second(exe, ODD_ARGUMENTS, env, 0)
+        self.assertEqual(self.log_lines(), ["secondary 2 [with space] [grüße ✓ 日本]"])
+        self.stop_first(first)
+        # The teardown removes the socket.
+        self.assertFalse(os.path.exists(socket_path))
+
+    def test_int_form_answers_with_the_exit_code_and_never_with_success_when_the_first_instance_ends(self):
+        exe = self.single_app("app.SingleInt")
+        env = self.env(JAVA_HOME=JDK17, XDG_RUNTIME_DIR=self.runtime_dir)
+        first = self.start_first(exe, env)
+        self.assertTrue(os.path.exists(os.path.join(self.runtime_dir, socket_name(exe))))
+        self.second(exe, ["answer:7"] + ODD_ARGUMENTS, env, 7)
+        # secondaryMain halts the first instance before it answers: -1.
+        self.second(exe, ["halt:5"], env, 255)
+        self.assertEqual(first.wait(timeout=30), 5)
+        self.assertEqual(self.log_lines(count=2),
+                         ["secondary 3 [answer:7] [with space] [grüße ✓ 日本]", "secondary 1 [halt:5]"])
+
+    def test_stale_socket_of_a_killed_first_instance_is_taken_over(self):
+        exe = self.single_app("app.SingleInt")
+        env = self.env(JAVA_HOME=JDK17, XDG_RUNTIME_DIR=self.runtime_dir)
+        crashed = self.start_first(exe, env)
+        crashed.send_signal(signal.SIGKILL)
+        crashed.wait(timeout=30)
+        socket_path = os.path.join(self.runtime_dir, socket_name(exe))
+        self.assertTrue(os.path.exists(socket_path), "the killed instance leaves its socket")
+        first = self.start_first(exe, env, ready=self.ready + "2")
+        self.assertEqual(len(self.log_lines("main", 2)), 2)
+        self.second(exe, ["answer:9"], env, 9)
+        self.assertEqual(self.log_lines(), ["secondary 1 [answer:9]"])
+        self.stop_first(first)
+
+    def connections(self, socket_path):
+        """Sockets bound to the path: the listener and the connections it accepted."""
+        with open("/proc/net/unix") as f:
+            return sum(1 for line in f if line.rstrip("\n").endswith(" " + socket_path))
+
+    def test_launches_waiting_when_the_first_instance_ends_before_main_are_not_lost(self):
+        exe = self.single_app("app.SingleInt")
+        env = self.env(JAVA_HOME=JDK17, XDG_RUNTIME_DIR=self.runtime_dir)
+        held = self.launch(exe, self.first_args(), dict(env, SINGLE_HOLD=os.path.join(self.dir, "never")))
+        socket_path = os.path.join(self.runtime_dir, socket_name(exe))
+        self.assertTrue(self.wait_for_file(socket_path))
+        waiting = {n: self.launch(exe, self.first_args("answer:%d" % n), env) for n in range(1, 6)}
+        deadline = time.monotonic() + 20
+        while self.connections(socket_path) < 6:
+            self.assertLess(time.monotonic(), deadline, "the launches did not connect")
+            time.sleep(0.02)
+        held.kill()
+        held.wait(timeout=30)
+        # One of them becomes the first instance; the others hand over to it.
+        self.wait_until_ready(list(waiting.values()), self.ready)
+        mains = self.log_lines("main")
+        self.assertEqual(len(mains), 1, mains)
+        new_first = next(n for n in waiting if "[answer:%d]" % n in mains[0])
+        for n, process in waiting.items():
+            if n != new_first:
+                self.assertEqual(process.wait(timeout=30), n)
+        self.assertEqual(len(self.log_lines(count=4)), 4)
+        self.stop_first(waiting[new_first])
+
+    def test_load_every_argument_list_arrives_once_and_whole(self):
+        exe = self.single_app("app.SingleInt")
+        env = self.env(JAVA_HOME=JDK17, XDG_RUNTIME_DIR=self.runtime_dir)
+
+        def args(n):
+            return self.first_args("id:%d" % n, "answer:%d" % (n + 1), "sp ace %d" % n, "ü✓%d" % n)
+
+        # The first instance and a burst of 10 together: one of them wins.
+        burst = {n: self.launch(exe, args(n), env) for n in range(11)}
+        self.wait_until_ready(list(burst.values()), self.ready)
+        start = time.monotonic()
+        load = {n: self.launch(exe, args(n), env) for n in range(11, 61)}
+        mains = self.log_lines("main")
+        self.assertEqual(len(mains), 1, mains)
+        first_id = next(n for n in burst if "[id:%d]" % n in mains[0])
+        for n, process in list(burst.items()) + list(load.items()):
+            if n == first_id:
+                continue
+            code = process.wait(timeout=60)
+            self.assertEqual(code, (n + 1) & 0xFF, "launch %d: %r" % (n, process.communicate()))
+        elapsed = time.monotonic() - start
+        lines = self.log_lines(count=60)
+        expected = {" ".join(["secondary 7"] + ["[%s]" % a for a in args(n)]) for n in range(61) if n != first_id}
+        self.assertEqual(len(lines), 60)
+        self.assertEqual(set(lines), expected)
+        print("\nload: 50 launches answered in %.2f s after the burst of 10" % elapsed)
+        self.stop_first(burst[first_id])
+
+
+if __name__ == "__main__":
+    unittest.main()
