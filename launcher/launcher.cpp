@@ -11,6 +11,7 @@
 #include "splash/splash.h"
 #include "support/platform.h"
 #include "vm/console_control.h"
+#include "vm/startup_cache.h"
 #include "vm/vm_options.h"
 #include "vm/vm_start.h"
 
@@ -77,6 +78,7 @@ int32_t Launcher::run() {
     platform::onConsoleControl(endJavaProgram);
     if (!libraryFirst && !loadVmLibrary(*this)) return -1;
     if (!buildVmOptions(*this)) return -1;
+    applyStartupCache(*this);
 
     uint32_t result = startVmThread(*this);
     if (result == VmThreadSucceeded) return 0;
@@ -94,6 +96,8 @@ Launcher::~Launcher() {
         javaVM->DestroyJavaVM();
         // A console control event from now on finds no virtual machine.
         javaVM = nullptr;
+        // After main returned: the runtime has written what it archives.
+        finishStartupCache(*this);
     }
     releaseSingleInstance(*this);
     if (vmReadyEvent) platform::closeHandle(vmReadyEvent);

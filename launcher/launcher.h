@@ -25,6 +25,17 @@ protected:
 
 class SplashWindow;  // splash/splash.h
 
+// The start-up cache's work after the program (vm/startup_cache.cpp): the
+// archive the runtime writes at exit, or the ahead-of-time cache's creation.
+struct StartupCacheWork {
+    WideString folder;
+    WideString key;
+    WideString archive;          // recorded once the runtime has written it
+    WideString configuration;    // the recording run's file
+    List<WideString> creation;   // the creator's command: program, then arguments
+    bool finished = false;
+};
+
 // Which registry vendor key a runtime came from; None for a runtime taken
 // from "JRE Path", from beside the executable or from the dialog.
 enum class RuntimeVendor { None, JavaSoft, JRockit, Ibm };
@@ -107,6 +118,12 @@ public:
     uint32_t instanceListenerId = 0;
     void* instanceMutex = nullptr;
     void* firstInstanceProcess = nullptr;
+    // "Start-up Cache=auto"; the class path and the parameters as the
+    // runtime receives them (vm/vm_options.cpp), for the cache's key.
+    bool startupCache = false;
+    WideString classPath;
+    List<WideString> userVmOptions;
+    StartupCacheWork startupCacheWork;
 };
 
 // The launcher of this process, for the virtual machine's hooks.

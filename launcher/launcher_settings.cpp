@@ -194,6 +194,12 @@ bool readLauncherSettings(Launcher& launcher) {
     }
     launcher.mainClass.replaceAll(u'.', u'/');
 
+    WideString startupCache = settings.read(kRuntimeSection, u"Start-up Cache");
+    launcher.startupCache = startupCache == u"auto";
+    if (!launcher.startupCache && !startupCache.empty() && startupCache != u"no") {
+        TRACE_EVENT("ignored").field("key", "Start-up Cache").field("value", startupCache).field("reason", "neither auto nor no");
+    }
+
     launcher.failureCheck = isYes(settings.read(kApplicationSection, u"Failure Check"));
     launcher.overrideWorkingDir = isYes(settings.read(kApplicationSection, u"Override WorkingDir"));
     launcher.systemPath = settingsPathList(settings.read(kRuntimeSection, u"System Path"), u"System Path");

@@ -5,6 +5,7 @@
 #include "support/dialog_linux.h"
 #include "support/platform_linux.h"
 #include "support/trace.h"
+#include "vm/startup_cache.h"
 
 int main(int argc, char** argv) {
     // Arguments, paths and options are in the locale's character set, as
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
     if (dialogs::isDialogProcess()) return dialogs::dialogProcessMain();
     platform::setArguments(argc, argv);
     int32_t code;
+    // Started again to create the start-up cache after a program ended.
+    if (runStartupCacheJob(code)) return code;
     {
         Launcher launcher;
         code = launcher.initialise() ? launcher.run() : -1;

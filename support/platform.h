@@ -81,6 +81,31 @@ constexpr uint32_t kErrorAlreadyExists = 183;
 bool removeDirectory(const WideString& path);
 bool deleteFile(const WideString& path);
 
+// What the start-up cache's key and checks need to know of a path.
+struct FileFacts {
+    bool exists = false;
+    bool directory = false;
+    bool emptyDirectory = false;  // a folder without entries (the runtime skips it)
+    uint64_t size = 0;
+    uint64_t modified = 0;        // modification time, in the system's own units
+};
+bool fileFacts(const WideString& path, FileFacts& facts);
+// Renames a file, replacing the target when it exists (atomically where the
+// system can): a reader sees the old file or the new one, never a part.
+bool replaceFile(const WideString& from, const WideString& to);
+// Whether this user may create files in a folder.
+bool writableFolder(const WideString& path);
+// The per-user folder of caches that may be removed at any time: the local
+// (non-roaming) application data on Windows, $XDG_CACHE_HOME on Linux.
+WideString perUserCacheFolder();
+// Starts the launcher's own executable again, detached from this process
+// (no console, no window, standard streams on the null device, no waiting),
+// at the lowest priority, with variable=value added to its environment.
+bool startDetachedSelf(const WideString& variable, const WideString& value);
+// Runs a program with arguments silently (standard streams on the null
+// device) and waits for it; false when it could not be started.
+bool runSilently(const WideString& program, const List<WideString>& arguments, uint32_t& exitCode);
+
 // A whole file mapped read-only; empty when it could not be opened or mapped.
 class ReadOnlyMapping {
 public:

@@ -232,6 +232,43 @@ WideString perUserSettingsFolder() {
     return folder;
 }
 
+WideString perUserCacheFolder() {
+    WideString folder;
+    readEnvironment(u"LOCALAPPDATA", folder);
+    return folder;
+}
+
+bool fileFacts(const WideString& path, FileFacts& facts) {
+    facts = FileFacts();
+    struct stat info;
+    std::string p = host::hostPath(path);
+    if (p.empty() || stat(p.c_str(), &info) != 0) return false;
+    facts.exists = true;
+    facts.directory = S_ISDIR(info.st_mode);
+    facts.size = facts.directory ? 0 : static_cast<uint64_t>(info.st_size);
+    facts.modified = static_cast<uint64_t>(info.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_mtim.tv_nsec);
+    if (facts.directory) {
+        facts.emptyDirectory = true;
+        if (DIR* dir = opendir(p.c_str())) {
+            while (dirent* entry = readdir(dir))
+                if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) facts.emptyDirectory = false;
+            closedir(dir);
+        }
+    }
+    return true;
+}
+
+bool replaceFile(const WideString& from, const WideString& to) {
+    return rename(host::hostPath(from).c_str(), host::hostPath(to).c_str()) == 0;
+}
+
+bool writableFolder(const WideString& path) { return access(host::hostPath(path).c_str(), W_OK | X_OK) == 0; }
+
+// The host tests start no processes: the cache's creation runs on the
+// real systems only (tests/linux, tests/e2e).
+bool startDetachedSelf(const WideString&, const WideString&) { return false; }
+bool runSilently(const WideString&, const List<WideString>&, uint32_t&) { return false; }
+
 bool argumentVector(List<WideString>&) { return false; }
 
 bool resolveLinks(const WideString& path, WideString& resolved) {

@@ -14,8 +14,10 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 #include <wchar.h>
@@ -581,6 +583,135 @@ WideString perUserSettingsFolder() {
     WideString home;
     readEnvironment(u"HOME", home);
     return home + u"/.config";
+}
+
+WideString perUserCacheFolder() {
+    WideString folder;
+    if (readEnvironment(u"XDG_CACHE_HOME", folder) && folder.startsWith(u"/")) return folder;
+    WideString home;
+    if (!readEnvironment(u"HOME", home) || home.empty()) return WideString();
+    return home + u"/.cache";
+}
+
+bool fileFacts(const WideString& path, FileFacts& facts) {
+    facts = FileFacts();
+    // The system call itself: the C library's stat functions carry newer
+    // symbol versions than the oldest library the launcher runs on, and the
+    // kernel's structure is the library's on this processor.
+    struct stat info;
+    if (syscall(SYS_newfstatat, AT_FDCWD, toNative(path).c_str(), &info, 0) != 0) return false;
+    facts.exists = true;
+    facts.directory = S_ISDIR(info.st_mode);
+    facts.size = facts.directory ? 0 : static_cast<uint64_t>(info.st_size);
+    facts.modified = static_cast<uint64_t>(info.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_mtim.tv_nsec);
+    if (facts.directory) {
+        facts.emptyDirectory = true;
+        if (DIR* dir = opendir(toNative(path).c_str())) {
+            while (dirent* entry = readdir(dir)) {
+                if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
+                    facts.emptyDirectory = false;
+                    break;
+                }
+            }
+            closedir(dir);
+        }
+    }
+    return true;
+}
+
+bool replaceFile(const WideString& from, const WideString& to) {
+    return rename(toNative(from).c_str(), toNative(to).c_str()) == 0;
+}
+
+bool writableFolder(const WideString& path) { return access(toNative(path).c_str(), W_OK | X_OK) == 0; }
+
+namespace {
+// An argument or environment vector built before a fork: the child may
+// only call what is safe after forking a process with several threads.
+struct Vector {
+    List<NarrowString> texts;
+    List<char*> pointers;
+    char** get() {
+        pointers.clear();
+        for (NarrowString& text : texts) pointers.push_back(&text[0]);
+        pointers.push_back(nullptr);
+        return pointers.data();
+    }
+};
+
+// In a child: the standard streams on the null device, no other inherited
+// descriptor (a pipe the caller reads must see its end), no blocked signal.
+void becomeSilent(int openLimit) {
+    int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+    }
+    for (int fd = 3; fd < openLimit; ++fd) close(fd);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+int openLimit() {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > 65536) return 65536;
+    return static_cast<int>(limit.rlim_cur);
+}
+}  // namespace
+
+bool startDetachedSelf(const WideString& variable, const WideString& value) {
+    WideString self;
+    if (!modulePath(self)) return false;
+    Vector arguments, environment;
+    arguments.texts.push_back(toNative(self));
+    NarrowString assignment = toNative(variable) + "=" + toNative(value);
+    environment.texts.push_back(assignment);
+    NarrowString prefix = toNative(variable) + "=";
+    for (char** entry = environ; *entry; ++entry)
+        if (strncmp(*entry, prefix.c_str(), prefix.size()) != 0) environment.texts.push_back(*entry);
+    char** argv = arguments.get();
+    char** envp = environment.get();
+    int limit = openLimit();
+    pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        // A session of its own, and a grandchild that nobody waits for:
+        // the program's end never waits for the creation.
+        setsid();
+        if (fork() != 0) _exit(0);
+        becomeSilent(limit);
+        setpriority(PRIO_PROCESS, 0, 19);
+        execve(argv[0], argv, envp);
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool runSilently(const WideString& program, const List<WideString>& arguments, uint32_t& exitCode) {
+    Vector argv;
+    argv.texts.push_back(toNative(program));
+    for (const WideString& argument : arguments) argv.texts.push_back(toNative(argument));
+    char** vector = argv.get();
+    int limit = openLimit();
+    pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        becomeSilent(limit);
+        execv(vector[0], vector);
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 127) return false;
+    exitCode = static_cast<uint32_t>(WEXITSTATUS(status));
+    return true;
 }
 
 // No built-in settings: an ELF executable carries no resources.

@@ -87,6 +87,102 @@ WideString perUserSettingsFolder() {
     return folder;
 }
 
+WideString perUserCacheFolder() {
+    WideString folder;
+    readEnvironment(u"LOCALAPPDATA", folder);
+    return folder;
+}
+
+bool fileFacts(const WideString& path, FileFacts& facts) {
+    facts = FileFacts();
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(wide(path), GetFileExInfoStandard, &data)) return false;
+    facts.exists = true;
+    facts.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    facts.size = facts.directory ? 0 : (static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow);
+    facts.modified = static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+    if (facts.directory) {
+        facts.emptyDirectory = true;
+        for (const WideString& name : findFiles(path + u"\\*"))
+            if (name != u"." && name != u"..") facts.emptyDirectory = false;
+    }
+    return true;
+}
+
+bool replaceFile(const WideString& from, const WideString& to) {
+    return MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool writableFolder(const WideString& path) {
+    WideString probe = path + u"\\" + decimalUnsigned(GetCurrentProcessId()) + u".probe";
+    OwnedHandle file(CreateFileW(wide(probe), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    return file.valid();
+}
+
+// One argument as the C runtime's command-line parser reads it back.
+static WideString quotedArgument(const WideString& argument) {
+    if (!argument.empty() && argument.find(u' ') == WideString::npos && argument.find(u'\t') == WideString::npos &&
+        argument.find(u'"') == WideString::npos)
+        return argument;
+    WideString quoted = u"\"";
+    size_t backslashes = 0;
+    for (size_t i = 0; i < argument.size(); ++i) {
+        char16_t c = argument[i];
+        if (c == u'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled, and the quote escaped.
+        for (size_t b = 0; b < (c == u'"' ? 2 * backslashes + 1 : backslashes); ++b) quoted += u'\\';
+        backslashes = 0;
+        quoted += c;
+    }
+    for (size_t b = 0; b < 2 * backslashes; ++b) quoted += u'\\';
+    return quoted + u"\"";
+}
+
+static bool startProcess(const WideString& program, const List<WideString>& arguments, DWORD flags,
+                         OwnedHandle& process) {
+    WideString line = quotedArgument(program);
+    for (const WideString& argument : arguments) line += u" " + quotedArgument(argument);
+    List<wchar_t> writable(line.size() + 1, 0);
+    for (size_t i = 0; i < line.size(); ++i) writable[i] = static_cast<wchar_t>(line[i]);
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION information;
+    if (!CreateProcessW(wide(program), writable.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
+                        &information))
+        return false;
+    CloseHandle(information.hThread);
+    process.reset(information.hProcess);
+    return true;
+}
+
+bool startDetachedSelf(const WideString& variable, const WideString& value) {
+    WideString self;
+    if (!modulePath(self)) return false;
+    // The child takes this process's environment; this process is ending.
+    writeEnvironment(variable, value);
+    OwnedHandle process;
+    bool started = startProcess(self, List<WideString>(), DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | IDLE_PRIORITY_CLASS,
+                                process);
+    SetEnvironmentVariableW(wide(variable), nullptr);
+    return started;
+}
+
+bool runSilently(const WideString& program, const List<WideString>& arguments, uint32_t& exitCode) {
+    OwnedHandle process;
+    // A console program without a window; the priority is this process's own.
+    if (!startProcess(program, arguments, CREATE_NO_WINDOW, process)) return false;
+    WaitForSingleObject(process.get(), INFINITE);
+    DWORD code = 1;
+    if (!GetExitCodeProcess(process.get(), &code)) return false;
+    exitCode = code;
+    return true;
+}
+
 WideString lastErrorText() { return WideString(); }
 
 // The launcher splits its command line itself, by the rules of its settings.

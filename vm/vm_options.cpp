@@ -203,9 +203,12 @@ bool buildVmOptions(Launcher& launcher) {
         if (option.startsWith(u"-Xss")) launcher.threadStackSize = stackSizeOf(option);
         options.push_back(option);
     }
-    for (WideString& option : options) {
+    launcher.classPath = classPath;
+    for (size_t i = 0; i < options.size(); ++i) {
+        WideString option = options[i];
         expandEnvironment(option);
         launcher.vmOptions.push_back(platform::toAnsi(option));
+        if (i > 0) launcher.userVmOptions.push_back(option);
     }
 
     launcher.outputFile = settings.read(u"Application", u"Output File");

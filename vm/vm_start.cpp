@@ -9,6 +9,7 @@
 #include "support/trace.h"
 #include "vm/exception_text.h"
 #include "vm/redirect.h"
+#include "vm/startup_cache.h"
 
 bool loadVmLibrary(Launcher& launcher) {
     void* library = platform::loadLibrary(launcher.jvmLibraryPath);
@@ -65,6 +66,9 @@ uint32_t vmThreadBody(Launcher& launcher) {
 static void JNICALL exitHook(jint code) {
     TRACE_EVENT("exit hook").field("code", static_cast<int64_t>(code));
     Launcher* launcher = currentLauncher();
+    // System.exit, a signal, Stop in the exception dialog: the runtime has
+    // written its archive and the process ends right after this hook.
+    if (launcher) finishStartupCache(*launcher);
     if (launcher && launcher->vmListener) launcher->vmListener->exit(code);
 }
 

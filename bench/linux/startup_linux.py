@@ -1,4 +1,5 @@
 """The Linux start-up benchmark (see bench/startup-linux.sh)."""
+import glob
 import os
 import shutil
 import statistics
@@ -9,6 +10,7 @@ import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 LAUNCHER = os.path.join(REPO, "dist", "linux-x64", "launcher")
+PROGRAMS = os.path.join(REPO, "build", "linux", "bench", "linux")
 JDK17 = os.environ.get("JDK_HOME", "/usr/lib/jvm/java-17-openjdk-amd64")
 
 
@@ -30,54 +32,134 @@ def runtimes():
 
 
 def timed(command, env):
+    """Milliseconds from the start to main, to the window's first paint (when
+    the program prints one) and to the end of the process."""
     start = time.time_ns()
     out = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=True).stdout
     end = time.time_ns()
-    first = int(out.split()[1]) * 1000
-    return (first - start) / 1e6, (end - start) / 1e6
+    marks = dict(line.split() for line in out.decode().splitlines() if len(line.split()) == 2)
+    shown = (int(marks["shown"]) * 1000 - start) / 1e6 if "shown" in marks else None
+    return {"main": (int(marks["main"]) * 1000 - start) / 1e6, "shown": shown, "whole": (end - start) / 1e6}
 
 
 def summary(values):
     return "%7.1f ms (%.1f-%.1f)" % (statistics.median(values), min(values), max(values))
 
 
+def free_display():
+    for number in range(90, 200):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % number) and not os.path.exists("/tmp/.X%d-lock" % number):
+            return number
+    sys.exit("startup_linux: no free display number")
+
+
+def start_xvfb():
+    number = free_display()
+    server = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 10
+    while not os.path.exists("/tmp/.X11-unix/X%d" % number):
+        if time.monotonic() > deadline or server.poll() is not None:
+            server.kill()
+            sys.exit("startup_linux: Xvfb did not start")
+        time.sleep(0.05)
+    return server, ":%d" % number
+
+
+class App:
+    """The launcher copied in under the program's name, with its settings."""
+
+    def __init__(self, work, name, home, jar, main, cache):
+        folder = os.path.join(work, name)
+        os.makedirs(folder)
+        self.exe = os.path.join(folder, main)
+        shutil.copy2(LAUNCHER, self.exe)
+        self.cache = os.path.join(work, name + "-cache")
+        with open(self.exe + ".ini", "w") as f:
+            f.write("[Java Runtime Environment]\nMain Class=%s\nJRE Path=%s\nStart-up Cache=%s\n"
+                    "[Class Path]\nClass Path=%s\n[Product Information]\nProduct Name=Bench\nProduct Code=%s\n"
+                    % (main, home, "auto" if cache else "no", jar, name))
+
+    def env(self, base):
+        return dict(base, XDG_CACHE_HOME=self.cache)
+
+    def settled(self, timeout=120):
+        """Waits until a cache is recorded and no creation runs."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            files = glob.glob(os.path.join(self.cache, "*", "*", "*"))
+            if any(f.endswith(".rec") for f in files) and not any(f.endswith((".job", ".aotconf")) for f in files):
+                return
+            time.sleep(0.05)
+        sys.exit("startup_linux: no cache was recorded in %s" % self.cache)
+
+
+def compare(work, home, program, runs, env, label):
+    jar = os.path.join(PROGRAMS, program + ".jar")
+    tag = os.path.basename(home) + "-" + program
+    cached = App(work, tag + "-cached", home, jar, program, True)
+    plain = App(work, tag + "-plain", home, jar, program, False)
+    java = [os.path.join(home, "bin", "java"), "-cp", jar, program]
+
+    # The recording launches, each from an empty cache, waiting for the creation after each.
+    recording = {"main": [], "shown": [], "whole": []}
+    for _ in range(max(3, runs // 3)):
+        shutil.rmtree(cached.cache, ignore_errors=True)
+        for what, value in timed([cached.exe], cached.env(env)).items():
+            recording[what].append(value)
+        cached.settled()
+
+    results = {"cache": {"main": [], "shown": [], "whole": []}, "plain": {"main": [], "shown": [], "whole": []},
+               "java": {"main": [], "shown": [], "whole": []}}
+    commands = [("cache", [cached.exe], cached.env(env)), ("plain", [plain.exe], plain.env(env)),
+                ("java", java, env)]
+    for i in range(runs + 1):
+        order = commands[i % 3:] + commands[:i % 3]
+        for name, command, command_env in order:
+            t = timed(command, command_env)
+            if i:  # the first round warms the file caches
+                for what, value in t.items():
+                    results[name][what].append(value)
+
+    print("\nruntime %s, %s" % (os.path.realpath(home), label))
+    whats = [("main", "start to main"), ("shown", "first window"), ("whole", "whole run")]
+    for what, text in whats:
+        if results["java"][what][0] is None:
+            continue
+        base = statistics.median(results["java"][what])
+        print("  %-14s" % text)
+        for name, title in (("cache", "launcher, Start-up Cache=auto"), ("plain", "launcher, no cache"),
+                            ("java", "java -cp")):
+            values = results[name][what]
+            print("    %-31s %s   %+6.1f %% against java" % (title, summary(values),
+                                                               100 * (statistics.median(values) / base - 1)))
+        values = recording[what]
+        print("    %-31s %s   %+6.1f %% against java" % ("launcher, recording launch", summary(values),
+                                                           100 * (statistics.median(values) / base - 1)))
+    if results["java"]["shown"][0] is not None:
+        tail = [w - s for w, s in zip(recording["whole"], recording["shown"])]
+        plain_tail = [w - s for w, s in zip(results["plain"]["whole"], results["plain"]["shown"])]
+        print("  recording launch's extra time at exit: %.1f ms (window to end %s against %s without the cache)"
+              % (statistics.median(tail) - statistics.median(plain_tail), summary(tail), summary(plain_tail)))
+
+
 def main():
     runs = int(sys.argv[1]) if len(sys.argv) > 1 else 21
-    if not os.path.isfile(LAUNCHER):
-        sys.exit("startup_linux: build the linux preset first (%s)" % LAUNCHER)
+    for needed in (LAUNCHER, os.path.join(PROGRAMS, "Trivial.jar"), os.path.join(PROGRAMS, "SwingSample.jar")):
+        if not os.path.isfile(needed):
+            sys.exit("startup_linux: build the linux preset first (%s)" % needed)
     work = tempfile.mkdtemp(prefix="bench-linux-")
+    server, display = start_xvfb()
     try:
-        classes = os.path.join(work, "classes")
-        subprocess.run([os.path.join(JDK17, "bin", "javac"), "--release", "11", "-d", classes,
-                        os.path.join(REPO, "bench", "linux", "Trivial.java")], check=True)
-        jar = os.path.join(work, "trivial.jar")
-        subprocess.run([os.path.join(JDK17, "bin", "jar"), "cf", jar, "-C", classes, "."], check=True)
         env = {k: v for k, v in os.environ.items() if k not in ("JAVA_HOME", "VEDA_LAUNCHER_TRACE", "JAVA_TOOL_OPTIONS")}
-        print("runs: %d of each, alternated; medians (lowest-highest)" % runs)
+        env["DISPLAY"] = display
+        print("runs: %d of each, alternated; medians (lowest-highest); Xvfb on %s" % (runs, display))
         for home in runtimes():
-            app = os.path.join(work, os.path.basename(home))
-            os.makedirs(app)
-            exe = os.path.join(app, "Trivial")
-            shutil.copy2(LAUNCHER, exe)
-            with open(exe + ".ini", "w") as f:
-                f.write("[Java Runtime Environment]\nMain Class=Trivial\nJRE Path=%s\n"
-                        "[Class Path]\nClass Path=%s\n" % (home, jar))
-            java = [os.path.join(home, "bin", "java"), "-cp", jar, "Trivial"]
-            ours = {"main": [], "whole": []}
-            theirs = {"main": [], "whole": []}
-            for i in range(runs + 1):
-                order = [(exe, ours), (java, theirs)] if i % 2 else [(java, theirs), (exe, ours)]
-                for command, into in order:
-                    to_main, whole = timed([command] if isinstance(command, str) else command, env)
-                    if i:  # the first round warms the caches
-                        into["main"].append(to_main)
-                        into["whole"].append(whole)
-            print("\nruntime %s" % os.path.realpath(home))
-            for what, label in (("main", "start to main"), ("whole", "whole run")):
-                ratio = statistics.median(ours[what]) / statistics.median(theirs[what])
-                print("  %-14s launcher %s   java %s   ratio %.3f" % (label, summary(ours[what]),
-                                                                       summary(theirs[what]), ratio))
+            compare(work, home, "Trivial", runs, env, "the trivial program")
+            compare(work, home, "SwingSample", runs, env, "the Swing program (300 components, a menu, a table)")
     finally:
+        server.terminate()
+        server.wait()
         shutil.rmtree(work, ignore_errors=True)
 
 

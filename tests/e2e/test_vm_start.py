@@ -4,6 +4,7 @@ library, creation failures, the main class, and how main's end becomes the
 process exit code."""
 
 import os
+import re
 import shutil
 import unittest
 
@@ -489,6 +490,25 @@ class MainEndTest(LauncherCase):
         self.assertExit(r, 0)
         self.assertGreaterEqual(r.raw["elapsed_ms"], 1000)
         self.assertEqual(r.events()[-2:], ["detach", "destroy"])
+
+
+class StartupCacheTest(LauncherCase):
+    def test_a_runtime_17_without_a_cache_archives_at_exit_into_the_local_folder(self):
+        app = self.make_app(launcher_settings(jre={"Start-up Cache": "auto"}, more=[
+            ("Product Information", [("Product Name", "Cache Test"), ("Product Code", "C1")])]), vm="server")
+        app.write_file("jre/release", b'IMPLEMENTOR="Example"\nJAVA_VERSION="17.0.2"\n')
+        app.write_file("jre/bin/server/classes.jsa", b"")
+        local = os.path.join(app.case_dir, "local")
+        os.makedirs(local)
+        r = app.run(env={"LOCALAPPDATA": harness.to_windows_path(local)})
+        self.assertExit(r, 0)
+        options = self.options(r)
+        folder = harness.to_windows_path(os.path.join(local, "Cache Test", "C1"))
+        self.assertEqual(options[0], "-Djava.class.path=%s\\app.jar" % app.win_path)
+        self.assertRegex(options[1], r"^-XX:ArchiveClassesAtExit=%s\\[0-9a-f]{16}-[0-9]+\.jsa$" % re.escape(folder))
+        self.assertEqual(options[2:], ["-Xlog:cds=off", "-Xlog:cds+dynamic=off"])
+        # The stand-in writes no archive: nothing is recorded.
+        self.assertEqual(os.listdir(os.path.join(local, "Cache Test", "C1")), [])
 
 
 if __name__ == "__main__":

@@ -1748,7 +1748,8 @@ long long stack_reserve() {
 
 bool recognised_option(const char* o) {
     static const char* const kNonDash[] = {"abort", "exit", "vfprintf"};
-    static const char* const kXPrefixes[] = {"-Xmx", "-Xms", "-Xss"};
+    // Advanced options and logging, as a current runtime takes them.
+    static const char* const kXPrefixes[] = {"-Xmx", "-Xms", "-Xss", "-XX:", "-Xlog"};
     static const char* const kXExact[] = {"-Xrs", "-Xcheck:jni", "-Xint"};
     if (o[0] != '-') {
         for (const char* k : kNonDash) {

@@ -1,0 +1,167 @@
+"""The start-up cache with the real runtimes: Debian's OpenJDK 17 (an archive
+at exit, then used) and a runtime 25 when the machine has one (a recording
+run, the detached creation, then the ahead-of-time cache)."""
+import glob
+import os
+import signal
+import subprocess
+import time
+import unittest
+
+from linux_harness import JDK17, LinuxCase, other_runtime, settings_text
+
+RUNTIME25 = other_runtime()
+
+
+class StartupCacheCase(LinuxCase):
+    def cache_settings(self, home, cache="auto", parameters="", class_path="\\lib\\probe-app.jar"):
+        runtime = {"JRE Path": home, "Start-up Cache": cache}
+        if parameters:
+            runtime["Virtual Machine Parameters"] = parameters
+        return settings_text(runtime=runtime, class_path=class_path,
+                             extra="[Product Information]\nProduct Name=Cache Test\nProduct Code=C1")
+
+    def folder(self):
+        return os.path.join(self.dir, "cache", "Cache Test", "C1")
+
+    def cache_env(self, **more):
+        return self.env(XDG_CACHE_HOME=os.path.join(self.dir, "cache"), **more)
+
+    def recorded(self, timeout=90):
+        """The record and the file it names, once no creation is under way."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            busy = glob.glob(os.path.join(self.folder(), "*.job")) + glob.glob(os.path.join(self.folder(), "*.aotconf"))
+            records = glob.glob(os.path.join(self.folder(), "*.rec"))
+            if records and not busy:
+                with open(records[0]) as f:
+                    name, size, _ = f.read().split("\n")[:3]
+                return records[0], os.path.join(self.folder(), name), int(size)
+            time.sleep(0.05)
+        self.fail("no cache was recorded in %s: %s" % (self.folder(), os.listdir(self.folder())))
+
+    def runtimes(self):
+        found = [("17", JDK17)]
+        if RUNTIME25:
+            found.append(("25", RUNTIME25))
+        else:
+            print("\n  skipped the runtime 25 cases: no runtime 25 or later under /usr/lib/jvm")
+        return found
+
+    def launch(self, exe, args=(), **env):
+        return self.run_app(exe, list(args), env=self.cache_env(**env))
+
+
+class StartupCacheTest(StartupCacheCase):
+    def test_the_second_launch_uses_the_cache_and_damage_changes_no_output(self):
+        for version, home in self.runtimes():
+            with self.subTest(runtime=version):
+                self.setUp()
+                args = ["x", "stderr:to error"]
+                plain = self.run_app(self.app(settings=self.cache_settings(home, cache="no"), folder="plain"), args,
+                                     env=self.cache_env())
+                self.assertEqual(plain.returncode, 0, plain.stderr)
+                exe = self.app(settings=self.cache_settings(home))
+                first = self.launch(exe, args)
+                self.assertEqual((first.returncode, first.stdout, first.stderr),
+                                 (0, plain.stdout, plain.stderr), "the first (recording) launch")
+                record, cache, size = self.recorded()
+                self.assertEqual(os.path.getsize(cache), size)
+
+                # The runtime's own log shows the program's class coming from the cache.
+                # (-Xlog shapes nothing: the key stays.)
+                with open(exe + ".ini", "w") as f:
+                    f.write(self.cache_settings(home, parameters="-Xlog:class+load=info"))
+                used = self.launch(exe, args)
+                self.assertIn(b"app.Probe source: shared objects file", used.stdout)
+                with open(exe + ".ini", "w") as f:
+                    f.write(self.cache_settings(home))
+
+                # A truncated, a corrupted and a stale cache: the output of a run without the setting.
+                with open(cache, "rb") as f:
+                    whole = f.read()
+                for damage in ("truncated", "corrupted", "stale"):
+                    os.chmod(cache, 0o644)
+                    with open(cache, "wb") as f:
+                        if damage == "truncated":
+                            f.write(whole[: len(whole) // 2])
+                        elif damage == "corrupted":
+                            f.write(whole[:4096] + bytes(b ^ 0x5A for b in whole[4096:8192]) + whole[8192:])
+                        else:
+                            f.write(whole)
+                    if damage == "stale":
+                        jar = os.path.join(os.path.dirname(exe), "lib", "probe-app.jar")
+                        os.utime(jar, (time.time() + 10, time.time() + 10))
+                    r = self.launch(exe, args)
+                    self.assertEqual((r.returncode, r.stdout, r.stderr), (0, plain.stdout, plain.stderr), damage)
+                    record, cache, size = self.recorded()
+                    with open(cache, "rb") as f:
+                        whole = f.read()
+                # Older keys' files are gone: one record and its cache.
+                self.assertEqual(sorted(os.listdir(self.folder())),
+                                 sorted([os.path.basename(record), os.path.basename(cache)]))
+
+    def test_two_concurrent_first_launches_leave_one_valid_cache(self):
+        for version, home in self.runtimes():
+            with self.subTest(runtime=version):
+                self.setUp()
+                exe = self.app(settings=self.cache_settings(home))
+                env = self.cache_env()
+                both = [subprocess.Popen([exe, "wait:200"], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                        for _ in range(2)]
+                for p in both:
+                    out, err = p.communicate(timeout=120)
+                    self.assertEqual(p.returncode, 0, err)
+                record, cache, size = self.recorded()
+                self.assertEqual(os.path.getsize(cache), size)
+                self.assertEqual(len(os.listdir(self.folder())), 2, os.listdir(self.folder()))
+                trace = os.path.join(self.dir, "trace.txt")
+                self.assertEqual(self.launch(exe, VEDA_LAUNCHER_TRACE=trace).returncode, 0)
+                with open(trace, encoding="utf-8") as f:
+                    self.assertIn('reason="a valid', f.read())
+
+    def test_every_exit_path_writes_the_archive(self):
+        for how in ("exit", "signal"):
+            with self.subTest(how=how):
+                self.setUp()
+                exe = self.app(settings=self.cache_settings(JDK17))
+                ready = os.path.join(self.dir, "ready")
+                if how == "exit":
+                    r = self.launch(exe, ["exit:3"])
+                    self.assertEqual(r.returncode, 3)
+                else:
+                    p = subprocess.Popen([exe, "ready:" + ready, "wait:60000"], env=self.cache_env(),
+                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                    self.assertTrue(self.wait_for_file(ready))
+                    p.send_signal(signal.SIGTERM)
+                    p.communicate(timeout=60)
+                    self.assertEqual(p.returncode, 143)
+                record, cache, size = self.recorded(timeout=5)
+                self.assertEqual(os.path.getsize(cache), size)
+
+    def test_a_folder_on_the_class_path_and_an_unwritable_cache_add_nothing(self):
+        exe = self.app(settings=self.cache_settings(JDK17, class_path="\\lib\\probe-app.jar;\\classes"))
+        os.makedirs(os.path.join(os.path.dirname(exe), "classes", "x"))
+        trace = os.path.join(self.dir, "trace.txt")
+        r = self.launch(exe, VEDA_LAUNCHER_TRACE=trace)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(trace, encoding="utf-8") as f:
+            text = f.read()
+        self.assertIn('reason="a non-empty folder on the class path cannot be archived"', text)
+        self.assertNotIn("-XX:", text)
+
+        # A cache folder that cannot be made: no cache, one trace line, the same output.
+        exe = self.app(settings=self.cache_settings(JDK17), folder="other")
+        blocked = os.path.join(self.dir, "not-a-folder")
+        open(blocked, "w").close()
+        os.remove(trace)
+        r = self.run_app(exe, env=self.env(XDG_CACHE_HOME=blocked, VEDA_LAUNCHER_TRACE=trace))
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertEqual(r.stdout, b"main\n")
+        with open(trace, encoding="utf-8") as f:
+            lines = [l for l in f if "startup cache" in l]
+        self.assertEqual(len(lines), 1, lines)
+        self.assertIn('reason="the cache folder cannot be written"', lines[0])
+
+if __name__ == "__main__":
+    unittest.main()

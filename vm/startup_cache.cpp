@@ -1,0 +1,478 @@
+#include "vm/startup_cache.h"
+
+#include <string.h>
+
+#include "launcher/environment.h"
+#include "launcher/launcher.h"
+#include "runtime/runtime_layout.h"
+#include "runtime/version.h"
+#include "support/platform.h"
+#include "support/trace.h"
+
+const char16_t* const kCacheJobVariable = u"VEDA_LAUNCHER_CACHE_JOB";
+
+// --- The release file -------------------------------------------------------
+
+static NarrowString releaseValue(const NarrowString& text, const char* key, bool& found) {
+    const size_t keyLength = strlen(key);
+    found = false;
+    size_t line = 0;
+    while (line < text.size()) {
+        size_t end = text.find('\n', line);
+        if (end == NarrowString::npos) end = text.size();
+        if (text.compare(line, keyLength, key) == 0 && line + keyLength < end && text[line + keyLength] == '=') {
+            size_t from = line + keyLength + 1;
+            size_t to = end;
+            while (to > from && (text[to - 1] == '\r' || text[to - 1] == ' ')) --to;
+            if (to - from >= 2 && text[from] == '"' && text[to - 1] == '"') {
+                ++from;
+                --to;
+            }
+            found = true;
+            return text.substr(from, to - from);
+        }
+        line = end + 1;
+    }
+    return NarrowString();
+}
+
+static bool containsIgnoringCase(const NarrowString& text, const char* word) {
+    NarrowString lower = text;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lower.find(word) != NarrowString::npos;
+}
+
+RuntimeRelease parseRuntimeRelease(const NarrowString& text) {
+    RuntimeRelease release;
+    bool found = false;
+    NarrowString version = releaseValue(text, "JAVA_VERSION", found);
+    RuntimeVersion parsed;
+    if (found && parseVersion(fromUtf8(version.data(), version.size()), 0, parsed)) {
+        release.known = true;
+        release.version = fromUtf8(version.data(), version.size());
+        // Before 9 the feature release is the second number ("1.8.0_392").
+        release.feature = static_cast<uint32_t>(parsed.major == 1 ? parsed.minor : parsed.major);
+    }
+    NarrowString variant = releaseValue(text, "JVM_VARIANT", found);
+    if (found) {
+        release.hotSpot = containsIgnoringCase(variant, "hotspot");
+    } else {
+        // Runtimes that do not say are HotSpot, except the other virtual
+        // machine's builds that name it only through their implementor.
+        NarrowString implementor = releaseValue(text, "IMPLEMENTOR", found);
+        release.hotSpot = !containsIgnoringCase(implementor, "openj9") && !containsIgnoringCase(implementor, "ibm") &&
+                          !containsIgnoringCase(implementor, "international business machines");
+    }
+    return release;
+}
+
+// --- The user's options -----------------------------------------------------
+
+// The name of a -XX: option without its sign and value: "AOTCache" of
+// "-XX:AOTCache=x", "AutoCreateSharedArchive" of "-XX:+AutoCreateSharedArchive".
+static WideString advancedOptionName(const WideString& option) {
+    WideString name = option.substr(4);
+    if (name.startsWith(u"+") || name.startsWith(u"-")) name = name.substr(1);
+    size_t equals = name.find(u'=');
+    return equals == WideString::npos ? name : name.left(equals);
+}
+
+UserOptionFacts userOptionFacts(const List<WideString>& options) {
+    static const char16_t* const kArchiveOptions[] = {
+        u"SharedArchiveFile", u"ArchiveClassesAtExit", u"AutoCreateSharedArchive", u"SharedClassListFile",
+        u"DumpLoadedClassList", u"RecordDynamicDumpInfo", u"CacheDataStore", nullptr};
+    static const char16_t* const kModuleLimits[] = {u"--patch-module", u"--upgrade-module-path", u"--limit-modules",
+                                                    u"-Djdk.module.patch", u"-Djdk.module.upgrade.path",
+                                                    u"-Djdk.module.limitmods", nullptr};
+    UserOptionFacts facts;
+    for (const WideString& option : options) {
+        if (option.startsWith(u"-Xlog")) facts.namesLog = true;
+        if (option.startsWith(u"-Xshare")) facts.namesArchive = true;
+        if (option.startsWith(u"-XX:")) {
+            WideString name = advancedOptionName(option);
+            if (name.startsWith(u"AOT")) facts.namesArchive = true;
+            for (const char16_t* const* archive = kArchiveOptions; *archive; ++archive)
+                if (name == *archive) facts.namesArchive = true;
+        }
+        for (const char16_t* const* limit = kModuleLimits; *limit; ++limit)
+            if (option.startsWith(*limit)) facts.limitsModules = true;
+    }
+    return facts;
+}
+
+bool optionShapesArchive(const WideString& option) {
+    // Heap size and collector decide the archive's object layout; module
+    // options and agents what is loaded. Properties and logging do not.
+    static const char16_t* const kShaping[] = {u"-XX:", u"-Xmx", u"--", u"-Djdk.module.", u"-javaagent", u"-agent",
+                                               nullptr};
+    if (option.startsWith(u"-XX:") && advancedOptionName(option).startsWith(u"Print")) return false;
+    for (const char16_t* const* prefix = kShaping; *prefix; ++prefix)
+        if (option.startsWith(*prefix)) return true;
+    return false;
+}
+
+// --- The decision -----------------------------------------------------------
+
+CacheDecision decideStartupCache(const CacheSituation& s) {
+    if (!s.enabled) return {CachePlan::None, "not asked for"};
+    if (!s.release.known) return {CachePlan::None, "the runtime's release file gives no version"};
+    if (s.release.feature < 13) return {CachePlan::None, "the runtime is older than 13"};
+    if (!s.release.hotSpot) return {CachePlan::None, "the runtime's virtual machine is not HotSpot"};
+    if (!s.defaultArchive) return {CachePlan::None, "the runtime has no default archive (classes.jsa)"};
+    if (s.user.namesArchive) return {CachePlan::None, "the parameters name an archive or AOT option"};
+    if (s.user.limitsModules) return {CachePlan::None, "the parameters patch, upgrade or limit modules"};
+    if (s.directoryOnClassPath) return {CachePlan::None, "a non-empty folder on the class path cannot be archived"};
+    if (!s.folderWritable) return {CachePlan::None, "the cache folder cannot be written"};
+    if (s.release.feature >= 25) {
+        if (s.validCache) return {CachePlan::AotUse, "a valid ahead-of-time cache"};
+        if (!s.javaCommand) return {CachePlan::None, "no valid cache, and no bin/java to create one"};
+        return {CachePlan::AotRecord, "no valid cache: recording for its creation after the program"};
+    }
+    if (s.release.feature >= 19)
+        return {CachePlan::AutoArchive, s.validCache ? "a valid archive" : "no valid archive: the runtime writes one"};
+    if (s.validCache) return {CachePlan::ArchiveUse, "a valid archive"};
+    return {CachePlan::ArchiveAtExit, "no valid archive: the runtime writes one at exit"};
+}
+
+List<WideString> startupCacheOptions(const CacheDecision& decision, const CacheSituation& s, const CacheFiles& files) {
+    List<WideString> options;
+    switch (decision.plan) {
+        case CachePlan::None: return options;
+        case CachePlan::AotUse: options.push_back(u"-XX:AOTCache=" + files.cache); break;
+        case CachePlan::AotRecord:
+            options.push_back(u"-XX:AOTMode=record");
+            options.push_back(u"-XX:AOTConfiguration=" + files.configuration);
+            // The recording's closing line is printed past the logging
+            // options, into the program's own output.
+            options.push_back(u"-XX:+UnlockDiagnosticVMOptions");
+            options.push_back(u"-XX:-DisplayVMOutput");
+            break;
+        case CachePlan::AutoArchive:
+            options.push_back(u"-XX:+AutoCreateSharedArchive");
+            options.push_back(u"-XX:SharedArchiveFile=" + (s.validCache ? files.cache : files.fresh));
+            break;
+        case CachePlan::ArchiveUse: options.push_back(u"-XX:SharedArchiveFile=" + files.cache); break;
+        case CachePlan::ArchiveAtExit: options.push_back(u"-XX:ArchiveClassesAtExit=" + files.fresh); break;
+    }
+    // A stale or unusable archive is reported on the program's output.
+    if (!s.user.namesLog) {
+        options.push_back(u"-Xlog:cds=off");
+        options.push_back(u"-Xlog:cds+dynamic=off");
+        if (s.release.feature >= 24) options.push_back(u"-Xlog:aot=off");
+    }
+    return options;
+}
+
+// --- Hash and record --------------------------------------------------------
+
+static uint64_t rotate(uint64_t value, int bits) { return (value << bits) | (value >> (64 - bits)); }
+static uint64_t word(const uint8_t* p) {
+    uint64_t value;
+    memcpy(&value, p, 8);
+    return value;
+}
+
+uint64_t contentHash(const uint8_t* data, size_t size) {
+    const uint64_t k1 = 0x9E3779B185EBCA87ull, k2 = 0xC2B2AE3D27D4EB4Full, k3 = 0x165667B19E3779F9ull;
+    // Four independent lanes keep the processor busy; every byte counts.
+    uint64_t lane[4] = {k1 + k2, k2, 0, 0 - k1};
+    size_t at = 0;
+    for (; at + 32 <= size; at += 32)
+        for (int i = 0; i < 4; ++i) lane[i] = rotate(lane[i] + word(data + at + 8 * i) * k2, 31) * k1;
+    uint64_t hash = rotate(lane[0], 1) + rotate(lane[1], 7) + rotate(lane[2], 12) + rotate(lane[3], 18) + size;
+    for (; at + 8 <= size; at += 8) hash = rotate(hash ^ (word(data + at) * k2), 27) * k1 + k3;
+    for (; at < size; ++at) hash = rotate(hash ^ (data[at] * k3), 11) * k1;
+    hash ^= hash >> 33;
+    hash *= k2;
+    hash ^= hash >> 29;
+    hash *= k3;
+    return hash ^ (hash >> 32);
+}
+
+static WideString hex16(uint64_t value) {
+    WideString text;
+    for (int shift = 60; shift >= 0; shift -= 4) text += static_cast<char16_t>(u"0123456789abcdef"[(value >> shift) & 15]);
+    return text;
+}
+
+NarrowString formatCacheRecord(const CacheRecord& record) {
+    return toUtf8(record.fileName + u"\n" + decimalUnsigned(record.size) + u"\n" + hex16(record.hash) + u"\n");
+}
+
+bool parseCacheRecord(const NarrowString& text, CacheRecord& record) {
+    List<WideString> lines = splitAt(fromUtf8(text.data(), text.size()), u'\n');
+    if (!text.empty() && text[text.size() - 1] != '\n') return false;  // cut short
+    if (!lines.empty() && lines.back().empty()) lines.pop_back();
+    if (lines.size() != 3 || lines[0].empty() || lines[1].empty() || lines[2].size() != 16)
+        return false;
+    if (lines[0].find(u'/') != WideString::npos || lines[0].find(u'\\') != WideString::npos) return false;
+    uint64_t size = 0, hash = 0;
+    for (size_t i = 0; i < lines[1].size(); ++i) {
+        char16_t c = lines[1][i];
+        if (c < u'0' || c > u'9') return false;
+        size = size * 10 + (c - u'0');
+    }
+    for (size_t i = 0; i < lines[2].size(); ++i) {
+        char16_t c = lines[2][i];
+        int digit = c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10 : -1;
+        if (digit < 0) return false;
+        hash = hash << 4 | static_cast<uint64_t>(digit);
+    }
+    record = CacheRecord{lines[0], size, hash};
+    return true;
+}
+
+// --- Carrying it out --------------------------------------------------------
+
+static WideString fileNameOf(const WideString& path) {
+    size_t slash = path.findLast(platform::kPathSeparator);
+    return slash == WideString::npos ? path : path.substr(slash + 1);
+}
+
+static WideString inFolder(const WideString& folder, const WideString& name) {
+    return folder + platform::kPathSeparator + name;
+}
+
+// A complete archive begins with the runtime's archive mark, which the
+// runtime writes last: a dump that broke off leaves none.
+static bool archiveLooksComplete(const platform::ReadOnlyMapping& file) {
+    if (!file.isOpen() || file.size() < 4) return false;
+    uint32_t magic;
+    memcpy(&magic, file.data(), 4);
+    return magic == 0xf00baba2u || magic == 0xf00baba8u;
+}
+
+static bool readRecord(const WideString& folder, const WideString& key, CacheRecord& record) {
+    platform::ReadOnlyMapping file(inFolder(folder, key + u".rec"));
+    if (!file.isOpen()) return false;
+    return parseCacheRecord(NarrowString(reinterpret_cast<const char*>(file.data()), file.size()), record);
+}
+
+// The recorded cache when it is still the file that was recorded.
+static bool validCache(const WideString& folder, const WideString& key, WideString& path, const char** why) {
+    CacheRecord record;
+    *why = "no record";
+    if (!readRecord(folder, key, record)) return false;
+    path = inFolder(folder, record.fileName);
+    platform::FileFacts facts;
+    *why = "the recorded file is missing";
+    if (!platform::fileFacts(path, facts) || !facts.exists) return false;
+    *why = "the file's size differs from the record";
+    if (facts.size != record.size) return false;
+    platform::ReadOnlyMapping file(path);
+    *why = "the file's hash differs from the record";
+    return file.isOpen() && file.size() == record.size && contentHash(file.data(), file.size()) == record.hash;
+}
+
+// Keeps the folder from growing: every file but the record and its cache
+// goes (older keys, broken-off writes). A file still in use elsewhere may
+// refuse; the next recording takes it.
+static void removeOthers(const WideString& folder, const WideString& key, const WideString& kept) {
+    for (const WideString& name : platform::findFiles(inFolder(folder, u"*"))) {
+        if (name == u"." || name == u".." || name == key + u".rec" || name == kept) continue;
+        platform::deleteFile(inFolder(folder, name));
+    }
+}
+
+// Records a complete cache file of the key under its own name; the record
+// replaces the last one in one step, so readers see one or the other.
+static bool recordCache(const WideString& folder, const WideString& key, const WideString& fileName) {
+    WideString path = inFolder(folder, fileName);
+    CacheRecord record;
+    record.fileName = fileName;
+    {
+        platform::ReadOnlyMapping file(path);
+        if (!archiveLooksComplete(file)) {
+            TRACE_EVENT("startup cache").field("record", path).field("reason", "no complete archive was written");
+            platform::deleteFile(path);
+            return false;
+        }
+        record.size = file.size();
+        record.hash = contentHash(file.data(), file.size());
+    }
+    WideString temporary = inFolder(folder, key + u"-" + decimalUnsigned(platform::processId()) + u".rtmp");
+    platform::deleteFile(temporary);
+    if (!platform::appendToFile(temporary, formatCacheRecord(record)) ||
+        !platform::replaceFile(temporary, inFolder(folder, key + u".rec"))) {
+        platform::deleteFile(temporary);
+        return false;
+    }
+    removeOthers(folder, key, fileName);
+    TRACE_EVENT("startup cache").field("recorded", path).field("size", static_cast<int64_t>(record.size));
+    return true;
+}
+
+static WideString cacheFolderOf(Launcher& launcher) {
+    // Named as the per-user settings are: Product Name, then Product Code.
+    WideString product;
+    for (size_t i = 0; i < launcher.productName.size(); ++i)
+        if (WideString(u"\\?\"|><:/*").find(launcher.productName[i]) == WideString::npos) product += launcher.productName[i];
+    List<WideString> parts;
+    if (!product.empty()) parts.push_back(product);
+    if (!launcher.productCode.empty()) parts.push_back(launcher.productCode);
+    WideString module;
+    // Without product information, the executable's name keeps programs apart.
+    if (parts.empty() && platform::modulePath(module)) parts.push_back(fileNameOf(module));
+    WideString folder = platform::perUserCacheFolder();
+    if (folder.empty() || parts.empty()) return WideString();
+    platform::createDirectory(folder);
+    for (const WideString& part : parts) {
+        folder += platform::kPathSeparator + part;
+        platform::createDirectory(folder);
+    }
+    return folder;
+}
+
+static WideString libraryFolder(const WideString& library) {
+    size_t slash = library.findLast(platform::kPathSeparator);
+    return slash == WideString::npos ? WideString() : library.left(slash + 1);
+}
+
+// The key text: the runtime (library, its size and time, release version),
+// every class-path entry with its size and time, the shaping options.
+static WideString keyText(Launcher& launcher, const RuntimeRelease& release, bool& directoryOnClassPath) {
+    WideString text = launcher.jvmLibraryPath;
+    platform::FileFacts facts;
+    platform::fileFacts(launcher.jvmLibraryPath, facts);
+    text += u"\n" + decimalUnsigned(facts.size) + u" " + decimalUnsigned(facts.modified) + u" " + release.version;
+    directoryOnClassPath = false;
+    for (const WideString& entry : splitAt(launcher.classPath, platform::kListSeparator)) {
+        platform::FileFacts entryFacts;
+        platform::fileFacts(entry, entryFacts);
+        if (entryFacts.directory && !entryFacts.emptyDirectory) directoryOnClassPath = true;
+        text += u"\n" + entry + u" " + decimalUnsigned(entryFacts.size) + u" " + decimalUnsigned(entryFacts.modified);
+    }
+    for (const WideString& option : launcher.userVmOptions)
+        if (optionShapesArchive(option)) text += u"\n" + option;
+    return text;
+}
+
+static const char* planName(CachePlan plan) {
+    switch (plan) {
+        case CachePlan::AotUse: return "use the ahead-of-time cache";
+        case CachePlan::AotRecord: return "record for an ahead-of-time cache";
+        case CachePlan::AutoArchive: return "automatic archive";
+        case CachePlan::ArchiveUse: return "use the archive";
+        case CachePlan::ArchiveAtExit: return "archive at exit";
+        default: return "no cache";
+    }
+}
+
+void applyStartupCache(Launcher& launcher) {
+    CacheSituation s;
+    s.enabled = launcher.startupCache;
+    if (!s.enabled) return;
+    WideString home = runtimeHomeWithSeparator(launcher.jvmLibraryPath);
+    {
+        platform::ReadOnlyMapping release(home + u"release");
+        if (release.isOpen())
+            s.release = parseRuntimeRelease(NarrowString(reinterpret_cast<const char*>(release.data()), release.size()));
+    }
+    s.defaultArchive = platform::fileExists(libraryFolder(launcher.jvmLibraryPath) + u"classes.jsa");
+    WideString java = home + nativePath(kRuntimeLayout.javaCommand);
+    s.javaCommand = platform::fileExists(java);
+    s.user = userOptionFacts(launcher.userVmOptions);
+    NarrowString keyBytes = toUtf8(keyText(launcher, s.release, s.directoryOnClassPath));
+    WideString key = hex16(contentHash(reinterpret_cast<const uint8_t*>(keyBytes.data()), keyBytes.size()));
+
+    WideString folder = cacheFolderOf(launcher);
+    s.folderWritable = !folder.empty() && platform::writableFolder(folder);
+    CacheFiles files;
+    const char* invalid = "";
+    if (s.folderWritable) s.validCache = validCache(folder, key, files.cache, &invalid);
+
+    CacheDecision decision = decideStartupCache(s);
+    WideString stem = inFolder(folder, key + u"-" + decimalUnsigned(platform::processId()));
+    files.fresh = stem + (s.release.feature >= 25 ? u".aot" : u".jsa");
+    files.configuration = stem + u".aotconf";
+    TRACE_EVENT("startup cache")
+        .field("decision", planName(decision.plan))
+        .field("reason", decision.reason)
+        .field("runtime", s.release.version)
+        .field("folder", folder)
+        .field("key", key)
+        .field("cache", s.validCache ? files.cache : WideString(u"(none valid: ") + fromUtf8(invalid, strlen(invalid)) + u")");
+
+    for (const WideString& option : startupCacheOptions(decision, s, files))
+        launcher.vmOptions.push_back(platform::toAnsi(option));
+
+    StartupCacheWork& work = launcher.startupCacheWork;
+    work.folder = folder;
+    work.key = key;
+    if (decision.plan == CachePlan::ArchiveAtExit || (decision.plan == CachePlan::AutoArchive && !s.validCache)) {
+        work.archive = files.fresh;
+    } else if (decision.plan == CachePlan::AotRecord) {
+        work.configuration = files.configuration;
+        // The creation reads the same class path and shaping options.
+        work.creation.push_back(java);
+        work.creation.push_back(u"-XX:AOTMode=create");
+        work.creation.push_back(u"-XX:AOTConfiguration=" + files.configuration);
+        work.creation.push_back(u"-XX:AOTCache=" + files.fresh);
+        work.creation.push_back(u"-Xlog:disable");
+        for (const WideString& option : launcher.userVmOptions)
+            if (optionShapesArchive(option)) work.creation.push_back(option);
+        work.creation.push_back(u"-Djava.class.path=" + launcher.classPath);
+    }
+}
+
+void finishStartupCache(Launcher& launcher) {
+    StartupCacheWork& work = launcher.startupCacheWork;
+    if (work.finished) return;
+    work.finished = true;
+    if (!work.archive.empty()) {
+        platform::FileFacts facts;
+        if (platform::fileFacts(work.archive, facts) && facts.exists)
+            recordCache(work.folder, work.key, fileNameOf(work.archive));
+        else
+            TRACE_EVENT("startup cache").field("record", work.archive).field("reason", "the runtime wrote no archive");
+    }
+    if (work.creation.empty()) return;
+    platform::FileFacts facts;
+    if (!platform::fileFacts(work.configuration, facts) || !facts.exists || facts.size == 0) {
+        TRACE_EVENT("startup cache").field("create", "skipped").field("reason", "the recording wrote no configuration");
+        return;
+    }
+    // The job: the folder, the key, then the creation's command, a line each.
+    WideString job = work.configuration.left(work.configuration.size() - 8) + u".job";
+    WideString text = work.folder + u"\n" + work.key + u"\n";
+    for (const WideString& item : work.creation) text += item + u"\n";
+    platform::deleteFile(job);
+    bool started = platform::appendToFile(job, toUtf8(text)) && platform::startDetachedSelf(kCacheJobVariable, job);
+    TRACE_EVENT("startup cache").field("create", started ? "started" : "failed to start").field("job", job);
+    if (!started) {
+        platform::deleteFile(job);
+        platform::deleteFile(work.configuration);
+    }
+}
+
+bool runStartupCacheJob(int32_t& code) {
+    WideString job;
+    if (!platform::readEnvironment(kCacheJobVariable, job) || job.empty()) return false;
+    code = 1;
+    List<WideString> lines;
+    bool whole = false;
+    {
+        platform::ReadOnlyMapping file(job);
+        whole = file.isOpen() && file.size() > 0 && file.data()[file.size() - 1] == '\n';
+        if (whole) lines = splitAt(fromUtf8(reinterpret_cast<const char*>(file.data()), file.size()), u'\n');
+    }
+    platform::deleteFile(job);
+    // The folder, the key, the program, its four options and the class path.
+    if (!whole || lines.size() < 8) return true;
+    WideString folder = lines[0], key = lines[1], program = lines[2];
+    List<WideString> arguments;
+    WideString configuration, output;
+    for (size_t i = 3; i < lines.size(); ++i) {
+        arguments.push_back(lines[i]);
+        if (lines[i].startsWith(u"-XX:AOTConfiguration=")) configuration = lines[i].substr(21);
+        if (lines[i].startsWith(u"-XX:AOTCache=")) output = lines[i].substr(13);
+    }
+    uint32_t exitCode = 1;
+    bool ran = platform::runSilently(program, arguments, exitCode);
+    platform::deleteFile(configuration);
+    TRACE_EVENT("startup cache").field("created", output).field("exit code", static_cast<int64_t>(ran ? exitCode : -1));
+    if (ran && exitCode == 0 && recordCache(folder, key, fileNameOf(output))) code = 0;
+    else platform::deleteFile(output);
+    return true;
+}
