@@ -31,6 +31,9 @@ void browse(gtk::Widget*, void* data) {
                                                        "Cancel", gtk::kResponseCancel, "Select", gtk::kResponseAccept,
                                                        nullptr);
     gtk.window_set_keep_above(chooser, 1);
+    // Where the system keeps its runtimes, rather than the recent files.
+    const char* home = getenv("HOME");
+    if (!gtk.file_chooser_set_current_folder(chooser, "/usr/lib/jvm") && home) gtk.file_chooser_set_current_folder(chooser, home);
     dialogs::watch(gtk, chooser);
     if (gtk.dialog_run(chooser) == gtk::kResponseAccept) {
         char* folder = gtk.file_chooser_get_filename(chooser);

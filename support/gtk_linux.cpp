@@ -65,6 +65,7 @@ const Entry kEntries[] = {
     GTK_ENTRY(button_get_label, "gtk_button_get_label"),
     GTK_ENTRY(file_chooser_dialog_new, "gtk_file_chooser_dialog_new"),
     GTK_ENTRY(file_chooser_get_filename, "gtk_file_chooser_get_filename"),
+    GTK_ENTRY(file_chooser_set_current_folder, "gtk_file_chooser_set_current_folder"),
     GTK_ENTRY(scrolled_window_new, "gtk_scrolled_window_new"),
     GTK_ENTRY(scrolled_window_set_policy, "gtk_scrolled_window_set_policy"),
     GTK_ENTRY(text_view_new, "gtk_text_view_new"),

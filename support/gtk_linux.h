@@ -70,6 +70,7 @@ struct Functions {
     const char* (*button_get_label)(Widget*);
     Widget* (*file_chooser_dialog_new)(const char*, Widget*, int, const char*, ...);
     char* (*file_chooser_get_filename)(Widget*);
+    Boolean (*file_chooser_set_current_folder)(Widget*, const char*);
     Widget* (*scrolled_window_new)(void*, void*);
     void (*scrolled_window_set_policy)(Widget*, int, int);
     Widget* (*text_view_new)();

@@ -128,12 +128,17 @@ class MissingRuntimeTest(DesktopCase):
         _, widgets = screen.read_dump(self.dump)
         shown = os.path.getmtime(self.dump)
         self.click(widgets, "Browse...")
-        title, _ = screen.read_dump(self.dump, after=shown)
+        title, chooser = screen.read_dump(self.dump, after=shown)
         self.assertEqual(title, "Browse for JRE folder")
+        self.assertEqual(self.texts(chooser, "GtkButton")[-2:], ["Cancel", "Select"])
         shown = os.path.getmtime(self.dump)
         self.display.key("Browse for JRE folder", "ctrl+l")
-        self.display.xdotool("type", "--delay", "5", folder)
-        self.display.xdotool("key", "Return")
+        self.display.xdotool("type", "--delay", "5", folder + "/")
+        # Enter takes the completion, opens the folder, then selects it.
+        deadline = time.monotonic() + 10
+        while os.path.getmtime(self.dump) == shown and time.monotonic() < deadline:
+            self.display.xdotool("key", "Return")
+            time.sleep(0.3)
         title, widgets = screen.read_dump(self.dump, after=shown)
         self.assertEqual(title, "JRE Not Found")
         return widgets
