@@ -2,8 +2,9 @@
 # The Linux part of the demo: the sample application started by the Linux
 # launcher with Debian's OpenJDK 17, from the same settings as on Windows
 # (its built-in settings and HelloApp.ini joined into one file, since the
-# Linux executable carries none), then a second launch handing its arguments
-# to the running first one.
+# Linux executable carries none); then, on a private Xvfb, its splash screen,
+# a second launch handing its arguments to the running first one, and the
+# dialog that asks for a runtime (screens saved as build/demo/linux-*.png).
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"
@@ -67,4 +68,8 @@ echo "-- standard error:"
 sed 's/^/   /' "$demo/no-runtime.txt"
 echo "-- exit code: $code"
 [ "$code" = 255 ] && grep -q 'was not found' "$demo/no-runtime.txt" || status=1
+
+echo
+echo "== on a desktop (a private Xvfb)"
+python3 scripts/demo_linux_desktop.py "$demo" "$jdk" || status=1
 exit $status

@@ -10,6 +10,9 @@ namespace platform {
 
 bool consoleFlavour() { return true; }
 
+// A console program shows no splash screen.
+bool splashPossible() { return false; }
+
 void showErrorBox(void*, const WideString& text) { writeStandardError(consoleLines(text)); }
 
 namespace {

@@ -8,6 +8,9 @@ namespace platform {
 
 bool consoleFlavour() { return false; }
 
+// A console program shows no splash screen.
+bool splashPossible() { return true; }
+
 void showErrorBox(void* owner, const WideString& text) {
     MessageBoxW(static_cast<HWND>(owner), wide(text), nullptr, MB_OK | MB_ICONERROR);
 }

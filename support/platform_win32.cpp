@@ -79,8 +79,6 @@ const bool kWindowsKeysIgnored = false;
 const bool kSplashAfterVmLibrary = false;
 const bool kOwnSplashWindow = true;
 
-bool splashPossible() { return !consoleFlavour(); }
-
 WideString perUserSettingsFolder() {
     WideString folder;
     readEnvironment(u"APPDATA", folder);
