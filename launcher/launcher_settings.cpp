@@ -133,7 +133,8 @@ static void ignoreWindowsKeys(Launcher& launcher, SettingsStore& settings) {
     } kKeys[] = {
         {kApplicationSection, u"Pair Product"},       {kApplicationSection, u"Pair Return Code"},
         {kRuntimeSection, u"VM Provider"},            {kApplicationSection, u"Application Type"},
-        {kApplicationSection, u"Omit Service Name"},
+        {kApplicationSection, u"Omit Service Name"},  {u"Display", u"Splash Screen Shadow"},
+        {u"Display", u"Preffer Native Splash Screen"},
     };
     for (const auto& key : kKeys) {
         WideString value = settings.read(key.section, key.key);

@@ -19,10 +19,12 @@ static bool libraryHostable(const WideString& library) {
 
 // One installed home as a candidate; false (with a trace line) when it does
 // not fit the settings.
-static bool installedCandidate(Launcher& launcher, const WideString& home, RuntimeCandidate& candidate) {
+static bool installedCandidate(Launcher& launcher, const WideString& home, const WideString& real,
+                               RuntimeCandidate& candidate) {
     candidate.home = home;
     candidate.source = home;
-    bool known = homeVersion(home, candidate.version);
+    // The real folder's name: an alias such as "default-java" names no version.
+    bool known = homeVersion(real, candidate.version);
     WideString shown = known ? versionText(candidate.version) : WideString(u"unknown");
     if (!javaHomeVersionFits(launcher, known, candidate.version)) {
         traceRejected(home, known ? Rejection::OutsideBounds : Rejection::UnknownVersion, shown);
@@ -88,9 +90,12 @@ void scanInstalledFolders(Launcher& launcher, List<RuntimeCandidate>& candidates
                 TRACE_EVENT("skipped").field("place", home).field("reason", "the same runtime as one seen before");
                 continue;
             }
-            seen.push_back(real);
+            // Only a runtime taken counts as seen: its other names are judged
+            // alike, whichever the folder lists first.
             RuntimeCandidate candidate;
-            if (installedCandidate(launcher, home, candidate)) candidates.push_back(candidate);
+            if (!installedCandidate(launcher, home, real, candidate)) continue;
+            seen.push_back(real);
+            candidates.push_back(candidate);
         }
     }
 }

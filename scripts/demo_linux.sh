@@ -50,7 +50,7 @@ sed 's/\r$//; s/^/   /' "$app/HelloApp.ini"
 echo
 echo "== running: HelloApp \"first arg\" 日本  (JAVA_HOME=$jdk, TEMP=$demo/tmp, no display)"
 code=0
-env -u DISPLAY JAVA_HOME="$jdk" TEMP="$demo/tmp" LC_ALL=C.UTF-8 "$app/HelloApp" "first arg" 日本 || code=$?
+env -u DISPLAY -u WAYLAND_DISPLAY JAVA_HOME="$jdk" TEMP="$demo/tmp" LC_ALL=C.UTF-8 "$app/HelloApp" "first arg" 日本 || code=$?
 echo "-- what main printed (\"Output File\" sends it to %TEMP%\\HelloApp\\out.log):"
 sed 's/^/   /' "$demo/tmp/HelloApp/out.log"
 echo "-- exit code: $code"
@@ -63,7 +63,7 @@ mkdir -p "$demo/NoRuntimeApp/lib"
 cp "$app/HelloApp" "$demo/NoRuntimeApp/HelloApp"
 sed 's/^Minimum Version=.*/Minimum Version=99/' "$app/HelloApp.ini" > "$demo/NoRuntimeApp/HelloApp.ini"
 code=0
-env -u DISPLAY "$demo/NoRuntimeApp/HelloApp" 2> "$demo/no-runtime.txt" || code=$?
+env -u DISPLAY -u WAYLAND_DISPLAY "$demo/NoRuntimeApp/HelloApp" 2> "$demo/no-runtime.txt" || code=$?
 echo "-- standard error:"
 sed 's/^/   /' "$demo/no-runtime.txt"
 echo "-- exit code: $code"

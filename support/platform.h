@@ -210,6 +210,9 @@ extern const bool kSplashAfterVmLibrary;
 // The uncaught-exception dialog with a trace text: 1 for Ignore, 2 for Stop,
 // anything else when it could not be shown. Blocks the calling thread.
 int showExceptionDialog(const WideString& trace);
+// Its answer where no dialog can be shown at all (a Linux session without a
+// display): the exception is then the runtime's to report.
+constexpr int kExceptionDialogNotShown = -100;
 
 }  // namespace platform
 

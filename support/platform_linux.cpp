@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <signal.h>
@@ -27,6 +28,8 @@
 #include "support/message_texts.h"
 #include "support/platform.h"
 #include "support/platform_linux.h"
+
+extern char** environ;
 
 void fatalStop() { abort(); }
 
@@ -67,15 +70,27 @@ NarrowString readWholeFile(const NarrowString& path, bool& ok) {
     return bytes;
 }
 
+// Written whole under a temporary name beside it and renamed: a write that
+// fails half-way (a full disk) leaves the old file as it was.
 bool writeWholeFile(const NarrowString& path, const NarrowString& bytes) {
-    FileDescriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    NarrowString temporary = path + ".new";
+    struct stat old;
+    bool existed = syscall(SYS_newfstatat, AT_FDCWD, path.c_str(), &old, 0) == 0;
+    FileDescriptor fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, existed ? old.st_mode & 07777 : 0666));
     if (fd.get() < 0) return false;
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = write(fd.get(), bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) {
+            unlink(temporary.c_str());
+            return false;
+        }
         done += static_cast<size_t>(n);
+    }
+    if (fsync(fd.get()) != 0 || close(fd.release()) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
     }
     return true;
 }
@@ -237,16 +252,15 @@ uint64_t controlGroupLimit() {
         } else {
             continue;
         }
+        // Up to the root: in a container the group named here may not exist
+        // below the mount, whose root is then the container's own group.
         for (int depth = 0; depth < 64; ++depth) {
-            uint64_t limit = numberInFile((base + group + file).c_str());
+            NarrowString at = group == "/" ? NarrowString() : group;
+            uint64_t limit = numberInFile((base + at + file).c_str());
             if (limit && (!lowest || limit < lowest)) lowest = limit;
             size_t slash = group.rfind('/');
             if (slash == NarrowString::npos || group.size() <= 1) break;
             group = slash == 0 ? NarrowString("/") : group.substr(0, slash);
-            if (group == "/") {
-                // The root group has no limit file of its own.
-                break;
-            }
         }
     }
     return lowest;
@@ -396,6 +410,22 @@ bool readEnvironment(const WideString& name, WideString& value) {
     return true;
 }
 
+// A %NAME% reference names its variable without regard to case, as on
+// Windows ("%Path%" is PATH): the exact name first, then any spelling.
+static bool readReferencedVariable(const WideString& name, WideString& value) {
+    if (readEnvironment(name, value)) return true;
+    NarrowString wanted = toNative(name);
+    for (char** entry = environ; *entry; ++entry) {
+        const char* equals = strchr(*entry, '=');
+        if (!equals || static_cast<size_t>(equals - *entry) != wanted.size()) continue;
+        if (strncasecmp(*entry, wanted.c_str(), wanted.size()) == 0) {
+            value = fromNative(equals + 1);
+            return true;
+        }
+    }
+    return false;
+}
+
 void writeEnvironment(const WideString& name, const WideString& value) {
     setenv(toNative(name).c_str(), toNative(value).c_str(), 1);
 }
@@ -413,7 +443,7 @@ bool expandEnvironment(const WideString& text, WideString& expanded) {
         WideString name = text.substr(open + 1, close - open - 1);
         WideString value;
         result += text.substr(at, open - at);
-        if (!name.empty() && readEnvironment(name, value)) {
+        if (!name.empty() && readReferencedVariable(name, value)) {
             result += value;
             at = close + 1;
         } else {
@@ -482,13 +512,16 @@ List<WideString> findFiles(const WideString& pattern) {
     NarrowString p = toNative(pattern);
     size_t slash = p.rfind('/');
     NarrowString folder = slash == NarrowString::npos ? NarrowString(".") : p.substr(0, slash + 1);
-    NarrowString mask = slash == NarrowString::npos ? p : p.substr(slash + 1);
-    if (mask.empty()) return names;
+    NarrowString written = slash == NarrowString::npos ? p : p.substr(slash + 1);
+    if (written.empty()) return names;
+    NarrowString mask;
+    for (char c : written) mask += c == '[' ? NarrowString("[[]") : NarrowString(1, c);
     DIR* dir = opendir(folder.c_str());
     if (!dir) return names;
     while (dirent* entry = readdir(dir)) {
-        // A pattern's "*" takes names starting with a dot too, as on Windows.
-        if (fnmatch(mask.c_str(), entry->d_name, 0) == 0) names.push_back(fromNative(entry->d_name));
+        // A pattern's "*" takes names starting with a dot too, as on Windows;
+        // only "*" and "?" are wildcards there ("app[1].jar" is a name).
+        if (fnmatch(mask.c_str(), entry->d_name, FNM_NOESCAPE) == 0) names.push_back(fromNative(entry->d_name));
     }
     closedir(dir);
     return names;
@@ -887,14 +920,14 @@ void writeStandardError(const WideString& text) {
 void onConsoleControl(bool (*)(int32_t)) {}
 
 int showExceptionDialog(const WideString& trace) {
-    writeStandardError(trace);
     dialogs::Request request;
     request.kind = "exception";
     request.fields.push_back(toUtf8(trace));
     int answer = dialogs::show(request);
-    // Without a display the trace on the standard error is the report, and
-    // the program goes on as after Ignore.
-    return answer == dialogs::kNotShown ? 1 : answer;
+    if (answer == dialogs::kNotShown) return kExceptionDialogNotShown;
+    // The dialog's trace on the standard error too, for the program's log.
+    writeStandardError(trace);
+    return answer;
 }
 
 }  // namespace platform

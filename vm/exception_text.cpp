@@ -93,5 +93,12 @@ WideString exceptionTraceText(JNIEnv* env, jthrowable exception) {
 bool showUncaughtException(Launcher&, jthrowable exception, JNIEnv* env) {
     WideString text = exceptionTraceText(env, exception);
     if (text.empty()) return false;
-    return platform::showExceptionDialog(text) != kIgnore;
+    int answer = platform::showExceptionDialog(text);
+    // No dialog could be shown (no display): the exception goes back to the
+    // runtime, which reports it as its own and runs the program's handler.
+    if (answer == platform::kExceptionDialogNotShown) {
+        env->Throw(exception);
+        return false;
+    }
+    return answer != kIgnore;
 }

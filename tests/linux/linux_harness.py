@@ -48,8 +48,10 @@ def settings_text(main="app.Probe", class_path="\\lib\\probe-app.jar", runtime=N
 
 def clean_environment(**overrides):
     """The variables a user's session has, without the ones that steer the search."""
+    # No display either: a case that wants dialogs brings its own.
     env = {k: v for k, v in os.environ.items() if k not in ("JAVA_HOME", "VEDA_LAUNCHER_TRACE", "CLASSPATH",
-                                                            "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS")}
+                                                            "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS",
+                                                            "DISPLAY", "WAYLAND_DISPLAY")}
     env.setdefault("LC_ALL", "C.UTF-8")
     for key, value in overrides.items():
         if value is None:

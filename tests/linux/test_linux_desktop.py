@@ -202,6 +202,17 @@ class ExceptionDialogTest(DesktopCase):
                 self.assertIn("java.lang.IllegalStateException: thrown by main", err)
 
 
+    def test_without_a_display_the_runtime_reports_the_exception(self):
+        self.installed("java-17-openjdk-amd64", JDK17)
+        exe = self.app(settings=settings_text(application={"Failure Check": "Yes"}))
+        r = self.run_app(exe, ["throw:x"], env=self.desktop_env(DISPLAY=None))
+        self.assertEqual(r.returncode, 1)
+        # The runtime's own report, header line included (the program's
+        # uncaught-exception handler would run here too).
+        self.assertIn(b'Exception in thread "main" java.lang.IllegalStateException: thrown by main: x', r.stderr)
+        self.assertFalse(os.path.exists(self.dump))
+
+
 class SplashTest(DesktopCase):
     def test_runtime_splash_while_main_runs(self):
         self.installed("java-17-openjdk-amd64", JDK17)

@@ -1748,8 +1748,13 @@ long long stack_reserve() {
 
 bool recognised_option(const char* o) {
     static const char* const kNonDash[] = {"abort", "exit", "vfprintf"};
-    // Advanced options and logging, as a current runtime takes them.
-    static const char* const kXPrefixes[] = {"-Xmx", "-Xms", "-Xss", "-XX:", "-Xlog"};
+    // Logging, and the archive options the start-up cache adds, as a
+    // current runtime takes them; other advanced options stay unknown.
+    static const char* const kXPrefixes[] = {"-Xmx", "-Xms", "-Xss", "-Xlog",
+                                             "-XX:SharedArchiveFile=", "-XX:ArchiveClassesAtExit=",
+                                             "-XX:+AutoCreateSharedArchive", "-XX:AOTCache=", "-XX:AOTMode=",
+                                             "-XX:AOTConfiguration=", "-XX:+UnlockDiagnosticVMOptions",
+                                             "-XX:-DisplayVMOutput"};
     static const char* const kXExact[] = {"-Xrs", "-Xcheck:jni", "-Xint"};
     if (o[0] != '-') {
         for (const char* k : kNonDash) {
