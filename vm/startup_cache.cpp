@@ -457,9 +457,11 @@ bool runStartupCacheJob(int32_t& code) {
         whole = file.isOpen() && file.size() > 0 && file.data()[file.size() - 1] == '\n';
         if (whole) lines = splitAt(fromUtf8(reinterpret_cast<const char*>(file.data()), file.size()), u'\n');
     }
-    platform::deleteFile(job);
     // The folder, the key, the program, its four options and the class path.
-    if (!whole || lines.size() < 8) return true;
+    if (!whole || lines.size() < 8) {
+        platform::deleteFile(job);
+        return true;
+    }
     WideString folder = lines[0], key = lines[1], program = lines[2];
     List<WideString> arguments;
     WideString configuration, output;
@@ -470,9 +472,12 @@ bool runStartupCacheJob(int32_t& code) {
     }
     uint32_t exitCode = 1;
     bool ran = platform::runSilently(program, arguments, exitCode);
-    platform::deleteFile(configuration);
     TRACE_EVENT("startup cache").field("created", output).field("exit code", static_cast<int64_t>(ran ? exitCode : -1));
     if (ran && exitCode == 0 && recordCache(folder, key, fileNameOf(output))) code = 0;
     else platform::deleteFile(output);
+    // The job and its configuration go last: while either is there, a
+    // creation is under way and the record may still change.
+    platform::deleteFile(configuration);
+    platform::deleteFile(job);
     return true;
 }
