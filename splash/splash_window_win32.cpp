@@ -132,13 +132,15 @@ HWND createSplashWindow(SplashScreenWindow& object, int32_t width, int32_t heigh
     return window;
 }
 
-// From here on the window owns the error boxes; shown (which activates it)
-// and painted at once.
+// From here on the window owns the error boxes. It is painted before it is
+// activated: activating a thread's first window sets up the input method,
+// which can load libraries of its own, and the first pixel need not wait.
 void showSplashWindow(Launcher& launcher, HWND window) {
     // Read by the other threads when they report an error; written once, here.
     __atomic_store_n(&launcher.messageOwner, static_cast<void*>(window), __ATOMIC_RELEASE);
-    ShowWindow(window, SW_SHOWNORMAL);
+    ShowWindow(window, SW_SHOWNA);
     UpdateWindow(window);
+    ShowWindow(window, SW_SHOWNORMAL);
 }
 
 typedef HRESULT(WINAPI* CoInitializeExFunction)(LPVOID, DWORD);
