@@ -99,7 +99,6 @@ bool readBitmapFileLayout(const uint8_t* bytes, size_t length, BitmapFileLayout&
     // 64-bit sums: no size in the header can wrap past a check.
     uint64_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
     uint64_t stride = (static_cast<uint64_t>(width) * bits + 31) / 32 * 4;
-    if (stride > length) return false;
     uint64_t pixelBytes = stride * rows;
     uint64_t offset = little32(bytes + 10);
     if (offset < kFileHeaderBytes + infoSize || offset > length || pixelBytes > length - offset) return false;
