@@ -12,9 +12,14 @@
 #   3. a launch without a splash, this build against the launcher built from
 #      the commit before the splash screen (BENCH_BASE_COMMIT, default
 #      7e36bb7), alternated run by run: process start -> main called, and
-#      the whole run.
-# Needs the x86 build (cmake --build --preset x86). The older launcher is
-# built from `git archive` of that commit into build/bench-splash/base.
+#      the whole run;
+#   4. the first paint of the same bitmap by bench/baseline_splash_win32.cpp,
+#      a program that only shows it in a window, alternated with run 1; with
+#      BENCH_SPLASH_COMMIT set, also the first paint of the launcher built
+#      from that commit (an earlier splash), in the same alternation.
+# Needs the x86 build (cmake --build --preset x86). The older launchers are
+# built from `git archive` of their commits into build/bench-splash; the
+# splash baseline is compiled here, as bench/startup.sh compiles its baseline.
 set -uo pipefail
 
 runs="${1:-21}"
@@ -31,15 +36,36 @@ for f in dist/x86/launcher.exe build/x86/tests/standin/jvm.dll build/x86/tests/e
 done
 mkdir -p "$work" || exit 1
 
+# The launcher of a commit, built into $work/<folder> unless it is there.
+launcher_of() {
+    local folder="$work/$1" commit="$2"
+    if [ ! -f "$folder/dist/x86/launcher.exe" ] || [ "$(cat "$folder/commit" 2>/dev/null)" != "$commit" ]; then
+        echo "building the launcher of commit $commit..." >&2
+        rm -rf "$folder" && mkdir -p "$folder" || exit 1
+        git -C "$repo" archive "$commit" | tar -x -C "$folder" || die "cannot extract $commit"
+        (cd "$folder" && cmake --preset x86 -DBUILD_TESTING=OFF >/dev/null &&
+            cmake --build --preset x86 -j2 --target launcher >/dev/null) || die "cannot build the launcher of $commit"
+        echo "$commit" >"$folder/commit"
+    fi
+}
+
 # The launcher as it was before the splash screen, for the no-splash comparison.
+launcher_of base "$base_commit"
 base="$work/base"
-if [ ! -f "$base/dist/x86/launcher.exe" ] || [ "$(cat "$base/commit" 2>/dev/null)" != "$base_commit" ]; then
-    echo "building the launcher of commit $base_commit..."
-    rm -rf "$base" && mkdir -p "$base" || exit 1
-    git -C "$repo" archive "$base_commit" | tar -x -C "$base" || die "cannot extract $base_commit"
-    (cd "$base" && cmake --preset x86 -DBUILD_TESTING=OFF >/dev/null && cmake --build --preset x86 -j2 --target launcher >/dev/null) \
-        || die "cannot build the launcher of $base_commit"
-    echo "$base_commit" >"$base/commit"
+earlier=""
+if [ -n "${BENCH_SPLASH_COMMIT:-}" ]; then
+    launcher_of earlier "$BENCH_SPLASH_COMMIT"
+    earlier="$work/earlier/dist/x86/launcher.exe"
+fi
+
+# The splash baseline links no C runtime, like the start-up baseline.
+baseline="$work/baseline_splash.exe"
+if [ ! -f "$baseline" ] || [ "$repo/bench/baseline_splash_win32.cpp" -nt "$baseline" ]; then
+    i686-w64-mingw32-g++-posix -std=c++17 -Os -static -s -mwindows -nostdlib -nostartfiles \
+        -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-tree-loop-distribute-patterns \
+        -Wall -Wextra -Wl,-e,_baselineSplashStart \
+        -o "$baseline" "$repo/bench/baseline_splash_win32.cpp" -lkernel32 -luser32 -lgdi32 \
+        || die "cannot build the splash baseline"
 fi
 
 export E2E_RUNNER="$repo/build/x86/tests/e2e/e2e_runner.exe"
@@ -51,4 +77,4 @@ rm -rf "$E2E_WORK"
 . "$repo/tests/e2e/wine_env.sh" ""
 wine_env_start || die "no Wine environment"
 trap 'wine_env_stop' EXIT
-python3 "$repo/bench/splash_bench.py" "$runs" "$base/dist/x86/launcher.exe"
+python3 "$repo/bench/splash_bench.py" "$runs" "$base/dist/x86/launcher.exe" "$baseline" $earlier

@@ -3,6 +3,7 @@
 #include <string.h>
 #include <wincodec.h>
 
+#include "splash/image_header.h"
 #include "splash/splash.h"
 #include "support/gdi_win32.h"
 #include "support/system_library_win32.h"
@@ -53,20 +54,28 @@ bool createImagingFactory(ComPointer<IWICImagingFactory>& factory) {
 SplashPicture::~SplashPicture() { release(); }
 
 void SplashPicture::release() {
+    releaseImage();
+    if (block_) GlobalFree(block_);
+    block_ = nullptr;
+    length_ = 0;
+}
+
+void SplashPicture::releaseImage() {
     picture_.reset();
-    if (alphaBitmap_) gdi()->deleteObject(alphaBitmap_);
-    alphaBitmap_ = nullptr;
+    if (section_) gdi()->deleteObject(section_);
+    section_ = nullptr;
+    alpha_ = false;
     himetricWidth_ = himetricHeight_ = 0;
     width_ = height_ = 0;
 }
 
-HBITMAP SplashPicture::releaseAlphaBitmap() {
-    HBITMAP bitmap = alphaBitmap_;
-    alphaBitmap_ = nullptr;
+HBITMAP SplashPicture::releaseSection() {
+    HBITMAP bitmap = section_;
+    section_ = nullptr;
     return bitmap;
 }
 
-bool SplashPicture::loadFromFile(const WideString& path) {
+bool SplashPicture::readFile(const WideString& path) {
     release();
     // Relative paths are taken from the current directory as it is now.
     OwnedHandle file(CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -90,7 +99,9 @@ bool SplashPicture::loadFromFile(const WideString& path) {
         GlobalFree(block);
         return false;
     }
-    return loadFromBlock(block, read);
+    block_ = block;
+    length_ = read;
+    return true;
 }
 
 bool SplashPicture::loadFromMemory(const void* bytes, size_t length) {
@@ -106,36 +117,64 @@ bool SplashPicture::loadFromMemory(const void* bytes, size_t length) {
         }
         memcpy(copy.data(), bytes, length);
     }
-    return loadFromBlock(block, length);
+    block_ = block;
+    length_ = length;
+    return decodeBitmapFile() || decode();
 }
 
-bool SplashPicture::loadFromBlock(HGLOBAL block, size_t length) {
-    bool png = false;
-    bool loaded = false;
+bool SplashPicture::opaqueSize(int32_t& width, int32_t& height) const {
+    if (!block_) return false;
+    LockedBlock bytes(block_);
+    return bytes.data() && opaqueImageSize(bytes.data(), length_, width, height);
+}
+
+bool SplashPicture::decodeBitmapFile() {
+    releaseImage();
+    const GdiFunctions* g = gdi();
+    if (!g || !block_) return false;
+    LockedBlock bytes(block_);
+    BitmapFileLayout layout;
+    if (!bytes.data() || !readBitmapFileLayout(bytes.data(), length_, layout)) return false;
+    // The rows keep the file's order and padding: the section's header says
+    // the same as the file's.
+    BITMAPINFO info;
+    memset(&info, 0, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = layout.width;
+    info.bmiHeader.biHeight = layout.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = layout.bitsPerPixel;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    OwnedGdiObject section(g->createDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!section.get() || !bits) return false;
+    memcpy(bits, bytes.data() + layout.pixelOffset, layout.pixelBytes);
+    section_ = static_cast<HBITMAP>(section.release());
+    width_ = layout.width;
+    height_ = layout.height < 0 ? -layout.height : layout.height;
+    return true;
+}
+
+bool SplashPicture::decode() {
+    releaseImage();
+    if (!block_) return false;
     {
-        // The decoder reads the locked bytes in place.
-        LockedBlock bytes(block);
-        if (bytes.data() && hasPngSignature(bytes.data(), length)) {
-            png = true;
-            loaded = loadPng(bytes.data(), length);
-        }
+        // The imaging component reads the locked bytes in place.
+        LockedBlock bytes(block_);
+        if (!bytes.data()) return false;
+        if (hasPngSignature(bytes.data(), length_)) return loadPng(bytes.data(), length_);
     }
-    if (!png) return loadPicture(block, length);
-    GlobalFree(block);
-    return loaded;
+    return loadPicture();
 }
 
-bool SplashPicture::loadPicture(HGLOBAL block, size_t length) {
+bool SplashPicture::loadPicture() {
     CreateStreamOnHGlobalFunction createStream =
         systemFunction<CreateStreamOnHGlobalFunction>(L"ole32.dll", "CreateStreamOnHGlobal");
     OleLoadPictureFunction loadPicture = systemFunction<OleLoadPictureFunction>(L"oleaut32.dll", "OleLoadPicture");
     ComPointer<IStream> stream;
-    // The stream frees the block when it is released.
-    if (!createStream || !loadPicture || FAILED(createStream(block, TRUE, stream.out())) || !stream) {
-        GlobalFree(block);
-        return false;
-    }
-    if (FAILED(loadPicture(stream.get(), static_cast<LONG>(length), FALSE, kIidPicture,
+    // The block stays this object's: the stream only reads it.
+    if (!createStream || !loadPicture || FAILED(createStream(block_, FALSE, stream.out())) || !stream) return false;
+    if (FAILED(loadPicture(stream.get(), static_cast<LONG>(length_), FALSE, kIidPicture,
                            reinterpret_cast<void**>(picture_.out()))) ||
         !picture_) {
         picture_.reset();
@@ -145,7 +184,7 @@ bool SplashPicture::loadPicture(HGLOBAL block, size_t length) {
     ScreenDC screen;
     if (!g || !screen.get() || FAILED(picture_->get_Width(&himetricWidth_)) ||
         FAILED(picture_->get_Height(&himetricHeight_))) {
-        release();
+        releaseImage();
         return false;
     }
     width_ = himetricToPixels(himetricWidth_, g->getDeviceCaps(screen.get(), LOGPIXELSX));
@@ -189,7 +228,8 @@ bool SplashPicture::loadPng(const uint8_t* bytes, size_t length) {
         FAILED(converter->CopyPixels(nullptr, static_cast<UINT>(stride), static_cast<UINT>(stride * height),
                                      static_cast<BYTE*>(bits))))
         return false;
-    alphaBitmap_ = static_cast<HBITMAP>(section.release());
+    section_ = static_cast<HBITMAP>(section.release());
+    alpha_ = true;
     width_ = static_cast<int32_t>(width);
     height_ = static_cast<int32_t>(height);
     return true;
@@ -198,8 +238,8 @@ bool SplashPicture::loadPng(const uint8_t* bytes, size_t length) {
 bool SplashPicture::render(HDC target, int32_t x, int32_t y, int32_t width, int32_t height) {
     const GdiFunctions* g = gdi();
     if (!g || !isLoaded()) return false;
-    if (alphaBitmap_) {
-        MemoryDC source(target, alphaBitmap_);
+    if (section_) {
+        MemoryDC source(target, section_);
         return source.valid() && g->bitBlt(target, x, y, width, height, source.get(), 0, 0, SRCCOPY);
     }
     OwnedGdiObject bitmap(g->createCompatibleBitmap(target, width, height));

@@ -26,9 +26,14 @@ public:
     }
     HBITMAP bitmap() const { return bitmap_; }
 
-    // An opaque copy of the image at its own size to the top-left corner.
-    void paint(HDC target) const {
-        if (!bitmap_) return;
+    // An opaque copy of the image at its own size to the top-left corner;
+    // the window colour while the image is still being decoded.
+    void paint(HWND window, HDC target) const {
+        if (!bitmap_) {
+            RECT client;
+            if (GetClientRect(window, &client)) FillRect(target, &client, GetSysColorBrush(COLOR_WINDOW));
+            return;
+        }
         MemoryDC source(target, bitmap_);
         if (source.valid()) gdi()->bitBlt(target, 0, 0, width_, height_, source.get(), 0, 0, SRCCOPY);
     }
@@ -52,7 +57,7 @@ LRESULT CALLBACK splashWindowProcedure(HWND window, UINT message, WPARAM wParam,
         case WM_PAINT: {
             PAINTSTRUCT paint;
             HDC dc = BeginPaint(window, &paint);
-            if (dc && self) self->paint(dc);
+            if (dc && self) self->paint(window, dc);
             EndPaint(window, &paint);
             return 0;
         }
@@ -83,37 +88,39 @@ bool registerSplashClass(bool shadow) {
     return registered;
 }
 
-HWND createSplashWindow(SplashScreenWindow& object, const WideString& imagePath, bool shadow) {
-    if (!registerSplashClass(shadow)) return nullptr;
-
-    // A missing or unreadable image gives a window of no size: nothing shows,
-    // and it still owns the error boxes.
-    SplashPicture picture;
-    picture.loadFromFile(imagePath);
-    int32_t width = picture.isLoaded() ? picture.width() : 0;
-    int32_t height = picture.isLoaded() ? picture.height() : 0;
-    bool layered = picture.hasAlpha();
+// Hands the decoded picture to the window object: its section as it is, or
+// rendered into a bitmap compatible with the screen.
+void takePicture(SplashScreenWindow& object, SplashPicture& picture) {
+    int32_t width = picture.width(), height = picture.height();
+    if (picture.hasSection()) {
+        object.setBitmap(picture.releaseSection(), width, height);
+        return;
+    }
     const GdiFunctions* g = gdi();
     ScreenDC screen;
-    if (layered) {
-        object.setBitmap(picture.releaseAlphaBitmap(), width, height);
-    } else if (picture.isLoaded() && g && screen.get()) {
-        OwnedGdiObject bitmap(g->createCompatibleBitmap(screen.get(), width, height));
-        {
-            MemoryDC target(screen.get(), static_cast<HBITMAP>(bitmap.get()));
-            if (target.valid()) picture.render(target.get(), 0, 0, width, height);
-        }
-        object.setBitmap(static_cast<HBITMAP>(bitmap.release()), width, height);
+    if (!g || !screen.get()) return;
+    OwnedGdiObject bitmap(g->createCompatibleBitmap(screen.get(), width, height));
+    {
+        MemoryDC target(screen.get(), static_cast<HBITMAP>(bitmap.get()));
+        if (target.valid()) picture.render(target.get(), 0, 0, width, height);
     }
+    object.setBitmap(static_cast<HBITMAP>(bitmap.release()), width, height);
+}
 
-    SplashRect rect =
-        centredSplashRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), width, height);
+SplashRect screenCentred(int32_t width, int32_t height) {
+    return centredSplashRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), width, height);
+}
+
+// The window over the object's bitmap, centred; a layered one takes the
+// bitmap's premultiplied pixels as its content.
+HWND createSplashWindow(SplashScreenWindow& object, int32_t width, int32_t height, bool layered) {
+    SplashRect rect = screenCentred(width, height);
     HWND window = CreateWindowExW(WS_EX_TOOLWINDOW | (layered ? WS_EX_LAYERED : 0), kClassName, nullptr, WS_POPUP,
                                   rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, nullptr,
                                   nullptr, GetModuleHandleW(nullptr), &object);
     if (!window) return nullptr;
     if (layered && object.bitmap()) {
-        // Per-pixel alpha: the window's content is the premultiplied image itself.
+        ScreenDC screen;
         MemoryDC source(screen.get(), object.bitmap());
         POINT position = {rect.left, rect.top};
         SIZE size = {width, height};
@@ -125,31 +132,97 @@ HWND createSplashWindow(SplashScreenWindow& object, const WideString& imagePath,
     return window;
 }
 
+// From here on the window owns the error boxes. It is painted before it is
+// activated: activating a thread's first window sets up the input method,
+// which can load libraries of its own, and the first pixel need not wait.
+void showSplashWindow(Launcher& launcher, HWND window) {
+    // Read by the other threads when they report an error; written once, here.
+    __atomic_store_n(&launcher.messageOwner, static_cast<void*>(window), __ATOMIC_RELEASE);
+    ShowWindow(window, SW_SHOWNA);
+    UpdateWindow(window);
+    ShowWindow(window, SW_SHOWNORMAL);
+}
+
 typedef HRESULT(WINAPI* CoInitializeExFunction)(LPVOID, DWORD);
 typedef void(WINAPI* CoUninitializeFunction)();
 
-uint32_t splashThreadMain(Launcher& launcher) {
-    // The picture loader and the imaging component are COM objects of this thread.
-    CoInitializeExFunction initialise = systemFunction<CoInitializeExFunction>(L"ole32.dll", "CoInitializeEx");
-    bool com = initialise && SUCCEEDED(initialise(nullptr, COINIT_APARTMENTTHREADED));
-
-    SplashScreenWindow& object = *static_cast<SplashScreenWindow*>(launcher.splashWindow);
-    HWND window = createSplashWindow(object, launcher.splashImagePath, splashShadowWanted(launcher.splashShadow));
-    // Read by the other threads when they report an error; written once, here.
-    __atomic_store_n(&launcher.messageOwner, static_cast<void*>(window), __ATOMIC_RELEASE);
-    if (window) {
-        ShowWindow(window, SW_SHOWNORMAL);
-        UpdateWindow(window);
+// The picture loader and the imaging component are COM objects of this
+// thread; COM is entered only when one of them is needed, as loading it
+// takes longer than the whole first splash of a plain bitmap.
+class ThreadApartment {
+public:
+    ThreadApartment() = default;
+    ~ThreadApartment() {
+        if (!entered_) return;
+        CoUninitializeFunction uninitialise = systemFunction<CoUninitializeFunction>(L"ole32.dll", "CoUninitialize");
+        if (uninitialise) uninitialise();
+    }
+    ThreadApartment(const ThreadApartment&) = delete;
+    ThreadApartment& operator=(const ThreadApartment&) = delete;
+    void enter() {
+        CoInitializeExFunction initialise = systemFunction<CoInitializeExFunction>(L"ole32.dll", "CoInitializeEx");
+        entered_ = initialise && SUCCEEDED(initialise(nullptr, COINIT_APARTMENTTHREADED));
     }
 
+private:
+    bool entered_ = false;
+};
+
+// The window, shown as early as its size is known: at once for a plain
+// bitmap file; for another opaque image, in the window colour at the size
+// its header gives while the decoder loads, then with the image at the size
+// the decoder found. A PNG waits for its decoder: it may be transparent,
+// and must never show as an opaque rectangle. A missing or unreadable image
+// gives a window of no size: nothing shows, and it still owns the error boxes.
+HWND showSplash(Launcher& launcher, SplashScreenWindow& object, ThreadApartment& apartment) {
+    if (!registerSplashClass(splashShadowWanted(launcher.splashShadow))) return nullptr;
+    SplashPicture picture;
+    bool readable = picture.readFile(launcher.splashImagePath);
+    bool decoded = readable && picture.decodeBitmapFile();
+    int32_t width = 0, height = 0;
+    HWND window = nullptr;
+    if (decoded) {
+        width = picture.width();
+        height = picture.height();
+        takePicture(object, picture);
+    }
+    if (decoded || (readable && picture.opaqueSize(width, height))) {
+        window = createSplashWindow(object, width, height, false);
+        if (window) showSplashWindow(launcher, window);
+    }
+    if (decoded) return window;
+
+    apartment.enter();
+    decoded = readable && picture.decode();
+    int32_t decodedWidth = decoded ? picture.width() : 0;
+    int32_t decodedHeight = decoded ? picture.height() : 0;
+    bool layered = decoded && picture.hasAlpha();
+    if (decoded) takePicture(object, picture);
+    if (!window) {
+        window = createSplashWindow(object, decodedWidth, decodedHeight, layered);
+        if (window) showSplashWindow(launcher, window);
+        return window;
+    }
+    if (decodedWidth != width || decodedHeight != height) {
+        SplashRect rect = screenCentred(decodedWidth, decodedHeight);
+        SetWindowPos(window, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    InvalidateRect(window, nullptr, FALSE);
+    UpdateWindow(window);
+    return window;
+}
+
+uint32_t splashThreadMain(Launcher& launcher) {
+    ThreadApartment apartment;
+    SplashScreenWindow& object = *static_cast<SplashScreenWindow*>(launcher.splashWindow);
+    HWND window = showSplash(launcher, object, apartment);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
     if (window) DestroyWindow(window);
-    CoUninitializeFunction uninitialise = systemFunction<CoUninitializeFunction>(L"ole32.dll", "CoUninitialize");
-    if (com && uninitialise) uninitialise();
     return 0;
 }
 

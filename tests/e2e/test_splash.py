@@ -127,6 +127,35 @@ class OwnWindowTest(SplashCase):
         self.assertEqual(r.probe["rect"][2] - r.probe["rect"][0], self.W)
 
 
+class FirstPixelTest(SplashCase):
+    """While the decoder of an opaque image loads, the window already shows
+    its colour at the size the header gives; a PNG, which may be
+    transparent, shows nothing until its pixels are there."""
+    W, H = 64, 48
+    WINDOW_COLOUR = (255, 255, 255)  # the system window colour in the test prefix
+
+    def watch_window_colour(self, name, data, point):
+        # main waits 1.5 s for a signal that never comes, the splash up.
+        app = self.splash_app(name, data, cfg={"sleep_ms": 1500})
+        r = app.run(request=[("pixel", "%d,%d" % point),
+                             ("watch_pixel", "%d,%d,%s" % (point + (hex_colour(self.WINDOW_COLOUR),)))])
+        self.assertExit(r, 0)
+        self.assertNotEqual(colour(r.pixels_before[0][2]), self.WINDOW_COLOUR)
+        self.assertTrue(self.one(r, "main_end")["splash"])
+        return r
+
+    def test_jpeg_shows_the_window_colour_first(self):
+        centre = (SCREEN[0] // 2 - 8, SCREEN[1] // 2 - 8)  # in the red quadrant
+        r = self.watch_window_colour("splash.jpg", images.jpeg(images.solid(self.W, self.H, RED)), centre)
+        self.assertIsNotNone(r.watch_pixel_us, r)
+
+    def test_png_never_shows_an_opaque_rectangle(self):
+        left, top = (SCREEN[0] - self.W) // 2, (SCREEN[1] - self.H) // 2
+        rows = images.quadrants(self.W, self.H, RED + (255,), GREEN + (255,), (0, 0, 255, 0), YELLOW + (255,))
+        r = self.watch_window_colour("splash.png", images.png(rows), (left + 16, top + 36))
+        self.assertIsNone(r.watch_pixel_us, r)
+
+
 class PlacementTest(SplashCase):
     def test_image_larger_than_the_screen_gets_negative_edges(self):
         width, height = 1301, 1031

@@ -21,7 +21,7 @@ TEST(WinSplashPicture, PngPixelsArePremultipliedForTheLayeredWindow) {
         ASSERT_TRUE(picture.hasAlpha());
         EXPECT_EQ(picture.width(), 2);
         EXPECT_EQ(picture.height(), 1);
-        HBITMAP bitmap = picture.releaseAlphaBitmap();
+        HBITMAP bitmap = picture.releaseSection();
         DIBSECTION section;
         ASSERT_EQ(GetObjectW(bitmap, sizeof section, &section), static_cast<int>(sizeof section));
         const uint8_t* bits = static_cast<const uint8_t*>(section.dsBm.bmBits);
