@@ -20,17 +20,7 @@ SPLASH = (40, 110, 200)
 
 
 def write_splash(path):
-    import struct
-    import zlib
-    width, height = 360, 200
-    rows = b"".join(b"\x00" + bytes(SPLASH) * width for _ in range(height))
-
-    def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
-
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
-                chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+    screen.write_png(path, 360, 200, bytes(SPLASH) * 360 * 200)
 
 
 def main(demo, jdk):

@@ -316,28 +316,7 @@ bool readEnvironment(const WideString& name, WideString& value) {
 void writeEnvironment(const WideString& name, const WideString& value) { host::setEnvironment(name, value); }
 
 bool expandEnvironment(const WideString& text, WideString& expanded) {
-    WideString result;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t open = text.find(u'%', at);
-        size_t close = open == WideString::npos ? WideString::npos : text.find(u'%', open + 1);
-        if (close == WideString::npos) {
-            result += text.substr(at);
-            break;
-        }
-        WideString name = text.substr(open + 1, close - open - 1);
-        WideString value;
-        result += text.substr(at, open - at);
-        if (!name.empty() && readEnvironment(name, value)) {
-            result += value;
-            at = close + 1;
-        } else {
-            // An undefined name stays, and its closing "%" may open the next one.
-            result += text.substr(open, close - open);
-            at = close;
-        }
-    }
-    expanded = result;
+    expanded = expandPercentReferences(text, readEnvironment);
     return true;
 }
 

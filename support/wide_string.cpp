@@ -202,3 +202,27 @@ WideString operator+(char16_t a, const WideString& b) {
     result += b;
     return result;
 }
+
+WideString expandPercentReferences(const WideString& text, bool (*lookup)(const WideString& name, WideString& value)) {
+    WideString result;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t open = text.find(u'%', at);
+        size_t close = open == WideString::npos ? WideString::npos : text.find(u'%', open + 1);
+        if (close == WideString::npos) {
+            result += text.substr(at);
+            break;
+        }
+        WideString name = text.substr(open + 1, close - open - 1);
+        WideString value;
+        result += text.substr(at, open - at);
+        if (!name.empty() && lookup(name, value)) {
+            result += value;
+            at = close + 1;
+        } else {
+            result += text.substr(open, close - open);
+            at = close;
+        }
+    }
+    return result;
+}

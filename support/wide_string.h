@@ -87,6 +87,10 @@ using List = std::vector<T>;
 // Splits at every occurrence of separator: pieces between separators remain
 // even when empty, and a separator at the very end adds no empty piece.
 List<WideString> splitAt(const WideString& text, char16_t separator);
+// Replaces each %NAME% that lookup knows by its value, as the Windows
+// environment expansion does: an unknown name stays as written, and its
+// closing "%" may open the next reference.
+WideString expandPercentReferences(const WideString& text, bool (*lookup)(const WideString& name, WideString& value));
 
 // Decimal text of a signed or unsigned number.
 WideString decimal(long long value);

@@ -84,15 +84,20 @@ class Display:
         width, height, rgb = self.pixels()
         os.makedirs(ARTEFACTS, exist_ok=True)
         path = os.path.join(ARTEFACTS, name + ".png")
-        rows = b"".join(b"\x00" + rgb[y * width * 3:(y + 1) * width * 3] for y in range(height))
-
-        def chunk(kind, body):
-            return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
-
-        with open(path, "wb") as f:
-            f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
-                    chunk(b"IDAT", zlib.compress(rows, 6)) + chunk(b"IEND", b""))
+        write_png(path, width, height, rgb)
         return path, (width, height, rgb)
+
+
+def write_png(path, width, height, rgb):
+    """An RGB picture (bytes of R, G, B per pixel, rows top down) as a PNG file."""
+    rows = b"".join(b"\x00" + rgb[y * width * 3:(y + 1) * width * 3] for y in range(height))
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
+
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+                chunk(b"IDAT", zlib.compress(rows, 6)) + chunk(b"IEND", b""))
 
 
 def pixel(shot, x, y):

@@ -218,7 +218,7 @@ class SplashTest(DesktopCase):
         self.installed("java-17-openjdk-amd64", JDK17)
         image = os.path.join(self.dir, "app", "splash.png")
         os.makedirs(os.path.dirname(image), exist_ok=True)
-        write_png(image, 200, 120, (230, 40, 150))
+        screen.write_png(image, 200, 120, bytes((230, 40, 150)) * 200 * 120)
         exe = self.app(settings=settings_text(extra="[Display]\nSplash Screen=splash.png"))
         ready, seen = os.path.join(self.dir, "ready"), os.path.join(self.dir, "seen")
         env = self.desktop_env()
@@ -243,19 +243,6 @@ class SplashTest(DesktopCase):
                 code, out, err = self.finish(p)
                 self.assertEqual(code, 0, err)
                 self.assertEqual(err, "")
-
-
-def write_png(path, width, height, colour):
-    import struct
-    import zlib
-    rows = b"".join(b"\x00" + bytes(colour) * width for _ in range(height))
-
-    def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
-
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
-                chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 
 if __name__ == "__main__":
