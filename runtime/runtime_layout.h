@@ -45,8 +45,9 @@ struct RuntimeLayout {
     // A library for a processor the launcher cannot host is passed over
     // wherever it is found, before anything tries to load it.
     bool passOverForeignLibraries;
-    // How the trace names the runtime library.
-    const char* libraryName;
+    // The trace's reasons that name the runtime library: another "JVM
+    // Type" only, none, not an image, another processor.
+    const char* const* libraryReasons;
     // The runtime's splash library: below its home, or (false) beside the
     // folder of its programs.
     bool splashBelowHome;

@@ -16,7 +16,11 @@ static const char16_t* const kInstalledRoots[] = {u"/usr/lib/jvm/", u"/usr/java/
 static const SearchPlace kOrder[] = {SearchPlace::JrePath, SearchPlace::BesideExecutable, SearchPlace::JavaHome,
                                      SearchPlace::InstalledFolders, SearchPlace::PathCommand, SearchPlace::End};
 
+static const char* const kLibraryReasons[] = {
+    "no libjvm.so of the \"JVM Type\" asked for", "no libjvm.so", "its libjvm.so is not an image",
+    "its libjvm.so is for a processor neither this launcher nor \"Pair Product\" serves"};
+
 const RuntimeLayout kRuntimeLayout = {
     kServerOnly, kServerFirst, kClientFirst, kBundleFolders, kBundleMarkers, u"jre/", u"bin/javac",
-    u"bin/java", kInstalledRoots, kOrder, true, true, "libjvm.so", true, u"lib/libsplashscreen.so", elfMachine,
+    u"bin/java", kInstalledRoots, kOrder, true, true, kLibraryReasons, true, u"lib/libsplashscreen.so", elfMachine,
 };

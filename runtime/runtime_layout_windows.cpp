@@ -13,7 +13,11 @@ static const char16_t* const kNoRoots[] = {nullptr};
 static const SearchPlace kOrder[] = {SearchPlace::JrePath, SearchPlace::BesideExecutable, SearchPlace::Registry,
                                      SearchPlace::JavaHome, SearchPlace::End};
 
+static const char* const kLibraryReasons[] = {
+    "no jvm.dll of the \"JVM Type\" asked for", "no jvm.dll", "its jvm.dll is not an image",
+    "its jvm.dll is for a processor neither this launcher nor \"Pair Product\" serves"};
+
 const RuntimeLayout kRuntimeLayout = {
     kServerOnly, kServerFirst, kClientFirst, kBundleFolders, kBundleMarkers, u"jre\\", u"bin\\javac.exe",
-    u"bin\\java.exe", kNoRoots, kOrder, false, false, "jvm.dll", false, u"splashscreen.dll", imageMachine,
+    u"bin\\java.exe", kNoRoots, kOrder, false, false, kLibraryReasons, false, u"splashscreen.dll", imageMachine,
 };

@@ -59,26 +59,19 @@ const VendorKey kVendorKeys[] = {
 };
 
 const char* rejectionText(Rejection reason) {
-    // The texts that name the library, made once for this system's name.
-    static NarrowString wrongType, noLibrary, notAnImage, wrongProcessor;
-    if (noLibrary.empty()) {
-        NarrowString name = kRuntimeLayout.libraryName;
-        wrongType = "no " + name + " of the \"JVM Type\" asked for";
-        noLibrary = "no " + name;
-        notAnImage = "its " + name + " is not an image";
-        wrongProcessor = "its " + name + " is for a processor neither this launcher nor \"Pair Product\" serves";
-    }
+    // The texts that name the library are the system's (its file name).
+    const char* const* library = kRuntimeLayout.libraryReasons;
     switch (reason) {
         case Rejection::None: return "accepted";
         case Rejection::OutsideBounds: return "outside the version bounds (\"Minimum Version\", \"Maximum Version\")";
         case Rejection::NoHome: return "the key names no home folder";
         case Rejection::WrongJvmSource: return "not the kind of runtime \"JVM Source\" asks for";
-        case Rejection::WrongJvmType: return wrongType.c_str();
-        case Rejection::NoJvmLibrary: return noLibrary.c_str();
+        case Rejection::WrongJvmType: return library[0];
+        case Rejection::NoJvmLibrary: return library[1];
         case Rejection::UnknownVersion:
             return "version unknown (no JAVA_VERSION in its release file) while a version bound is set";
-        case Rejection::NotAnImage: return notAnImage.c_str();
-        case Rejection::WrongProcessor: return wrongProcessor.c_str();
+        case Rejection::NotAnImage: return library[2];
+        case Rejection::WrongProcessor: return library[3];
         case Rejection::NoSuchFolder: return "no such folder";
         case Rejection::StartedByPartner:
             return "its jvm.dll is for \"Pair Product\", which started this launcher and is not started again";
