@@ -30,8 +30,8 @@ class SplashWindow;  // splash/splash.h
 struct StartupCacheWork {
     WideString folder;
     WideString key;
-    WideString archive;          // recorded once the runtime has written it
-    WideString configuration;    // the recording run's file
+    WideString recording;        // the recording run's file
+    WideString fresh;            // the cache the creator writes
     List<WideString> creation;   // the creator's command: program, then arguments
     bool finished = false;
 };

@@ -88,6 +88,9 @@ struct FileFacts {
     bool emptyDirectory = false;  // a folder without entries (the runtime skips it)
     uint64_t size = 0;
     uint64_t modified = 0;        // modification time, in the system's own units
+    // Changes with every write to the file: the status change time where
+    // the system keeps one (no program can set it), else the write time.
+    uint64_t changed = 0;
 };
 bool fileFacts(const WideString& path, FileFacts& facts);
 // Renames a file, replacing the target when it exists (atomically where the
@@ -123,6 +126,22 @@ private:
     size_t size_ = 0;
     [[maybe_unused]] void* file_ = nullptr;  // the host build maps without handles
     [[maybe_unused]] void* mapping_ = nullptr;
+};
+
+// An existing file held by this process alone while the object lives; the
+// system lets go when the process ends, so a crashed holder holds nothing.
+// Not waited for: held() is false while another process holds it.
+class ExclusiveFile {
+public:
+    explicit ExclusiveFile(const WideString& path);
+    ~ExclusiveFile();
+    ExclusiveFile(const ExclusiveFile&) = delete;
+    ExclusiveFile& operator=(const ExclusiveFile&) = delete;
+    bool held() const { return held_; }
+
+private:
+    bool held_ = false;
+    intptr_t handle_ = -1;
 };
 
 // Profile-string (INI) access with the semantics of the system's reader:

@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -247,6 +248,7 @@ bool fileFacts(const WideString& path, FileFacts& facts) {
     facts.directory = S_ISDIR(info.st_mode);
     facts.size = facts.directory ? 0 : static_cast<uint64_t>(info.st_size);
     facts.modified = static_cast<uint64_t>(info.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_mtim.tv_nsec);
+    facts.changed = static_cast<uint64_t>(info.st_ctim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_ctim.tv_nsec);
     if (facts.directory) {
         facts.emptyDirectory = true;
         if (DIR* dir = opendir(p.c_str())) {
@@ -400,6 +402,17 @@ bool fullPath(const WideString& path, WideString& full) {
 }
 
 bool deleteFile(const WideString& path) { return unlink(host::hostPath(path).c_str()) == 0; }
+
+ExclusiveFile::ExclusiveFile(const WideString& path) {
+    int fd = open(host::hostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    handle_ = fd;
+    held_ = flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+ExclusiveFile::~ExclusiveFile() {
+    if (handle_ >= 0) close(static_cast<int>(handle_));
+}
 
 ReadOnlyMapping::ReadOnlyMapping(const WideString& path) {
     int fd = open(host::hostPath(path).c_str(), O_RDONLY);

@@ -13,6 +13,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <signal.h>
@@ -544,6 +545,17 @@ ReadOnlyMapping::~ReadOnlyMapping() {
     if (data_) munmap(const_cast<uint8_t*>(data_), size_);
 }
 
+ExclusiveFile::ExclusiveFile(const WideString& path) {
+    int fd = open(toNative(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    handle_ = fd;
+    held_ = flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+ExclusiveFile::~ExclusiveFile() {
+    if (handle_ >= 0) close(static_cast<int>(handle_));
+}
+
 uint32_t readProfileString(const WideString& path, const WideString& section, const WideString& key,
                            char16_t* buffer, uint32_t size) {
     // Sections and keys without regard to case, the first occurrence wins.
@@ -616,6 +628,7 @@ bool fileFacts(const WideString& path, FileFacts& facts) {
     facts.directory = S_ISDIR(info.st_mode);
     facts.size = facts.directory ? 0 : static_cast<uint64_t>(info.st_size);
     facts.modified = static_cast<uint64_t>(info.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_mtim.tv_nsec);
+    facts.changed = static_cast<uint64_t>(info.st_ctim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_ctim.tv_nsec);
     if (facts.directory) {
         facts.emptyDirectory = true;
         if (DIR* dir = opendir(toNative(path).c_str())) {

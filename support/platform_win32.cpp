@@ -99,6 +99,7 @@ bool fileFacts(const WideString& path, FileFacts& facts) {
     facts.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     facts.size = facts.directory ? 0 : (static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow);
     facts.modified = static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+    facts.changed = facts.modified;
     if (facts.directory) {
         facts.emptyDirectory = true;
         for (const WideString& name : findFiles(path + u"\\*"))
@@ -260,6 +261,18 @@ ReadOnlyMapping::~ReadOnlyMapping() {
     if (data_) UnmapViewOfFile(data_);
     if (mapping_) CloseHandle(mapping_);
     if (file_) CloseHandle(file_);
+}
+
+// Open without sharing: no other open, and no deletion, while it is held.
+ExclusiveFile::ExclusiveFile(const WideString& path) {
+    HANDLE file = CreateFileW(wide(path), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    handle_ = reinterpret_cast<intptr_t>(file);
+    held_ = true;
+}
+
+ExclusiveFile::~ExclusiveFile() {
+    if (held_) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
 uint32_t readProfileString(const WideString& path, const WideString& section, const WideString& key,

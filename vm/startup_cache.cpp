@@ -124,15 +124,16 @@ CacheDecision decideStartupCache(const CacheSituation& s) {
     if (s.user.limitsModules) return {CachePlan::None, "the parameters patch, upgrade or limit modules"};
     if (s.directoryOnClassPath) return {CachePlan::None, "a non-empty folder on the class path cannot be archived"};
     if (!s.folderWritable) return {CachePlan::None, "the cache folder cannot be written"};
-    if (s.release.feature >= 25) {
-        if (s.validCache) return {CachePlan::AotUse, "a valid ahead-of-time cache"};
-        if (!s.javaCommand) return {CachePlan::None, "no valid cache, and no bin/java to create one"};
-        return {CachePlan::AotRecord, "no valid cache: recording for its creation after the program"};
-    }
-    if (s.release.feature >= 19)
-        return {CachePlan::AutoArchive, s.validCache ? "a valid archive" : "no valid archive: the runtime writes one"};
-    if (s.validCache) return {CachePlan::ArchiveUse, "a valid archive"};
-    return {CachePlan::ArchiveAtExit, "no valid archive: the runtime writes one at exit"};
+    const bool aot = s.release.feature >= 25;
+    if (s.validCache)
+        return aot ? CacheDecision{CachePlan::AotUse, "a valid ahead-of-time cache"}
+                   : CacheDecision{CachePlan::ArchiveUse, "a valid archive"};
+    if (!s.javaCommand) return {CachePlan::None, "no valid cache, and no bin/java to create one"};
+    // 13 to 24 could also write a dynamic archive themselves, but a static
+    // one made from the class list starts the program sooner and keeps the
+    // dump out of the program's exit.
+    return aot ? CacheDecision{CachePlan::AotRecord, "no valid cache: recording for its creation after the program"}
+               : CacheDecision{CachePlan::ClassListRecord, "no valid archive: listing the classes for its creation after the program"};
 }
 
 List<WideString> startupCacheOptions(const CacheDecision& decision, const CacheSituation& s, const CacheFiles& files) {
@@ -142,18 +143,14 @@ List<WideString> startupCacheOptions(const CacheDecision& decision, const CacheS
         case CachePlan::AotUse: options.push_back(u"-XX:AOTCache=" + files.cache); break;
         case CachePlan::AotRecord:
             options.push_back(u"-XX:AOTMode=record");
-            options.push_back(u"-XX:AOTConfiguration=" + files.configuration);
+            options.push_back(u"-XX:AOTConfiguration=" + files.recording);
             // The recording's closing line is printed past the logging
             // options, into the program's own output.
             options.push_back(u"-XX:+UnlockDiagnosticVMOptions");
             options.push_back(u"-XX:-DisplayVMOutput");
             break;
-        case CachePlan::AutoArchive:
-            options.push_back(u"-XX:+AutoCreateSharedArchive");
-            options.push_back(u"-XX:SharedArchiveFile=" + (s.validCache ? files.cache : files.fresh));
-            break;
         case CachePlan::ArchiveUse: options.push_back(u"-XX:SharedArchiveFile=" + files.cache); break;
-        case CachePlan::ArchiveAtExit: options.push_back(u"-XX:ArchiveClassesAtExit=" + files.fresh); break;
+        case CachePlan::ClassListRecord: options.push_back(u"-XX:DumpLoadedClassList=" + files.recording); break;
     }
     // A stale or unusable archive is reported on the program's output.
     if (!s.user.namesLog) {
@@ -162,6 +159,29 @@ List<WideString> startupCacheOptions(const CacheDecision& decision, const CacheS
         if (s.release.feature >= 24) options.push_back(u"-Xlog:aot=off");
     }
     return options;
+}
+
+List<WideString> startupCacheCreation(const CacheDecision& decision, const WideString& javaCommand,
+                                      const CacheFiles& files, const List<WideString>& userOptions,
+                                      const WideString& classPath) {
+    List<WideString> command;
+    if (decision.plan != CachePlan::AotRecord && decision.plan != CachePlan::ClassListRecord) return command;
+    command.push_back(javaCommand);
+    if (decision.plan == CachePlan::AotRecord) {
+        command.push_back(u"-XX:AOTMode=create");
+        command.push_back(u"-XX:AOTConfiguration=" + files.recording);
+        command.push_back(u"-XX:AOTCache=" + files.fresh);
+    } else {
+        command.push_back(u"-Xshare:dump");
+        command.push_back(u"-XX:SharedClassListFile=" + files.recording);
+        command.push_back(u"-XX:SharedArchiveFile=" + files.fresh);
+    }
+    command.push_back(u"-Xlog:disable");
+    // The cache holds for the class path and the options it was made with.
+    for (const WideString& option : userOptions)
+        if (optionShapesArchive(option)) command.push_back(option);
+    command.push_back(u"-Djava.class.path=" + classPath);
+    return command;
 }
 
 // --- Hash and record --------------------------------------------------------
@@ -197,29 +217,35 @@ static WideString hex16(uint64_t value) {
 }
 
 NarrowString formatCacheRecord(const CacheRecord& record) {
-    return toUtf8(record.fileName + u"\n" + decimalUnsigned(record.size) + u"\n" + hex16(record.hash) + u"\n");
+    return toUtf8(record.fileName + u"\n" + decimalUnsigned(record.size) + u"\n" + hex16(record.hash) + u"\n" +
+                  decimalUnsigned(record.changed) + u"\n");
+}
+
+static bool parseDecimal(const WideString& text, uint64_t& value) {
+    value = 0;
+    if (text.empty() || text.size() > 19) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] < u'0' || text[i] > u'9') return false;
+        value = value * 10 + static_cast<uint64_t>(text[i] - u'0');
+    }
+    return true;
 }
 
 bool parseCacheRecord(const NarrowString& text, CacheRecord& record) {
     List<WideString> lines = splitAt(fromUtf8(text.data(), text.size()), u'\n');
     if (!text.empty() && text[text.size() - 1] != '\n') return false;  // cut short
     if (!lines.empty() && lines.back().empty()) lines.pop_back();
-    if (lines.size() != 3 || lines[0].empty() || lines[1].empty() || lines[2].size() != 16)
-        return false;
+    if (lines.size() != 4 || lines[0].empty() || lines[2].size() != 16) return false;
     if (lines[0].find(u'/') != WideString::npos || lines[0].find(u'\\') != WideString::npos) return false;
-    uint64_t size = 0, hash = 0;
-    for (size_t i = 0; i < lines[1].size(); ++i) {
-        char16_t c = lines[1][i];
-        if (c < u'0' || c > u'9') return false;
-        size = size * 10 + (c - u'0');
-    }
+    uint64_t size = 0, hash = 0, changed = 0;
+    if (!parseDecimal(lines[1], size) || !parseDecimal(lines[3], changed)) return false;
     for (size_t i = 0; i < lines[2].size(); ++i) {
         char16_t c = lines[2][i];
         int digit = c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10 : -1;
         if (digit < 0) return false;
         hash = hash << 4 | static_cast<uint64_t>(digit);
     }
-    record = CacheRecord{lines[0], size, hash};
+    record = CacheRecord{lines[0], size, hash, changed};
     return true;
 }
 
@@ -249,6 +275,17 @@ static bool readRecord(const WideString& folder, const WideString& key, CacheRec
     return parseCacheRecord(NarrowString(reinterpret_cast<const char*>(file.data()), file.size()), record);
 }
 
+// The record replaces the last one in one step, so readers see one or the other.
+static bool writeRecord(const WideString& folder, const WideString& key, const CacheRecord& record) {
+    WideString temporary = inFolder(folder, key + u"-" + decimalUnsigned(platform::processId()) + u".rtmp");
+    platform::deleteFile(temporary);
+    if (platform::appendToFile(temporary, formatCacheRecord(record)) &&
+        platform::replaceFile(temporary, inFolder(folder, key + u".rec")))
+        return true;
+    platform::deleteFile(temporary);
+    return false;
+}
+
 // The recorded cache when it is still the file that was recorded.
 static bool validCache(const WideString& folder, const WideString& key, WideString& path, const char** why) {
     CacheRecord record;
@@ -260,27 +297,57 @@ static bool validCache(const WideString& folder, const WideString& key, WideStri
     if (!platform::fileFacts(path, facts) || !facts.exists) return false;
     *why = "the file's size differs from the record";
     if (facts.size != record.size) return false;
-    platform::ReadOnlyMapping file(path);
-    *why = "the file's hash differs from the record";
-    return file.isOpen() && file.size() == record.size && contentHash(file.data(), file.size()) == record.hash;
+    // Not written since its hash was taken.
+    if (facts.changed == record.changed) return true;
+    {
+        platform::ReadOnlyMapping file(path);
+        *why = "the file's hash differs from the record";
+        if (!file.isOpen() || file.size() != record.size || contentHash(file.data(), file.size()) != record.hash)
+            return false;
+    }
+    // The same bytes under a new stamp (a copied or restored folder): the
+    // next launch need not hash them again.
+    record.changed = facts.changed;
+    writeRecord(folder, key, record);
+    return true;
+}
+
+// The name up to its extension: the files of one recording and its
+// creation share it ("<key>-<process>").
+static WideString stemOf(const WideString& name) {
+    size_t dot = name.find(u'.');
+    return dot == WideString::npos ? name : name.left(dot);
 }
 
 // Keeps the folder from growing: every file but the record and its cache
-// goes (older keys, broken-off writes). A file still in use elsewhere may
-// refuse; the next recording takes it.
+// goes (older keys, broken-off writes), except the files of another
+// creation under way, which holds its job. A file still in use elsewhere
+// may refuse; the next recording takes it.
 static void removeOthers(const WideString& folder, const WideString& key, const WideString& kept) {
-    for (const WideString& name : platform::findFiles(inFolder(folder, u"*"))) {
+    List<WideString> names = platform::findFiles(inFolder(folder, u"*"));
+    List<WideString> busy;
+    for (const WideString& name : names) {
+        if (!name.endsWith(u".job")) continue;
+        platform::ExclusiveFile job(inFolder(folder, name));
+        if (!job.held() && platform::fileExists(inFolder(folder, name))) busy.push_back(stemOf(name));
+    }
+    for (const WideString& name : names) {
         if (name == u"." || name == u".." || name == key + u".rec" || name == kept) continue;
-        platform::deleteFile(inFolder(folder, name));
+        bool held = false;
+        for (const WideString& stem : busy) held = held || stemOf(name) == stem;
+        if (!held) platform::deleteFile(inFolder(folder, name));
     }
 }
 
-// Records a complete cache file of the key under its own name; the record
-// replaces the last one in one step, so readers see one or the other.
+// Records a complete cache file of the key under its own name. Its writer
+// has ended: the stamp taken first is the stamp of the bytes hashed.
 static bool recordCache(const WideString& folder, const WideString& key, const WideString& fileName) {
     WideString path = inFolder(folder, fileName);
     CacheRecord record;
     record.fileName = fileName;
+    platform::FileFacts facts;
+    platform::fileFacts(path, facts);
+    record.changed = facts.changed;
     {
         platform::ReadOnlyMapping file(path);
         if (!archiveLooksComplete(file)) {
@@ -291,13 +358,7 @@ static bool recordCache(const WideString& folder, const WideString& key, const W
         record.size = file.size();
         record.hash = contentHash(file.data(), file.size());
     }
-    WideString temporary = inFolder(folder, key + u"-" + decimalUnsigned(platform::processId()) + u".rtmp");
-    platform::deleteFile(temporary);
-    if (!platform::appendToFile(temporary, formatCacheRecord(record)) ||
-        !platform::replaceFile(temporary, inFolder(folder, key + u".rec"))) {
-        platform::deleteFile(temporary);
-        return false;
-    }
+    if (!writeRecord(folder, key, record)) return false;
     removeOthers(folder, key, fileName);
     TRACE_EVENT("startup cache").field("recorded", path).field("size", static_cast<int64_t>(record.size));
     return true;
@@ -352,9 +413,8 @@ static const char* planName(CachePlan plan) {
     switch (plan) {
         case CachePlan::AotUse: return "use the ahead-of-time cache";
         case CachePlan::AotRecord: return "record for an ahead-of-time cache";
-        case CachePlan::AutoArchive: return "automatic archive";
         case CachePlan::ArchiveUse: return "use the archive";
-        case CachePlan::ArchiveAtExit: return "archive at exit";
+        case CachePlan::ClassListRecord: return "list the classes for an archive";
         default: return "no cache";
     }
 }
@@ -383,9 +443,10 @@ void applyStartupCache(Launcher& launcher) {
     if (s.folderWritable) s.validCache = validCache(folder, key, files.cache, &invalid);
 
     CacheDecision decision = decideStartupCache(s);
+    const bool aot = s.release.feature >= 25;
     WideString stem = inFolder(folder, key + u"-" + decimalUnsigned(platform::processId()));
-    files.fresh = stem + (s.release.feature >= 25 ? u".aot" : u".jsa");
-    files.configuration = stem + u".aotconf";
+    files.recording = stem + (aot ? u".aotconf" : u".classlist");
+    files.fresh = stem + (aot ? u".aot" : u".jsa");
     TRACE_EVENT("startup cache")
         .field("decision", planName(decision.plan))
         .field("reason", decision.reason)
@@ -400,49 +461,39 @@ void applyStartupCache(Launcher& launcher) {
     StartupCacheWork& work = launcher.startupCacheWork;
     work.folder = folder;
     work.key = key;
-    if (decision.plan == CachePlan::ArchiveAtExit || (decision.plan == CachePlan::AutoArchive && !s.validCache)) {
-        work.archive = files.fresh;
-    } else if (decision.plan == CachePlan::AotRecord) {
-        work.configuration = files.configuration;
-        // The creation reads the same class path and shaping options.
-        work.creation.push_back(java);
-        work.creation.push_back(u"-XX:AOTMode=create");
-        work.creation.push_back(u"-XX:AOTConfiguration=" + files.configuration);
-        work.creation.push_back(u"-XX:AOTCache=" + files.fresh);
-        work.creation.push_back(u"-Xlog:disable");
-        for (const WideString& option : launcher.userVmOptions)
-            if (optionShapesArchive(option)) work.creation.push_back(option);
-        work.creation.push_back(u"-Djava.class.path=" + launcher.classPath);
+    work.creation = startupCacheCreation(decision, java, files, launcher.userVmOptions, launcher.classPath);
+    if (!work.creation.empty()) {
+        work.recording = files.recording;
+        work.fresh = files.fresh;
     }
 }
+
+// The creator's job file: the folder, the key, the recording, the new
+// cache, then the command, a line each.
+static const size_t kJobCommand = 4;
 
 void finishStartupCache(Launcher& launcher) {
     StartupCacheWork& work = launcher.startupCacheWork;
     if (work.finished) return;
     work.finished = true;
-    if (!work.archive.empty()) {
-        platform::FileFacts facts;
-        if (platform::fileFacts(work.archive, facts) && facts.exists)
-            recordCache(work.folder, work.key, fileNameOf(work.archive));
-        else
-            TRACE_EVENT("startup cache").field("record", work.archive).field("reason", "the runtime wrote no archive");
-    }
     if (work.creation.empty()) return;
+    // The runtime writes the recording as it goes (the class list) or when
+    // the program ends (the configuration): either way it is whole by now.
     platform::FileFacts facts;
-    if (!platform::fileFacts(work.configuration, facts) || !facts.exists || facts.size == 0) {
-        TRACE_EVENT("startup cache").field("create", "skipped").field("reason", "the recording wrote no configuration");
+    if (!platform::fileFacts(work.recording, facts) || !facts.exists || facts.size == 0) {
+        TRACE_EVENT("startup cache").field("create", "skipped").field("reason", "the run recorded nothing");
+        platform::deleteFile(work.recording);
         return;
     }
-    // The job: the folder, the key, then the creation's command, a line each.
-    WideString job = work.configuration.left(work.configuration.size() - 8) + u".job";
-    WideString text = work.folder + u"\n" + work.key + u"\n";
+    WideString job = work.recording.left(work.recording.findLast(u'.')) + u".job";
+    WideString text = work.folder + u"\n" + work.key + u"\n" + work.recording + u"\n" + work.fresh + u"\n";
     for (const WideString& item : work.creation) text += item + u"\n";
     platform::deleteFile(job);
     bool started = platform::appendToFile(job, toUtf8(text)) && platform::startDetachedSelf(kCacheJobVariable, job);
     TRACE_EVENT("startup cache").field("create", started ? "started" : "failed to start").field("job", job);
     if (!started) {
         platform::deleteFile(job);
-        platform::deleteFile(work.configuration);
+        platform::deleteFile(work.recording);
     }
 }
 
@@ -457,27 +508,34 @@ bool runStartupCacheJob(int32_t& code) {
         whole = file.isOpen() && file.size() > 0 && file.data()[file.size() - 1] == '\n';
         if (whole) lines = splitAt(fromUtf8(reinterpret_cast<const char*>(file.data()), file.size()), u'\n');
     }
-    // The folder, the key, the program, its four options and the class path.
-    if (!whole || lines.size() < 8) {
+    if (!whole || lines.size() < kJobCommand + 2) {
         platform::deleteFile(job);
         return true;
     }
-    WideString folder = lines[0], key = lines[1], program = lines[2];
+    const WideString folder = lines[0], key = lines[1], recording = lines[2], output = lines[3];
     List<WideString> arguments;
-    WideString configuration, output;
-    for (size_t i = 3; i < lines.size(); ++i) {
-        arguments.push_back(lines[i]);
-        if (lines[i].startsWith(u"-XX:AOTConfiguration=")) configuration = lines[i].substr(21);
-        if (lines[i].startsWith(u"-XX:AOTCache=")) output = lines[i].substr(13);
+    for (size_t i = kJobCommand + 1; i < lines.size(); ++i) arguments.push_back(lines[i]);
+    {
+        // Held while the creation runs: another creator's tidying leaves
+        // this one's files alone.
+        platform::ExclusiveFile held(job);
+        // A creation of the same key that ended first (two first launches
+        // at once) keeps its cache, which launches may already use.
+        WideString existing;
+        const char* why = "";
+        uint32_t exitCode = 1;
+        bool ran = !validCache(folder, key, existing, &why) &&
+                   platform::runSilently(lines[kJobCommand], arguments, exitCode);
+        TRACE_EVENT("startup cache").field("created", output).field("exit code", static_cast<int64_t>(ran ? exitCode : -1));
+        if (ran && exitCode == 0 && !validCache(folder, key, existing, &why) &&
+            recordCache(folder, key, fileNameOf(output)))
+            code = 0;
+        else
+            platform::deleteFile(output);
+        platform::deleteFile(recording);
     }
-    uint32_t exitCode = 1;
-    bool ran = platform::runSilently(program, arguments, exitCode);
-    TRACE_EVENT("startup cache").field("created", output).field("exit code", static_cast<int64_t>(ran ? exitCode : -1));
-    if (ran && exitCode == 0 && recordCache(folder, key, fileNameOf(output))) code = 0;
-    else platform::deleteFile(output);
-    // The job and its configuration go last: while either is there, a
-    // creation is under way and the record may still change.
-    platform::deleteFile(configuration);
+    // The job goes last: while it is there, a creation is under way and the
+    // record may still change.
     platform::deleteFile(job);
     return true;
 }

@@ -39,20 +39,21 @@ struct CacheSituation {
     bool enabled = false;              // "Start-up Cache=auto"
     RuntimeRelease release;
     bool defaultArchive = false;       // the runtime's own classes.jsa beside its library
-    bool javaCommand = false;          // <home>/bin/java, for the creation after the program
+    bool javaCommand = false;          // <home>/bin/java, which creates a cache after the program
     bool directoryOnClassPath = false; // a non-empty folder among the class-path entries
     UserOptionFacts user;
     bool folderWritable = false;
     bool validCache = false;           // a complete cache whose recorded size and hash match
 };
 
+// Without a valid cache the program's run records what it loads, and a
+// detached creator makes the cache from that once the program has ended.
 enum class CachePlan {
     None,
-    AotUse,        // 25+: -XX:AOTCache= the valid cache
-    AotRecord,     // 25+: a recording run; the cache is created after the program
-    AutoArchive,   // 19-24: -XX:+AutoCreateSharedArchive -XX:SharedArchiveFile=
-    ArchiveUse,    // 13-18: -XX:SharedArchiveFile= the valid archive
-    ArchiveAtExit, // 13-18: -XX:ArchiveClassesAtExit= a new archive
+    AotUse,         // 25+: -XX:AOTCache= the valid cache
+    AotRecord,      // 25+: a recording run (-XX:AOTMode=record)
+    ArchiveUse,     // 13-24: -XX:SharedArchiveFile= the valid archive
+    ClassListRecord // 13-24: -XX:DumpLoadedClassList=, then a static archive
 };
 
 struct CacheDecision {
@@ -61,26 +62,36 @@ struct CacheDecision {
 };
 CacheDecision decideStartupCache(const CacheSituation& situation);
 
-// The options a decision adds. cache is the valid cache's path (AotUse,
-// ArchiveUse, AutoArchive with a valid archive), fresh the path a new one is
-// written to, configuration the recording's file (AotRecord).
+// The options a decision adds. cache is the valid cache's path (the Use
+// plans), recording the file a recording run writes, fresh the path the
+// creator writes the new cache to.
 struct CacheFiles {
     WideString cache;
+    WideString recording;
     WideString fresh;
-    WideString configuration;
 };
 List<WideString> startupCacheOptions(const CacheDecision& decision, const CacheSituation& situation,
                                      const CacheFiles& files);
+// The creator's command after a recording run (empty for other plans): the
+// runtime's java command, then its arguments, with the class path and the
+// user's options that shape the cache.
+List<WideString> startupCacheCreation(const CacheDecision& decision, const WideString& javaCommand,
+                                      const CacheFiles& files, const List<WideString>& userOptions,
+                                      const WideString& classPath);
 
 // A 64-bit hash of bytes: fast enough to check a cache of a hundred
 // megabytes on every launch.
 uint64_t contentHash(const uint8_t* data, size_t size);
 
-// The record of a complete cache: the cache file's name, size and hash.
+// The record of a complete cache: the cache file's name, size and hash, and
+// its change stamp when the hash was taken. A file whose stamp is still the
+// recorded one has not been written since, so its hash need not be taken
+// again at every launch.
 struct CacheRecord {
     WideString fileName;
     uint64_t size = 0;
     uint64_t hash = 0;
+    uint64_t changed = 0;
 };
 NarrowString formatCacheRecord(const CacheRecord& record);
 bool parseCacheRecord(const NarrowString& text, CacheRecord& record);
@@ -88,8 +99,8 @@ bool parseCacheRecord(const NarrowString& text, CacheRecord& record);
 // After buildVmOptions: decides and appends the cache's options.
 void applyStartupCache(Launcher& launcher);
 // When the program has ended, on every exit path (main returned, System.exit,
-// a signal, Stop in the exception dialog): records the archive the runtime
-// wrote, or starts the detached creation of the ahead-of-time cache. Once.
+// a signal, Stop in the exception dialog): starts the detached creation of
+// the cache from what the run recorded. Once.
 void finishStartupCache(Launcher& launcher);
 
 // The detached creator's side: the launcher started again with the job's

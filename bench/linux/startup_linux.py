@@ -88,7 +88,7 @@ class App:
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             files = glob.glob(os.path.join(self.cache, "*", "*", "*"))
-            if any(f.endswith(".rec") for f in files) and not any(f.endswith((".job", ".aotconf")) for f in files):
+            if any(f.endswith(".rec") for f in files) and not any(f.endswith((".job", ".aotconf", ".classlist")) for f in files):
                 return
             time.sleep(0.05)
         sys.exit("startup_linux: no cache was recorded in %s" % self.cache)

@@ -45,15 +45,15 @@ TEST(StartupCacheTest, DecisionsGiveTheseOptions) {
         {kTemurin25, true, "", ("-XX:AOTCache=C" + o24)},
         {kTemurin25, false, "-Xmx1g", (record + o24)},
         {kTemurin25, false, "", "", true, true, false},  // no bin/java to create it
+        {kTemurin25, true, "", ("-XX:AOTCache=C" + o24), true, true, false},
         {release("26"), false, "", (record + o24)},
-        // 19 to 24: the runtime's own automatic archive, valid or new.
-        {release("21.0.2"), true, "", ("-XX:+AutoCreateSharedArchive -XX:SharedArchiveFile=C" + o)},
-        {release("19"), false, "", ("-XX:+AutoCreateSharedArchive -XX:SharedArchiveFile=N" + o)},
-        {release("24"), false, "", ("-XX:+AutoCreateSharedArchive -XX:SharedArchiveFile=N" + o24)},
-        // 13 to 18: archive at exit, then use it.
+        // 13 to 24: a static archive, or the class list it is made from.
         {kDebian17, true, "", ("-XX:SharedArchiveFile=C" + o)},
-        {kDebian17, false, "", ("-XX:ArchiveClassesAtExit=N" + o)},
-        {release("13"), false, "", ("-XX:ArchiveClassesAtExit=N" + o)},
+        {kDebian17, false, "", ("-XX:DumpLoadedClassList=R" + o)},
+        {release("13"), false, "", ("-XX:DumpLoadedClassList=R" + o)},
+        {release("21.0.2"), true, "", ("-XX:SharedArchiveFile=C" + o)},
+        {release("24"), false, "", ("-XX:DumpLoadedClassList=R" + o24)},
+        {kDebian17, false, "", "", true, true, false},
         // Nothing for older runtimes, other virtual machines, unknown versions.
         {release("12.0.2"), false, "", ""},
         {release("1.8.0_392"), false, "", ""},
@@ -72,6 +72,7 @@ TEST(StartupCacheTest, DecisionsGiveTheseOptions) {
         {kTemurin25, true, "-XX:AOTCacheOutput=/x.aot", ""},
         {kTemurin25, true, "-XX:AOTMode=off", ""},
         {kDebian17, true, "-XX:ArchiveClassesAtExit=/x.jsa", ""},
+        {kDebian17, false, "-XX:DumpLoadedClassList=/x.list", ""},
         {kTemurin25, false, "--limit-modules=java.base", ""},
         {kDebian17, false, "--patch-module=java.base=/p", ""},
         {kDebian17, false, "--upgrade-module-path=/u", ""},
@@ -89,9 +90,31 @@ TEST(StartupCacheTest, DecisionsGiveTheseOptions) {
         s.user = userOptionFacts(splitAt(W(row.user), u' '));
         s.folderWritable = row.writable;
         s.validCache = row.valid;
-        CacheFiles files{u"C", u"N", u"R"};
+        CacheFiles files{u"C", u"R", u"N"};
         EXPECT_EQ(joined(startupCacheOptions(decideStartupCache(s), s, files)), row.options)
             << row.release << " valid=" << row.valid << " user=" << row.user;
+    }
+}
+
+TEST(StartupCacheTest, CreatorsMakeTheCacheFromTheRecording) {
+    const struct {
+        const char* release;
+        CachePlan plan;
+        std::string command;
+    } rows[] = {
+        {kTemurin25, CachePlan::AotRecord,
+         "J -XX:AOTMode=create -XX:AOTConfiguration=R -XX:AOTCache=N -Xlog:disable -Xmx1g -Djava.class.path=a.jar"},
+        {kDebian17, CachePlan::ClassListRecord,
+         "J -Xshare:dump -XX:SharedClassListFile=R -XX:SharedArchiveFile=N -Xlog:disable -Xmx1g -Djava.class.path=a.jar"},
+        {kDebian17, CachePlan::ArchiveUse, ""},
+        {kTemurin25, CachePlan::AotUse, ""},
+    };
+    for (const auto& row : rows) {
+        CacheDecision decision{row.plan, ""};
+        CacheFiles files{u"C", u"R", u"N"};
+        EXPECT_EQ(joined(startupCacheCreation(decision, u"J", files, splitAt(W("-Xmx1g -Dapp=1"), u' '), u"a.jar")),
+                  row.command)
+            << row.release;
     }
 }
 
@@ -108,20 +131,23 @@ TEST(StartupCacheTest, KeyTakesTheOptionsThatShapeTheArchive) {
 }
 
 TEST(StartupCacheTest, RecordRoundTripsAndRefusesDamage) {
-    CacheRecord record{u"0123456789abcdef-42.aot", 14950400, 0x60cda48c79ae38d5ull};
+    CacheRecord record{u"0123456789abcdef-42.aot", 14950400, 0x60cda48c79ae38d5ull, 1796670133888571000ull};
     NarrowString text = formatCacheRecord(record);
     CacheRecord read;
     ASSERT_TRUE(parseCacheRecord(text, read));
     EXPECT_EQ(U(read.fileName), "0123456789abcdef-42.aot");
     EXPECT_EQ(read.size, 14950400u);
     EXPECT_EQ(read.hash, 0x60cda48c79ae38d5ull);
+    EXPECT_EQ(read.changed, 1796670133888571000ull);
     const char* const damaged[] = {
-        "a.aot\n12\n60cda48c79ae38d5",        // cut short
-        "a.aot\n12\n60cda48c79ae38\n",        // hash too short
-        "a.aot\n1x\n60cda48c79ae38d5\n",      // size not a number
-        "../a.aot\n12\n60cda48c79ae38d5\n",   // outside the folder
-        "\n12\n60cda48c79ae38d5\n",           // no name
-        "a.aot\n12\n60cda48c79ae38d5\nx\n",   // more lines
+        "a.aot\n12\n60cda48c79ae38d5\n7",        // cut short
+        "a.aot\n12\n60cda48c79ae38\n7\n",        // hash too short
+        "a.aot\n1x\n60cda48c79ae38d5\n7\n",      // size not a number
+        "a.aot\n12\n60cda48c79ae38d5\n\n",       // no stamp
+        "../a.aot\n12\n60cda48c79ae38d5\n7\n",   // outside the folder
+        "\n12\n60cda48c79ae38d5\n7\n",           // no name
+        "a.aot\n12\n60cda48c79ae38d5\n",         // a record of the last version
+        "a.aot\n12\n60cda48c79ae38d5\n7\nx\n",   // more lines
     };
     for (const char* text : damaged) EXPECT_FALSE(parseCacheRecord(NarrowString(text), read)) << text;
 }

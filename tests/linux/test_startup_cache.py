@@ -1,6 +1,7 @@
-"""The start-up cache with the real runtimes: Debian's OpenJDK 17 (an archive
-at exit, then used) and a runtime 25 when the machine has one (a recording
-run, the detached creation, then the ahead-of-time cache)."""
+"""The start-up cache with the real runtimes: Debian's OpenJDK 17 (a class
+list, the detached creation of a static archive, then the archive) and a
+runtime 25 when the machine has one (a recording run, the detached creation,
+then the ahead-of-time cache)."""
 import glob
 import os
 import signal
@@ -31,7 +32,7 @@ class StartupCacheCase(LinuxCase):
         """The record and the file it names, once no creation is under way."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            busy = glob.glob(os.path.join(self.folder(), "*.job")) + glob.glob(os.path.join(self.folder(), "*.aotconf"))
+            busy = [f for f in glob.glob(os.path.join(self.folder(), "*")) if f.endswith((".job", ".aotconf", ".classlist"))]
             records = glob.glob(os.path.join(self.folder(), "*.rec"))
             if records and not busy:
                 with open(records[0]) as f:
