@@ -2,7 +2,8 @@
 # The Linux part of the demo: the sample application started by the Linux
 # launcher with Debian's OpenJDK 17, from the same settings as on Windows
 # (its built-in settings and HelloApp.ini joined into one file, since the
-# Linux executable carries none); then, on a private Xvfb, its splash screen,
+# Linux executable carries none), a copy with the start-up cache launched
+# twice; then, on a private Xvfb, its splash screen,
 # a second launch handing its arguments to the running first one, and the
 # dialog that asks for a runtime (screens saved as build/demo/linux-*.png).
 set -euo pipefail
@@ -68,6 +69,37 @@ echo "-- standard error:"
 sed 's/^/   /' "$demo/no-runtime.txt"
 echo "-- exit code: $code"
 [ "$code" = 255 ] && grep -q 'was not found' "$demo/no-runtime.txt" || status=1
+
+echo
+echo "== a copy with \"Start-up Cache=auto\": the first launch lists the classes it loads, a detached"
+echo "   creator makes an archive of them after it, the second launch starts from that archive"
+mkdir -p "$demo/CachedApp/lib"
+cp "$app/HelloApp" "$demo/CachedApp/HelloApp"
+cp "$app/lib/hello.jar" "$demo/CachedApp/lib/hello.jar"
+sed 's/^\[Java Runtime Environment\]\r$/&\nStart-up Cache=auto\r/' "$app/HelloApp.ini" > "$demo/CachedApp/HelloApp.ini"
+cached() {
+    env -u DISPLAY -u WAYLAND_DISPLAY JAVA_HOME="$jdk" TEMP="$demo/tmp" XDG_CACHE_HOME="$demo/cache" \
+        VEDA_LAUNCHER_TRACE="$demo/cache-trace.txt" "$demo/CachedApp/HelloApp" "$@"
+}
+for launch in first second; do
+    rm -f "$demo/cache-trace.txt"
+    start=$(date +%s%N)
+    code=0
+    cached "$launch launch" || code=$?
+    echo "-- $launch launch: exit code $code in $(( ($(date +%s%N) - start) / 1000000 )) ms; the trace says:"
+    grep -o 'startup cache decision="[^"]*" reason="[^"]*"' "$demo/cache-trace.txt" | sed 's/^/   /'
+    [ "$code" = 0 ] || status=1
+    if [ "$launch" = first ]; then
+        # The creator runs at the lowest priority after the program; its job file goes last.
+        for _ in $(seq 600); do
+            ls "$demo"/cache/*/*/*.rec >/dev/null 2>&1 && ! ls "$demo"/cache/*/*/*.job >/dev/null 2>&1 && break
+            sleep 0.1
+        done
+        echo "-- the cache folder after the creation:"
+        (cd "$demo/cache" && find . -type f -printf '   %p  %s bytes\n')
+    fi
+done
+grep -q 'decision="use the archive"' "$demo/cache-trace.txt" || status=1
 
 echo
 echo "== on a desktop (a private Xvfb)"

@@ -100,26 +100,28 @@ def compare(work, home, program, runs, env, label):
     cached = App(work, tag + "-cached", home, jar, program, True)
     plain = App(work, tag + "-plain", home, jar, program, False)
     java = [os.path.join(home, "bin", "java"), "-cp", jar, program]
+    recording = App(work, tag + "-recording", home, jar, program, True)
 
-    # The recording launches, each from an empty cache, waiting for the creation after each.
-    recording = {"main": [], "shown": [], "whole": []}
-    for _ in range(max(3, runs // 3)):
-        shutil.rmtree(cached.cache, ignore_errors=True)
-        for what, value in timed([cached.exe], cached.env(env)).items():
-            recording[what].append(value)
-        cached.settled()
-
-    results = {"cache": {"main": [], "shown": [], "whole": []}, "plain": {"main": [], "shown": [], "whole": []},
-               "java": {"main": [], "shown": [], "whole": []}}
-    commands = [("cache", [cached.exe], cached.env(env)), ("plain", [plain.exe], plain.env(env)),
-                ("java", java, env)]
+    # One round: each of the four once, in a rotating order. The recording
+    # launch starts from an empty cache; the creation it leaves behind is
+    # waited for outside the timings.
+    names = ("cache", "plain", "java", "recording")
+    results = {name: {"main": [], "shown": [], "whole": []} for name in names}
+    commands = {"cache": ([cached.exe], cached.env(env)), "plain": ([plain.exe], plain.env(env)),
+                "java": (java, env), "recording": ([recording.exe], recording.env(env))}
+    timed([cached.exe], cached.env(env))
+    cached.settled()
     for i in range(runs + 1):
-        order = commands[i % 3:] + commands[:i % 3]
-        for name, command, command_env in order:
-            t = timed(command, command_env)
+        for name in names[i % 4:] + names[:i % 4]:
+            if name == "recording":
+                shutil.rmtree(recording.cache, ignore_errors=True)
+            t = timed(*commands[name])
+            if name == "recording":
+                recording.settled()
             if i:  # the first round warms the file caches
                 for what, value in t.items():
                     results[name][what].append(value)
+    recording = results.pop("recording")
 
     print("\nruntime %s, %s" % (os.path.realpath(home), label))
     whats = [("main", "start to main"), ("shown", "first window"), ("whole", "whole run")]

@@ -15,6 +15,7 @@ wine_env_start, as run_e2e.sh does). Located through environment variables:
                    (default <dist>/host/brand-launcher)
   E2E_BRANDCHECK   e2e_brandcheck.exe (default: beside the runner)
   E2E_SPLASH_STANDIN_X86  stand-in splashscreen.dll (default: beside jvm.dll)
+  E2E_JAVA_STANDIN_X86  stand-in java.exe (default: beside jvm.dll)
   E2E_WORK         scratch folder (default: a fresh temporary one)
   E2E_KEEP=1       keep case folders after the tests, for post-mortems
   E2E_REQUIRE_ALL=1  fail instead of skipping when the launcher or the
@@ -122,6 +123,13 @@ def splash_standin_path(arch="x86"):
     _check_arch(arch)
     default = os.path.join(os.path.dirname(standin_path(arch)), "splashscreen.dll")
     return _locate("E2E_SPLASH_STANDIN_" + arch.upper(), default, "stand-in splashscreen.dll (%s)" % arch)
+
+
+def java_standin_path(arch="x86"):
+    """The stand-in of a runtime's java.exe (what the start-up cache's creator runs)."""
+    _check_arch(arch)
+    default = os.path.join(os.path.dirname(standin_path(arch)), "java.exe")
+    return _locate("E2E_JAVA_STANDIN_" + arch.upper(), default, "stand-in java.exe (%s)" % arch)
 
 
 def _check_arch(arch):

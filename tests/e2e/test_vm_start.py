@@ -6,6 +6,7 @@ process exit code."""
 import os
 import re
 import shutil
+import time
 import unittest
 
 import harness
@@ -493,22 +494,43 @@ class MainEndTest(LauncherCase):
 
 
 class StartupCacheTest(LauncherCase):
-    def test_a_runtime_17_without_a_cache_archives_at_exit_into_the_local_folder(self):
+    def test_a_runtime_17_lists_its_classes_and_the_detached_creator_makes_the_archive_for_the_next_launch(self):
         app = self.make_app(launcher_settings(jre={"Start-up Cache": "auto"}, more=[
             ("Product Information", [("Product Name", "Cache Test"), ("Product Code", "C1")])]), vm="server")
         app.write_file("jre/release", b'IMPLEMENTOR="Example"\nJAVA_VERSION="17.0.2"\n')
         app.write_file("jre/bin/server/classes.jsa", b"")
+        with open(harness.java_standin_path(), "rb") as f:
+            app.write_file("jre/bin/java.exe", f.read())
         local = os.path.join(app.case_dir, "local")
         os.makedirs(local)
-        r = app.run(env={"LOCALAPPDATA": harness.to_windows_path(local)})
+        env = {"LOCALAPPDATA": harness.to_windows_path(local)}
+        folder = os.path.join(local, "Cache Test", "C1")
+        wfolder = re.escape(harness.to_windows_path(folder))
+        r = app.run(env=env)
         self.assertExit(r, 0)
         options = self.options(r)
-        folder = harness.to_windows_path(os.path.join(local, "Cache Test", "C1"))
         self.assertEqual(options[0], "-Djava.class.path=%s\\app.jar" % app.win_path)
-        self.assertRegex(options[1], r"^-XX:ArchiveClassesAtExit=%s\\[0-9a-f]{16}-[0-9]+\.jsa$" % re.escape(folder))
+        self.assertRegex(options[1], r"^-XX:DumpLoadedClassList=%s\\[0-9a-f]{16}-[0-9]+\.classlist$" % wfolder)
         self.assertEqual(options[2:], ["-Xlog:cds=off", "-Xlog:cds+dynamic=off"])
-        # The stand-in writes no archive: nothing is recorded.
-        self.assertEqual(os.listdir(os.path.join(local, "Cache Test", "C1")), [])
+
+        # The launcher, started again detached, runs java.exe and records its archive.
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            names = sorted(os.listdir(folder))
+            if any(n.endswith(".rec") for n in names) and not any(n.endswith(".job") for n in names):
+                break
+            time.sleep(0.1)
+        self.assertEqual([n[-4:] for n in names], [".jsa", ".rec"], names)
+        with open(app.file("jre/bin/java-calls.txt"), encoding="utf-8") as f:
+            call = f.read().split("\n")
+        list_option = options[1].split("=", 1)[1]
+        self.assertEqual(call[:5], ["-Xshare:dump", "-XX:SharedClassListFile=" + list_option,
+                                    "-XX:SharedArchiveFile=" + list_option[:-len(".classlist")] + ".jsa",
+                                    "-Xlog:disable", "-Djava.class.path=%s\\app.jar" % app.win_path])
+
+        r = app.run(env=env)
+        self.assertExit(r, 0)
+        self.assertEqual(self.options(r)[1], "-XX:SharedArchiveFile=%s\\%s" % (harness.to_windows_path(folder), names[0]))
 
 
 if __name__ == "__main__":

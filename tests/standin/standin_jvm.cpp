@@ -1754,7 +1754,7 @@ bool recognised_option(const char* o) {
                                              "-XX:SharedArchiveFile=", "-XX:ArchiveClassesAtExit=",
                                              "-XX:+AutoCreateSharedArchive", "-XX:AOTCache=", "-XX:AOTMode=",
                                              "-XX:AOTConfiguration=", "-XX:+UnlockDiagnosticVMOptions",
-                                             "-XX:-DisplayVMOutput"};
+                                             "-XX:-DisplayVMOutput", "-XX:DumpLoadedClassList="};
     static const char* const kXExact[] = {"-Xrs", "-Xcheck:jni", "-Xint"};
     if (o[0] != '-') {
         for (const char* k : kNonDash) {
@@ -1817,6 +1817,14 @@ JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* args) {
             extra += std::string(i ? "," : "") + (o.extraInfo ? "\"hook\"" : "null");
             if (std::strcmp(o.optionString, "exit") == 0)
                 exit_hook = reinterpret_cast<void(JNICALL*)(jint)>(o.extraInfo);
+            // A runtime lists the classes it loads as it goes.
+            static const char kClassList[] = "-XX:DumpLoadedClassList=";
+            if (std::strncmp(o.optionString, kClassList, sizeof kClassList - 1) == 0) {
+                if (FILE* list = std::fopen(o.optionString + sizeof kClassList - 1, "wb")) {
+                    std::fputs("java/lang/Object\n", list);
+                    std::fclose(list);
+                }
+            }
             if (!recognised_option(o.optionString)) {
                 unrecognised += (unrecognised.size() > 1 ? "," : "") + text;
                 bad_option = true;
