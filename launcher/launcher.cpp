@@ -96,7 +96,7 @@ Launcher::~Launcher() {
         javaVM->DestroyJavaVM();
         // A console control event from now on finds no virtual machine.
         javaVM = nullptr;
-        // After main returned: the runtime has written what it archives.
+        // After main returned: the runtime has written its recording.
         finishStartupCache(*this);
     }
     releaseSingleInstance(*this);

@@ -51,6 +51,7 @@ bool setCurrentDirectory(const WideString& path);
 // Environment variables of the launcher's own process.
 bool readEnvironment(const WideString& name, WideString& value);
 void writeEnvironment(const WideString& name, const WideString& value);
+void removeEnvironment(const WideString& name);
 // Expands %NAME% references; undefined names stay as written. False when
 // the expansion fails (the caller keeps its text).
 bool expandEnvironment(const WideString& text, WideString& expanded);
@@ -88,8 +89,8 @@ struct FileFacts {
     bool emptyDirectory = false;  // a folder without entries (the runtime skips it)
     uint64_t size = 0;
     uint64_t modified = 0;        // modification time, in the system's own units
-    // Changes with every write to the file: the status change time where
-    // the system keeps one (no program can set it), else the write time.
+    // Changes with every write to the file and is not carried over by a
+    // copy: the status (Windows: change) time, else the write time.
     uint64_t changed = 0;
 };
 bool fileFacts(const WideString& path, FileFacts& facts);
@@ -130,13 +131,15 @@ private:
 
 // An existing file held by this process alone while the object lives; the
 // system lets go when the process ends, so a crashed holder holds nothing.
-// Not waited for: held() is false while another process holds it.
+// Not waited for: take() is false while another process holds it.
 class ExclusiveFile {
 public:
-    explicit ExclusiveFile(const WideString& path);
-    ~ExclusiveFile();
+    ExclusiveFile() = default;
+    ~ExclusiveFile() { release(); }
     ExclusiveFile(const ExclusiveFile&) = delete;
     ExclusiveFile& operator=(const ExclusiveFile&) = delete;
+    bool take(const WideString& path);
+    void release();
     bool held() const { return held_; }
 
 private:
@@ -175,6 +178,7 @@ void* librarySymbol(void* library, const char* name);
 // its result. False when no thread could be created.
 bool runOnThread(uint32_t stackSize, uint32_t (*body)(void*), void* argument, uint32_t& result);
 [[noreturn]] void sleepForever();
+void sleepMilliseconds(uint32_t milliseconds);
 void closeHandle(void* handle);
 void signalEvent(void* event);
 // Ends a thread that runs a message loop: posts it a quit message and waits
@@ -187,6 +191,9 @@ bool appendToFile(const WideString& path, const NarrowString& bytes);
 // The local time as "YYYY-MM-DD hh:mm:ss.mmm", and this process's id.
 NarrowString localTimeStamp();
 uint32_t processId();
+// Whether a process of this id runs (an id the system has given again
+// counts as running).
+bool processRunning(uint32_t id);
 
 // Global memory status, in bytes.
 uint64_t totalPhysicalMemory();

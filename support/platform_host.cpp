@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -317,6 +318,8 @@ bool readEnvironment(const WideString& name, WideString& value) {
 
 void writeEnvironment(const WideString& name, const WideString& value) { host::setEnvironment(name, value); }
 
+void removeEnvironment(const WideString& name) { state().environment.erase(upper(name).str()); }
+
 bool expandEnvironment(const WideString& text, WideString& expanded) {
     expanded = expandPercentReferences(text, readEnvironment);
     return true;
@@ -403,15 +406,19 @@ bool fullPath(const WideString& path, WideString& full) {
 
 bool deleteFile(const WideString& path) { return unlink(host::hostPath(path).c_str()) == 0; }
 
-ExclusiveFile::ExclusiveFile(const WideString& path) {
+bool ExclusiveFile::take(const WideString& path) {
+    release();
     int fd = open(host::hostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0) return false;
     handle_ = fd;
     held_ = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    return held_;
 }
 
-ExclusiveFile::~ExclusiveFile() {
+void ExclusiveFile::release() {
     if (handle_ >= 0) close(static_cast<int>(handle_));
+    handle_ = -1;
+    held_ = false;
 }
 
 ReadOnlyMapping::ReadOnlyMapping(const WideString& path) {
@@ -607,7 +614,14 @@ NarrowString localTimeStamp() {
     return NarrowString(buffer);
 }
 
+void sleepMilliseconds(uint32_t milliseconds) {
+    struct timespec span = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&span, &span) != 0 && errno == EINTR) {
+    }
+}
+
 uint32_t processId() { return static_cast<uint32_t>(getpid()); }
+bool processRunning(uint32_t id) { return kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM; }
 
 uint64_t totalPhysicalMemory() { return state().physical; }
 uint64_t availableVirtualMemory() { return state().availableVirtual; }

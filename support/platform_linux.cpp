@@ -431,6 +431,8 @@ void writeEnvironment(const WideString& name, const WideString& value) {
     setenv(toNative(name).c_str(), toNative(value).c_str(), 1);
 }
 
+void removeEnvironment(const WideString& name) { unsetenv(toNative(name).c_str()); }
+
 bool expandEnvironment(const WideString& text, WideString& expanded) {
     expanded = expandPercentReferences(text, readReferencedVariable);
     return true;
@@ -545,15 +547,19 @@ ReadOnlyMapping::~ReadOnlyMapping() {
     if (data_) munmap(const_cast<uint8_t*>(data_), size_);
 }
 
-ExclusiveFile::ExclusiveFile(const WideString& path) {
+bool ExclusiveFile::take(const WideString& path) {
+    release();
     int fd = open(toNative(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0) return false;
     handle_ = fd;
     held_ = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    return held_;
 }
 
-ExclusiveFile::~ExclusiveFile() {
+void ExclusiveFile::release() {
     if (handle_ >= 0) close(static_cast<int>(handle_));
+    handle_ = -1;
+    held_ = false;
 }
 
 uint32_t readProfileString(const WideString& path, const WideString& section, const WideString& key,
@@ -833,7 +839,14 @@ NarrowString localTimeStamp() {
     return NarrowString(buffer);
 }
 
+void sleepMilliseconds(uint32_t milliseconds) {
+    struct timespec span = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&span, &span) != 0 && errno == EINTR) {
+    }
+}
+
 uint32_t processId() { return static_cast<uint32_t>(getpid()); }
+bool processRunning(uint32_t id) { return kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM; }
 
 uint64_t totalPhysicalMemory() {
     long pages = sysconf(_SC_PHYS_PAGES);

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "support/platform.h"
+#include "support/system_library_win32.h"
 #include "support/win32.h"
 
 void fatalStop() { TerminateProcess(GetCurrentProcess(), 3); for (;;) Sleep(INFINITE); }
@@ -50,6 +51,8 @@ void writeEnvironment(const WideString& name, const WideString& value) {
     SetEnvironmentVariableW(wide(name), wide(value));
 }
 
+void removeEnvironment(const WideString& name) { SetEnvironmentVariableW(wide(name), nullptr); }
+
 bool expandEnvironment(const WideString& text, WideString& expanded) {
     DWORD size = ExpandEnvironmentStringsW(wide(text), nullptr, 0);
     if (size == 0) return false;
@@ -91,6 +94,19 @@ WideString perUserCacheFolder() {
     return folder;
 }
 
+// The change time moves with every write and, unlike the write time, is
+// not carried over by a copy; before Vista there is none to ask for.
+static uint64_t changeTime(const WideString& path, uint64_t writeTime) {
+    using Query = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    Query query = systemFunction<Query>(L"kernel32.dll", "GetFileInformationByHandleEx");
+    if (!query) return writeTime;
+    OwnedHandle file(CreateFileW(wide(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FILE_BASIC_INFO info;
+    if (!file.valid() || !query(file.get(), FileBasicInfo, &info, sizeof info)) return writeTime;
+    return static_cast<uint64_t>(info.ChangeTime.QuadPart);
+}
+
 bool fileFacts(const WideString& path, FileFacts& facts) {
     facts = FileFacts();
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -99,7 +115,7 @@ bool fileFacts(const WideString& path, FileFacts& facts) {
     facts.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     facts.size = facts.directory ? 0 : (static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow);
     facts.modified = static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
-    facts.changed = facts.modified;
+    facts.changed = facts.directory ? facts.modified : changeTime(path, facts.modified);
     if (facts.directory) {
         facts.emptyDirectory = true;
         for (const WideString& name : findFiles(path + u"\\*"))
@@ -263,16 +279,26 @@ ReadOnlyMapping::~ReadOnlyMapping() {
     if (file_) CloseHandle(file_);
 }
 
-// Open without sharing: no other open, and no deletion, while it is held.
-ExclusiveFile::ExclusiveFile(const WideString& path) {
-    HANDLE file = CreateFileW(wide(path), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+// A lock on a byte far beyond the end: the file's contents stay readable
+// to others, and without delete sharing nobody removes it meanwhile.
+static const DWORD kLockOffsetHigh = 0x40000000;
+
+bool ExclusiveFile::take(const WideString& path) {
+    release();
+    HANDLE file = CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
     handle_ = reinterpret_cast<intptr_t>(file);
-    held_ = true;
+    held_ = LockFile(file, 0, kLockOffsetHigh, 1, 0) != 0;
+    return held_;
 }
 
-ExclusiveFile::~ExclusiveFile() {
-    if (held_) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+void ExclusiveFile::release() {
+    if (handle_ == -1) return;
+    if (held_) UnlockFile(reinterpret_cast<HANDLE>(handle_), 0, kLockOffsetHigh, 1, 0);
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = -1;
+    held_ = false;
 }
 
 uint32_t readProfileString(const WideString& path, const WideString& section, const WideString& key,
@@ -444,7 +470,16 @@ NarrowString localTimeStamp() {
     return text;
 }
 
+void sleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
+
 uint32_t processId() { return GetCurrentProcessId(); }
+
+bool processRunning(uint32_t id) {
+    OwnedHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+    // Another user's process cannot be opened, yet runs.
+    if (!process.valid()) return GetLastError() == ERROR_ACCESS_DENIED;
+    return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
 
 static MEMORYSTATUSEX memoryStatus() {
     MEMORYSTATUSEX status;

@@ -129,6 +129,7 @@ CacheDecision decideStartupCache(const CacheSituation& s) {
         return aot ? CacheDecision{CachePlan::AotUse, "a valid ahead-of-time cache"}
                    : CacheDecision{CachePlan::ArchiveUse, "a valid archive"};
     if (!s.javaCommand) return {CachePlan::None, "no valid cache, and no bin/java to create one"};
+    if (s.creationFailed) return {CachePlan::None, "no valid cache, and its creation failed before"};
     // 13 to 24 could also write a dynamic archive themselves, but a static
     // one made from the class list starts the program sooner and keeps the
     // dump out of the program's exit.
@@ -319,23 +320,29 @@ static WideString stemOf(const WideString& name) {
     return dot == WideString::npos ? name : name.left(dot);
 }
 
-// Keeps the folder from growing: every file but the record and its cache
-// goes (older keys, broken-off writes), except the files of another
-// creation under way, which holds its job. A file still in use elsewhere
-// may refuse; the next recording takes it.
-static void removeOthers(const WideString& folder, const WideString& key, const WideString& kept) {
-    List<WideString> names = platform::findFiles(inFolder(folder, u"*"));
-    List<WideString> busy;
-    for (const WideString& name : names) {
-        if (!name.endsWith(u".job")) continue;
-        platform::ExclusiveFile job(inFolder(folder, name));
-        if (!job.held() && platform::fileExists(inFolder(folder, name))) busy.push_back(stemOf(name));
+// Whether the files of a stem are still being written: its program runs
+// (the stem ends in its process id), or its creator holds the job.
+static bool stemInUse(const WideString& folder, const WideString& stem) {
+    size_t dash = stem.findLast(u'-');
+    uint32_t id = 0;
+    for (size_t i = dash == WideString::npos ? stem.size() : dash + 1; i < stem.size(); ++i) {
+        if (stem[i] < u'0' || stem[i] > u'9') return false;
+        id = id * 10 + static_cast<uint32_t>(stem[i] - u'0');
     }
-    for (const WideString& name : names) {
+    if (id != 0 && platform::processRunning(id)) return true;
+    WideString job = inFolder(folder, stem + u".job");
+    platform::ExclusiveFile probe;
+    return !probe.take(job) && platform::fileExists(job);
+}
+
+// Keeps the folder from growing: every file but the record and its cache
+// (or the mark of a failed creation) goes: older keys, broken-off writes,
+// except what another launch or creation is still writing. A file in use
+// elsewhere may refuse; the next recording takes it.
+static void removeOthers(const WideString& folder, const WideString& key, const WideString& kept) {
+    for (const WideString& name : platform::findFiles(inFolder(folder, u"*"))) {
         if (name == u"." || name == u".." || name == key + u".rec" || name == kept) continue;
-        bool held = false;
-        for (const WideString& stem : busy) held = held || stemOf(name) == stem;
-        if (!held) platform::deleteFile(inFolder(folder, name));
+        if (!stemInUse(folder, stemOf(name))) platform::deleteFile(inFolder(folder, name));
     }
 }
 
@@ -409,6 +416,13 @@ static WideString keyText(Launcher& launcher, const RuntimeRelease& release, boo
     return text;
 }
 
+// Marks a key whose creation failed for a reason of its own: later launches
+// of the key neither record nor create again (a creation that always fails
+// would otherwise make every launch a recording one). It goes with the key.
+static WideString failedMark(const WideString& folder, const WideString& key) {
+    return inFolder(folder, key + u".failed");
+}
+
 static const char* planName(CachePlan plan) {
     switch (plan) {
         case CachePlan::AotUse: return "use the ahead-of-time cache";
@@ -440,7 +454,10 @@ void applyStartupCache(Launcher& launcher) {
     s.folderWritable = !folder.empty() && platform::writableFolder(folder);
     CacheFiles files;
     const char* invalid = "";
-    if (s.folderWritable) s.validCache = validCache(folder, key, files.cache, &invalid);
+    if (s.folderWritable) {
+        s.validCache = validCache(folder, key, files.cache, &invalid);
+        s.creationFailed = platform::fileExists(failedMark(folder, key));
+    }
 
     CacheDecision decision = decideStartupCache(s);
     const bool aot = s.release.feature >= 25;
@@ -501,6 +518,12 @@ bool runStartupCacheJob(int32_t& code) {
     WideString job;
     if (!platform::readEnvironment(kCacheJobVariable, job) || job.empty()) return false;
     code = 1;
+    // Held while the creation runs, so that another creator's tidying
+    // leaves this one's files alone; a tidying that probes it just now lets
+    // go at once.
+    platform::ExclusiveFile held;
+    for (int tries = 0; !held.take(job) && tries < 100 && platform::fileExists(job); ++tries)
+        platform::sleepMilliseconds(20);
     List<WideString> lines;
     bool whole = false;
     {
@@ -509,33 +532,49 @@ bool runStartupCacheJob(int32_t& code) {
         if (whole) lines = splitAt(fromUtf8(reinterpret_cast<const char*>(file.data()), file.size()), u'\n');
     }
     if (!whole || lines.size() < kJobCommand + 2) {
+        held.release();
         platform::deleteFile(job);
         return true;
     }
     const WideString folder = lines[0], key = lines[1], recording = lines[2], output = lines[3];
     List<WideString> arguments;
     for (size_t i = kJobCommand + 1; i < lines.size(); ++i) arguments.push_back(lines[i]);
-    {
-        // Held while the creation runs: another creator's tidying leaves
-        // this one's files alone.
-        platform::ExclusiveFile held(job);
-        // A creation of the same key that ended first (two first launches
-        // at once) keeps its cache, which launches may already use.
-        WideString existing;
-        const char* why = "";
-        uint32_t exitCode = 1;
-        bool ran = !validCache(folder, key, existing, &why) &&
-                   platform::runSilently(lines[kJobCommand], arguments, exitCode);
-        TRACE_EVENT("startup cache").field("created", output).field("exit code", static_cast<int64_t>(ran ? exitCode : -1));
-        if (ran && exitCode == 0 && !validCache(folder, key, existing, &why) &&
-            recordCache(folder, key, fileNameOf(output)))
+    // The java command takes options from this variable; the program's
+    // runtime, started through its library, does not.
+    platform::removeEnvironment(u"JDK_JAVA_OPTIONS");
+
+    // A creation of the same key that ended first (two first launches at
+    // once) keeps its cache, which launches may already use.
+    WideString existing;
+    const char* why = "";
+    uint32_t exitCode = 1;
+    const char* outcome = "kept the valid cache made meanwhile";
+    if (!validCache(folder, key, existing, &why)) {
+        bool ran = platform::runSilently(lines[kJobCommand], arguments, exitCode);
+        if (!ran) exitCode = static_cast<uint32_t>(-1);
+        if (validCache(folder, key, existing, &why)) {
+        } else if (ran && exitCode == 0 && recordCache(folder, key, fileNameOf(output))) {
+            outcome = "recorded";
             code = 0;
-        else
-            platform::deleteFile(output);
-        platform::deleteFile(recording);
+        } else if (platform::fileExists(recording)) {
+            // Not a recording that went away under a tidying: the creation
+            // itself fails for this key.
+            outcome = "failed: this key is not tried again";
+            platform::appendToFile(failedMark(folder, key), toUtf8(decimalUnsigned(exitCode) + u"\n"));
+            removeOthers(folder, key, key + u".failed");
+        } else {
+            outcome = "failed: the recording went away";
+        }
     }
+    TRACE_EVENT("startup cache")
+        .field("created", output)
+        .field("exit code", static_cast<int64_t>(static_cast<int32_t>(exitCode)))
+        .field("outcome", outcome);
+    if (code != 0) platform::deleteFile(output);
     // The job goes last: while it is there, a creation is under way and the
     // record may still change.
+    platform::deleteFile(recording);
+    held.release();
     platform::deleteFile(job);
     return true;
 }

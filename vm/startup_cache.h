@@ -44,6 +44,7 @@ struct CacheSituation {
     UserOptionFacts user;
     bool folderWritable = false;
     bool validCache = false;           // a complete cache whose recorded size and hash match
+    bool creationFailed = false;       // the creator failed for this key before
 };
 
 // Without a valid cache the program's run records what it loads, and a

@@ -67,7 +67,7 @@ static void JNICALL exitHook(jint code) {
     TRACE_EVENT("exit hook").field("code", static_cast<int64_t>(code));
     Launcher* launcher = currentLauncher();
     // System.exit, a signal, Stop in the exception dialog: the runtime has
-    // written its archive and the process ends right after this hook.
+    // written its recording and the process ends right after this hook.
     if (launcher) finishStartupCache(*launcher);
     if (launcher && launcher->vmListener) launcher->vmListener->exit(code);
 }

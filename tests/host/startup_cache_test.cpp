@@ -28,6 +28,7 @@ struct Row {
     bool javaCommand = true;
     bool directory = false;  // a non-empty folder on the class path
     bool writable = true;
+    bool failed = false;     // the creation of this key failed before
 };
 
 std::string joined(const List<WideString>& options) {
@@ -54,6 +55,9 @@ TEST(StartupCacheTest, DecisionsGiveTheseOptions) {
         {release("21.0.2"), true, "", ("-XX:SharedArchiveFile=C" + o)},
         {release("24"), false, "", ("-XX:DumpLoadedClassList=R" + o24)},
         {kDebian17, false, "", "", true, true, false},
+        // A key whose creation failed records no more; a valid cache still serves.
+        {kDebian17, false, "", "", true, true, true, false, true, true},
+        {kTemurin25, true, "", ("-XX:AOTCache=C" + o24), true, true, true, false, true, true},
         // Nothing for older runtimes, other virtual machines, unknown versions.
         {release("12.0.2"), false, "", ""},
         {release("1.8.0_392"), false, "", ""},
@@ -90,6 +94,7 @@ TEST(StartupCacheTest, DecisionsGiveTheseOptions) {
         s.user = userOptionFacts(splitAt(W(row.user), u' '));
         s.folderWritable = row.writable;
         s.validCache = row.valid;
+        s.creationFailed = row.failed;
         CacheFiles files{u"C", u"R", u"N"};
         EXPECT_EQ(joined(startupCacheOptions(decideStartupCache(s), s, files)), row.options)
             << row.release << " valid=" << row.valid << " user=" << row.user;
@@ -98,23 +103,22 @@ TEST(StartupCacheTest, DecisionsGiveTheseOptions) {
 
 TEST(StartupCacheTest, CreatorsMakeTheCacheFromTheRecording) {
     const struct {
-        const char* release;
         CachePlan plan;
         std::string command;
     } rows[] = {
-        {kTemurin25, CachePlan::AotRecord,
+        {CachePlan::AotRecord,
          "J -XX:AOTMode=create -XX:AOTConfiguration=R -XX:AOTCache=N -Xlog:disable -Xmx1g -Djava.class.path=a.jar"},
-        {kDebian17, CachePlan::ClassListRecord,
+        {CachePlan::ClassListRecord,
          "J -Xshare:dump -XX:SharedClassListFile=R -XX:SharedArchiveFile=N -Xlog:disable -Xmx1g -Djava.class.path=a.jar"},
-        {kDebian17, CachePlan::ArchiveUse, ""},
-        {kTemurin25, CachePlan::AotUse, ""},
+        {CachePlan::ArchiveUse, ""},
+        {CachePlan::AotUse, ""},
     };
     for (const auto& row : rows) {
         CacheDecision decision{row.plan, ""};
         CacheFiles files{u"C", u"R", u"N"};
         EXPECT_EQ(joined(startupCacheCreation(decision, u"J", files, splitAt(W("-Xmx1g -Dapp=1"), u' '), u"a.jar")),
                   row.command)
-            << row.release;
+            << static_cast<int>(row.plan);
     }
 }
 

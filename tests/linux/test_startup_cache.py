@@ -128,7 +128,8 @@ class StartupCacheTest(StartupCacheCase):
                 exe = self.app(settings=self.cache_settings(JDK17))
                 ready = os.path.join(self.dir, "ready")
                 if how == "exit":
-                    r = self.launch(exe, ["exit:3"])
+                    # The java command's own options would end the creation.
+                    r = self.launch(exe, ["exit:3"], JDK_JAVA_OPTIONS="--limit-modules=java.base")
                     self.assertEqual(r.returncode, 3)
                 else:
                     p = subprocess.Popen([exe, "ready:" + ready, "wait:60000"], env=self.cache_env(),
@@ -137,8 +138,52 @@ class StartupCacheTest(StartupCacheCase):
                     p.send_signal(signal.SIGTERM)
                     p.communicate(timeout=60)
                     self.assertEqual(p.returncode, 143)
-                record, cache, size = self.recorded(timeout=5)
+                record, cache, size = self.recorded()
                 self.assertEqual(os.path.getsize(cache), size)
+
+    def test_a_running_recording_keeps_its_list_while_another_launch_creates(self):
+        exe = self.app(settings=self.cache_settings(JDK17))
+        ready = os.path.join(self.dir, "ready")
+        running = subprocess.Popen([exe, "ready:" + ready, "wait:60000"], env=self.cache_env(),
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(running.kill)
+        self.assertTrue(self.wait_for_file(ready))
+        self.assertEqual(self.launch(exe).returncode, 0)
+        deadline = time.monotonic() + 90
+        while time.monotonic() < deadline:
+            names = os.listdir(self.folder())
+            if any(n.endswith(".rec") for n in names) and not any(n.endswith(".job") for n in names):
+                break
+            time.sleep(0.05)
+        self.assertIn("-%d.classlist" % running.pid, " ".join(names))
+        running.send_signal(signal.SIGTERM)
+        running.communicate(timeout=60)
+        record, cache, size = self.recorded()
+        self.assertEqual(len(os.listdir(self.folder())), 2, os.listdir(self.folder()))
+
+    def test_a_creation_that_fails_is_not_tried_again(self):
+        home = os.path.join(self.dir, "runtime")
+        os.makedirs(os.path.join(home, "bin"))
+        for name in ("lib", "release", "conf"):
+            os.symlink(os.path.join(JDK17, name), os.path.join(home, name))
+        with open(os.path.join(home, "bin", "java"), "w") as f:
+            f.write("#!/bin/sh\nexit 1\n")
+        os.chmod(os.path.join(home, "bin", "java"), 0o755)
+        exe = self.app(settings=self.cache_settings(home))
+        self.assertEqual(self.launch(exe).returncode, 0)
+        mark = []
+        deadline = time.monotonic() + 30
+        while not mark and time.monotonic() < deadline:
+            mark = glob.glob(os.path.join(self.folder(), "*.failed"))
+            time.sleep(0.05)
+        self.assertEqual(os.listdir(self.folder()), [os.path.basename(mark[0])] if mark else ["a mark"])
+        trace = os.path.join(self.dir, "trace.txt")
+        r = self.launch(exe, VEDA_LAUNCHER_TRACE=trace)
+        self.assertEqual((r.returncode, r.stdout), (0, b"main\n"))
+        with open(trace, encoding="utf-8") as f:
+            text = f.read()
+        self.assertIn('reason="no valid cache, and its creation failed before"', text)
+        self.assertNotIn("-XX:", text)
 
     def test_a_folder_on_the_class_path_and_an_unwritable_cache_add_nothing(self):
         exe = self.app(settings=self.cache_settings(JDK17, class_path="\\lib\\probe-app.jar;\\classes"))
