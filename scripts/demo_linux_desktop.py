@@ -35,7 +35,7 @@ def main(demo, jdk):
         shutil.copytree(os.path.join(demo, "HelloApp"), app)
         write_splash(os.path.join(app, "splash.png"))
         ini = os.path.join(app, "HelloApp.ini")
-        with open(ini, encoding="utf-8") as f:
+        with open(ini, encoding="utf-8", newline="") as f:  # keeps its CRLF line ends
             text = f.read()
         with open(ini, "w", encoding="utf-8", newline="") as f:
             f.write(text.replace("[Application]\r\n", "[Application]\r\nSingle Instance=yes\r\n") +
