@@ -89,11 +89,11 @@ struct FileFacts {
     bool emptyDirectory = false;  // a folder without entries (the runtime skips it)
     uint64_t size = 0;
     uint64_t modified = 0;        // modification time, in the system's own units
-    // Changes with every write to the file and is not carried over by a
-    // copy: the status (Windows: change) time, else the write time.
-    uint64_t changed = 0;
 };
 bool fileFacts(const WideString& path, FileFacts& facts);
+// A stamp that changes with every write to the file and is not carried over
+// by a copy: the status (Windows: change) time; 0 when it cannot be read.
+uint64_t changeStamp(const WideString& path);
 // Renames a file, replacing the target when it exists (atomically where the
 // system can): a reader sees the old file or the new one, never a part.
 bool replaceFile(const WideString& from, const WideString& to);

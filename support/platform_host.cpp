@@ -249,7 +249,6 @@ bool fileFacts(const WideString& path, FileFacts& facts) {
     facts.directory = S_ISDIR(info.st_mode);
     facts.size = facts.directory ? 0 : static_cast<uint64_t>(info.st_size);
     facts.modified = static_cast<uint64_t>(info.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_mtim.tv_nsec);
-    facts.changed = static_cast<uint64_t>(info.st_ctim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_ctim.tv_nsec);
     if (facts.directory) {
         facts.emptyDirectory = true;
         if (DIR* dir = opendir(p.c_str())) {
@@ -259,6 +258,12 @@ bool fileFacts(const WideString& path, FileFacts& facts) {
         }
     }
     return true;
+}
+
+uint64_t changeStamp(const WideString& path) {
+    struct stat info;
+    if (stat(host::hostPath(path).c_str(), &info) != 0) return 0;
+    return static_cast<uint64_t>(info.st_ctim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_ctim.tv_nsec);
 }
 
 bool replaceFile(const WideString& from, const WideString& to) {

@@ -94,19 +94,6 @@ WideString perUserCacheFolder() {
     return folder;
 }
 
-// The change time moves with every write and, unlike the write time, is
-// not carried over by a copy; before Vista there is none to ask for.
-static uint64_t changeTime(const WideString& path, uint64_t writeTime) {
-    using Query = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-    Query query = systemFunction<Query>(L"kernel32.dll", "GetFileInformationByHandleEx");
-    if (!query) return writeTime;
-    OwnedHandle file(CreateFileW(wide(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    FILE_BASIC_INFO info;
-    if (!file.valid() || !query(file.get(), FileBasicInfo, &info, sizeof info)) return writeTime;
-    return static_cast<uint64_t>(info.ChangeTime.QuadPart);
-}
-
 bool fileFacts(const WideString& path, FileFacts& facts) {
     facts = FileFacts();
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -115,13 +102,26 @@ bool fileFacts(const WideString& path, FileFacts& facts) {
     facts.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     facts.size = facts.directory ? 0 : (static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow);
     facts.modified = static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
-    facts.changed = facts.directory ? facts.modified : changeTime(path, facts.modified);
     if (facts.directory) {
         facts.emptyDirectory = true;
         for (const WideString& name : findFiles(path + u"\\*"))
             if (name != u"." && name != u"..") facts.emptyDirectory = false;
     }
     return true;
+}
+
+// The change time, which unlike the write time no copy carries over;
+// before Vista there is none to ask for, and the write time serves.
+uint64_t changeStamp(const WideString& path) {
+    using Query = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    Query query = systemFunction<Query>(L"kernel32.dll", "GetFileInformationByHandleEx");
+    FileFacts facts;
+    if (!query) return fileFacts(path, facts) ? facts.modified : 0;
+    OwnedHandle file(CreateFileW(wide(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FILE_BASIC_INFO info;
+    if (!file.valid() || !query(file.get(), FileBasicInfo, &info, sizeof info)) return 0;
+    return static_cast<uint64_t>(info.ChangeTime.QuadPart);
 }
 
 bool replaceFile(const WideString& from, const WideString& to) {

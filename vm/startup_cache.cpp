@@ -299,7 +299,8 @@ static bool validCache(const WideString& folder, const WideString& key, WideStri
     *why = "the file's size differs from the record";
     if (facts.size != record.size) return false;
     // Not written since its hash was taken.
-    if (facts.changed == record.changed) return true;
+    const uint64_t stamp = platform::changeStamp(path);
+    if (stamp != 0 && stamp == record.changed) return true;
     {
         platform::ReadOnlyMapping file(path);
         *why = "the file's hash differs from the record";
@@ -308,7 +309,7 @@ static bool validCache(const WideString& folder, const WideString& key, WideStri
     }
     // The same bytes under a new stamp (a copied or restored folder): the
     // next launch need not hash them again.
-    record.changed = facts.changed;
+    record.changed = stamp;
     writeRecord(folder, key, record);
     return true;
 }
@@ -320,29 +321,36 @@ static WideString stemOf(const WideString& name) {
     return dot == WideString::npos ? name : name.left(dot);
 }
 
-// Whether the files of a stem are still being written: its program runs
-// (the stem ends in its process id), or its creator holds the job.
-static bool stemInUse(const WideString& folder, const WideString& stem) {
-    size_t dash = stem.findLast(u'-');
-    uint32_t id = 0;
-    for (size_t i = dash == WideString::npos ? stem.size() : dash + 1; i < stem.size(); ++i) {
-        if (stem[i] < u'0' || stem[i] > u'9') return false;
-        id = id * 10 + static_cast<uint32_t>(stem[i] - u'0');
+// Whether another launch or creation still writes a file: a recording (or
+// a record on its way) whose process runs (its name ends in the process id),
+// or any file of a job its creator holds.
+static bool fileInUse(const WideString& folder, const WideString& name) {
+    const WideString stem = stemOf(name);
+    if (name.endsWith(u".classlist") || name.endsWith(u".aotconf") || name.endsWith(u".rtmp")) {
+        size_t dash = stem.findLast(u'-');
+        uint64_t id = 0;
+        bool number = dash != WideString::npos && stem.size() - dash - 1 <= 10 && stem.size() > dash + 1;
+        for (size_t i = dash + 1; number && i < stem.size(); ++i) {
+            number = stem[i] >= u'0' && stem[i] <= u'9';
+            id = id * 10 + static_cast<uint64_t>(stem[i] - u'0');
+        }
+        if (number && id != 0 && id <= 0x7fffffff && platform::processRunning(static_cast<uint32_t>(id))) return true;
     }
-    if (id != 0 && platform::processRunning(id)) return true;
     WideString job = inFolder(folder, stem + u".job");
     platform::ExclusiveFile probe;
     return !probe.take(job) && platform::fileExists(job);
 }
 
-// Keeps the folder from growing: every file but the record and its cache
-// (or the mark of a failed creation) goes: older keys, broken-off writes,
-// except what another launch or creation is still writing. A file in use
-// elsewhere may refuse; the next recording takes it.
+// Keeps the folder from growing: every file but the key's record, the file
+// it names and the one kept goes (older keys, broken-off writes), except
+// what another launch or creation still writes. A file in use elsewhere may
+// refuse; the next recording takes it.
 static void removeOthers(const WideString& folder, const WideString& key, const WideString& kept) {
+    CacheRecord record;
+    if (!readRecord(folder, key, record)) record.fileName = kept;
     for (const WideString& name : platform::findFiles(inFolder(folder, u"*"))) {
-        if (name == u"." || name == u".." || name == key + u".rec" || name == kept) continue;
-        if (!stemInUse(folder, stemOf(name))) platform::deleteFile(inFolder(folder, name));
+        if (name == u"." || name == u".." || name == key + u".rec" || name == kept || name == record.fileName) continue;
+        if (!fileInUse(folder, name)) platform::deleteFile(inFolder(folder, name));
     }
 }
 
@@ -352,9 +360,7 @@ static bool recordCache(const WideString& folder, const WideString& key, const W
     WideString path = inFolder(folder, fileName);
     CacheRecord record;
     record.fileName = fileName;
-    platform::FileFacts facts;
-    platform::fileFacts(path, facts);
-    record.changed = facts.changed;
+    record.changed = platform::changeStamp(path);
     {
         platform::ReadOnlyMapping file(path);
         if (!archiveLooksComplete(file)) {
@@ -416,11 +422,25 @@ static WideString keyText(Launcher& launcher, const RuntimeRelease& release, boo
     return text;
 }
 
-// Marks a key whose creation failed for a reason of its own: later launches
-// of the key neither record nor create again (a creation that always fails
-// would otherwise make every launch a recording one). It goes with the key.
+// Marks a key whose creation the runtime refused: the launches that follow
+// neither record nor create (a creation that always fails would make every
+// launch a recording one); each adds a byte to the mark, and once it has
+// grown to kFailedMarkLimit bytes the next launch records again, in case
+// the cause has gone. The mark goes with the key.
+static const uint64_t kFailedMarkLimit = 64;
+
 static WideString failedMark(const WideString& folder, const WideString& key) {
     return inFolder(folder, key + u".failed");
+}
+
+// Whether this launch of the key is one that waits after a failed creation.
+static bool waitsAfterFailure(const WideString& folder, const WideString& key) {
+    const WideString mark = failedMark(folder, key);
+    platform::FileFacts facts;
+    if (!platform::fileFacts(mark, facts) || !facts.exists) return false;
+    if (facts.size < kFailedMarkLimit) return platform::appendToFile(mark, NarrowString("."));
+    platform::deleteFile(mark);
+    return false;
 }
 
 static const char* planName(CachePlan plan) {
@@ -456,7 +476,7 @@ void applyStartupCache(Launcher& launcher) {
     const char* invalid = "";
     if (s.folderWritable) {
         s.validCache = validCache(folder, key, files.cache, &invalid);
-        s.creationFailed = platform::fileExists(failedMark(folder, key));
+        if (!s.validCache) s.creationFailed = waitsAfterFailure(folder, key);
     }
 
     CacheDecision decision = decideStartupCache(s);
@@ -506,6 +526,9 @@ void finishStartupCache(Launcher& launcher) {
     WideString text = work.folder + u"\n" + work.key + u"\n" + work.recording + u"\n" + work.fresh + u"\n";
     for (const WideString& item : work.creation) text += item + u"\n";
     platform::deleteFile(job);
+    // Until the creator holds its job, another creator's tidying may take
+    // the job away (the recording is safe while this process lives); that
+    // creation is then lost, and the next launch records again.
     bool started = platform::appendToFile(job, toUtf8(text)) && platform::startDetachedSelf(kCacheJobVariable, job);
     TRACE_EVENT("startup cache").field("create", started ? "started" : "failed to start").field("job", job);
     if (!started) {
@@ -556,14 +579,16 @@ bool runStartupCacheJob(int32_t& code) {
         } else if (ran && exitCode == 0 && recordCache(folder, key, fileNameOf(output))) {
             outcome = "recorded";
             code = 0;
-        } else if (platform::fileExists(recording)) {
-            // Not a recording that went away under a tidying: the creation
-            // itself fails for this key.
-            outcome = "failed: this key is not tried again";
+        } else if (ran && exitCode != 0 && platform::fileExists(recording) &&
+                   !validCache(folder, key, existing, &why)) {
+            // The runtime refused this recording (not a process that was
+            // killed, nor a recording that went away under a tidying).
+            outcome = "failed: the next launches of this key do not record";
+            platform::deleteFile(failedMark(folder, key));
             platform::appendToFile(failedMark(folder, key), toUtf8(decimalUnsigned(exitCode) + u"\n"));
             removeOthers(folder, key, key + u".failed");
         } else {
-            outcome = "failed: the recording went away";
+            outcome = "failed";
         }
     }
     TRACE_EVENT("startup cache")
@@ -575,6 +600,9 @@ bool runStartupCacheJob(int32_t& code) {
     // record may still change.
     platform::deleteFile(recording);
     held.release();
-    platform::deleteFile(job);
+    // Another creator's tidying may be probing the job just now, and on
+    // Windows a file open elsewhere cannot be deleted.
+    for (int tries = 0; !platform::deleteFile(job) && platform::fileExists(job) && tries < 50; ++tries)
+        platform::sleepMilliseconds(20);
     return true;
 }

@@ -502,9 +502,12 @@ class StartupCacheTest(LauncherCase):
         with open(harness.java_standin_path(), "rb") as f:
             app.write_file("jre/bin/java.exe", f.read())
         local = os.path.join(app.case_dir, "local")
-        os.makedirs(local)
-        env = {"LOCALAPPDATA": harness.to_windows_path(local)}
         folder = os.path.join(local, "Cache Test", "C1")
+        os.makedirs(folder)
+        # Left by a launch of another key whose process is gone: tidied away.
+        with open(os.path.join(folder, "00000000000000ff-4000000.classlist"), "w") as f:
+            f.write("java/lang/Object\n")
+        env = {"LOCALAPPDATA": harness.to_windows_path(local)}
         wfolder = re.escape(harness.to_windows_path(folder))
         r = app.run(env=env)
         self.assertExit(r, 0)
@@ -521,6 +524,8 @@ class StartupCacheTest(LauncherCase):
                 break
             time.sleep(0.1)
         self.assertEqual([n[-4:] for n in names], [".jsa", ".rec"], names)
+        with open(os.path.join(folder, names[1]), encoding="utf-8") as f:
+            self.assertNotEqual(f.read().split("\n")[3], "0", "the archive's change time")
         with open(app.file("jre/bin/java-calls.txt"), encoding="utf-8") as f:
             call = f.read().split("\n")
         list_option = options[1].split("=", 1)[1]
