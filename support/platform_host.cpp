@@ -25,6 +25,7 @@
 #include "support/console_text.h"
 #include "support/message_texts.h"
 #include "support/platform.h"
+#include "support/posix_linux.h"
 #include "support/platform_host.h"
 
 void fatalStop() { abort(); }
@@ -260,11 +261,7 @@ bool fileFacts(const WideString& path, FileFacts& facts) {
     return true;
 }
 
-uint64_t changeStamp(const WideString& path) {
-    struct stat info;
-    if (stat(host::hostPath(path).c_str(), &info) != 0) return 0;
-    return static_cast<uint64_t>(info.st_ctim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_ctim.tv_nsec);
-}
+uint64_t changeStamp(const WideString& path) { return posix::changeStamp(host::hostPath(path).c_str()); }
 
 bool replaceFile(const WideString& from, const WideString& to) {
     return rename(host::hostPath(from).c_str(), host::hostPath(to).c_str()) == 0;
@@ -413,17 +410,8 @@ bool deleteFile(const WideString& path) { return unlink(host::hostPath(path).c_s
 
 bool ExclusiveFile::take(const WideString& path) {
     release();
-    int fd = open(host::hostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    handle_ = fd;
-    held_ = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    posix::lockExclusive(host::hostPath(path).c_str(), handle_, held_);
     return held_;
-}
-
-void ExclusiveFile::release() {
-    if (handle_ >= 0) close(static_cast<int>(handle_));
-    handle_ = -1;
-    held_ = false;
 }
 
 ReadOnlyMapping::ReadOnlyMapping(const WideString& path) {
@@ -564,32 +552,8 @@ void* librarySymbol(void* library, const char* name) {
     return symbol;
 }
 
-namespace {
-struct ThreadStart {
-    uint32_t (*body)(void*);
-    void* argument;
-    uint32_t result;
-};
-
-void* threadStart(void* parameter) {
-    ThreadStart* start = static_cast<ThreadStart*>(parameter);
-    start->result = start->body(start->argument);
-    return nullptr;
-}
-}  // namespace
-
 bool runOnThread(uint32_t stackSize, uint32_t (*body)(void*), void* argument, uint32_t& result) {
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    if (stackSize) pthread_attr_setstacksize(&attributes, std::max<size_t>(stackSize, 65536));
-    ThreadStart start{body, argument, 1};
-    pthread_t thread;
-    int failed = pthread_create(&thread, &attributes, threadStart, &start);
-    pthread_attr_destroy(&attributes);
-    if (failed) return false;
-    pthread_join(thread, nullptr);
-    result = start.result;
-    return true;
+    return posix::runJoinedThread(stackSize, body, argument, result) == 0;
 }
 
 void sleepForever() {
@@ -619,14 +583,7 @@ NarrowString localTimeStamp() {
     return NarrowString(buffer);
 }
 
-void sleepMilliseconds(uint32_t milliseconds) {
-    struct timespec span = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&span, &span) != 0 && errno == EINTR) {
-    }
-}
-
 uint32_t processId() { return static_cast<uint32_t>(getpid()); }
-bool processRunning(uint32_t id) { return kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM; }
 
 uint64_t totalPhysicalMemory() { return state().physical; }
 uint64_t availableVirtualMemory() { return state().availableVirtual; }

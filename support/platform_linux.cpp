@@ -28,6 +28,7 @@
 #include "support/dialog_linux.h"
 #include "support/message_texts.h"
 #include "support/platform.h"
+#include "support/posix_linux.h"
 #include "support/platform_linux.h"
 
 extern char** environ;
@@ -549,17 +550,8 @@ ReadOnlyMapping::~ReadOnlyMapping() {
 
 bool ExclusiveFile::take(const WideString& path) {
     release();
-    int fd = open(toNative(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    handle_ = fd;
-    held_ = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    posix::lockExclusive(toNative(path).c_str(), handle_, held_);
     return held_;
-}
-
-void ExclusiveFile::release() {
-    if (handle_ >= 0) close(static_cast<int>(handle_));
-    handle_ = -1;
-    held_ = false;
 }
 
 uint32_t readProfileString(const WideString& path, const WideString& section, const WideString& key,
@@ -649,11 +641,7 @@ bool fileFacts(const WideString& path, FileFacts& facts) {
     return true;
 }
 
-uint64_t changeStamp(const WideString& path) {
-    struct stat info;
-    if (syscall(SYS_newfstatat, AT_FDCWD, toNative(path).c_str(), &info, 0) != 0) return 0;
-    return static_cast<uint64_t>(info.st_ctim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_ctim.tv_nsec);
-}
+uint64_t changeStamp(const WideString& path) { return posix::changeStamp(toNative(path).c_str()); }
 
 bool replaceFile(const WideString& from, const WideString& to) {
     return rename(toNative(from).c_str(), toNative(to).c_str()) == 0;
@@ -771,38 +759,11 @@ void* librarySymbol(void* library, const char* name) {
     return symbol;
 }
 
-namespace {
-struct ThreadStart {
-    uint32_t (*body)(void*);
-    void* argument;
-    uint32_t result;
-};
-
-void* threadStart(void* parameter) {
-    ThreadStart* start = static_cast<ThreadStart*>(parameter);
-    start->result = start->body(start->argument);
-    return nullptr;
-}
-}  // namespace
-
 bool runOnThread(uint32_t stackSize, uint32_t (*body)(void*), void* argument, uint32_t& result) {
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
     // The java command's default for the thread that runs main: 1 MiB.
-    size_t size = stackSize ? stackSize : 1048576;
-    if (size < 65536) size = 65536;
-    pthread_attr_setstacksize(&attributes, size);
-    ThreadStart start{body, argument, 1};
-    pthread_t thread;
-    int failed = pthread_create(&thread, &attributes, threadStart, &start);
-    pthread_attr_destroy(&attributes);
-    if (failed) {
-        setError(failed, strerror(failed));
-        return false;
-    }
-    pthread_join(thread, nullptr);
-    result = start.result;
-    return true;
+    int failed = posix::runJoinedThread(stackSize ? stackSize : 1048576, body, argument, result);
+    if (failed) setError(failed, strerror(failed));
+    return failed == 0;
 }
 
 void OnceEvent::set() {
@@ -844,14 +805,7 @@ NarrowString localTimeStamp() {
     return NarrowString(buffer);
 }
 
-void sleepMilliseconds(uint32_t milliseconds) {
-    struct timespec span = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&span, &span) != 0 && errno == EINTR) {
-    }
-}
-
 uint32_t processId() { return static_cast<uint32_t>(getpid()); }
-bool processRunning(uint32_t id) { return kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM; }
 
 uint64_t totalPhysicalMemory() {
     long pages = sysconf(_SC_PHYS_PAGES);
