@@ -329,12 +329,9 @@ static bool fileInUse(const WideString& folder, const WideString& name) {
     if (name.endsWith(u".classlist") || name.endsWith(u".aotconf") || name.endsWith(u".rtmp")) {
         size_t dash = stem.findLast(u'-');
         uint64_t id = 0;
-        bool number = dash != WideString::npos && stem.size() - dash - 1 <= 10 && stem.size() > dash + 1;
-        for (size_t i = dash + 1; number && i < stem.size(); ++i) {
-            number = stem[i] >= u'0' && stem[i] <= u'9';
-            id = id * 10 + static_cast<uint64_t>(stem[i] - u'0');
-        }
-        if (number && id != 0 && id <= 0x7fffffff && platform::processRunning(static_cast<uint32_t>(id))) return true;
+        if (dash != WideString::npos && parseDecimal(stem.substr(dash + 1), id) && id != 0 && id <= 0x7fffffff &&
+            platform::processRunning(static_cast<uint32_t>(id)))
+            return true;
     }
     WideString job = inFolder(folder, stem + u".job");
     platform::ExclusiveFile probe;
