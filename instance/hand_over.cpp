@@ -51,6 +51,36 @@ void callSecondaryMain(JNIEnv* env, const WideString& mainClass, HandOverChannel
     env->DeleteLocalRef(mainType);
 }
 
+// Whether the program is still running rather than shutting down: only then
+// can a shutdown hook be registered (the probe is removed at once). An
+// attach can succeed while the runtime runs its hooks on the way out, and
+// a hand-over taken then would never be answered.
+bool programRunning(JNIEnv* env) {
+    bool running = false;
+    jclass runtimeType = env->FindClass("java/lang/Runtime");
+    jclass threadType = env->FindClass("java/lang/Thread");
+    jmethodID getRuntime =
+        runtimeType ? env->GetStaticMethodID(runtimeType, "getRuntime", "()Ljava/lang/Runtime;") : nullptr;
+    jmethodID add = runtimeType ? env->GetMethodID(runtimeType, "addShutdownHook", "(Ljava/lang/Thread;)V") : nullptr;
+    jmethodID remove =
+        runtimeType ? env->GetMethodID(runtimeType, "removeShutdownHook", "(Ljava/lang/Thread;)Z") : nullptr;
+    jmethodID construct = threadType ? env->GetMethodID(threadType, "<init>", "()V") : nullptr;
+    jobject runtime = getRuntime ? env->CallStaticObjectMethod(runtimeType, getRuntime) : nullptr;
+    jobject probe = runtime && add && remove && construct ? env->NewObject(threadType, construct) : nullptr;
+    if (probe) {
+        env->CallVoidMethod(runtime, add, probe);
+        running = !env->ExceptionCheck();
+        if (running) env->CallBooleanMethod(runtime, remove, probe);
+    }
+    // "Shutdown in progress" is the answer sought, not a fault to print.
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    if (probe) env->DeleteLocalRef(probe);
+    if (runtime) env->DeleteLocalRef(runtime);
+    if (threadType) env->DeleteLocalRef(threadType);
+    if (runtimeType) env->DeleteLocalRef(runtimeType);
+    return running;
+}
+
 void serveHandOver(JavaVM* vm, JNIEnv* env, const WideString& mainClass, HandOverChannel& channel,
                    bool stayAttached) {
     callSecondaryMain(env, mainClass, channel);

@@ -32,6 +32,10 @@ jclass findMainClass(JNIEnv* env, const WideString& mainClass);
 // throws. Nothing found: no answer. A pending exception is described.
 void callSecondaryMain(JNIEnv* env, const WideString& mainClass, HandOverChannel& channel);
 
+// Whether the program is still running rather than shutting down (its
+// shutdown hooks running): a hand-over taken then would never be answered.
+bool programRunning(JNIEnv* env);
+
 // callSecondaryMain, then the detach; a thread of a runtime that must not
 // detach stays attached and sleeps for good instead.
 void serveHandOver(JavaVM* vm, JNIEnv* env, const WideString& mainClass, HandOverChannel& channel,

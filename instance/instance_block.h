@@ -8,18 +8,40 @@
 
 #include "support/wide_string.h"
 
-// Layout, little-endian. Other builds of the launcher share it, so it stays
-// as it is: three header fields, then the argument area to the block's end.
+// Layout, little-endian. The version comes first and is published last:
+// a launch that finds another version (an update installed while the old
+// one runs) runs as an ordinary launch. One request at a time: the
+// requester writes its list, its thread and a number nobody can guess, then
+// marks it posted; the first instance honours a message only when it
+// carries that number and the request is still posted, and claims it.
 enum : size_t {
     kInstanceBlockSize = 2092,
-    kListenerThreadIdOffset = 0,
-    kProcessIdOffset = 4,
-    kHandOverMessageOffset = 8,
-    kArgumentAreaOffset = 12,
+    kLayoutVersionOffset = 0,
+    kListenerThreadIdOffset = 4,
+    kProcessIdOffset = 8,
+    kHandOverMessageOffset = 12,
+    kRequestNumberOffset = 16,
+    kRequesterThreadOffset = 20,
+    kRequestStateOffset = 24,
+    kArgumentAreaOffset = 32,
     kArgumentAreaSize = kInstanceBlockSize - kArgumentAreaOffset,
     // A writer uses (and first clears) only the area's first 1040 bytes.
     kArgumentWriteLimit = 1040,
 };
+
+// Odd, so that no thread has it as its id: a launch of the earlier layout,
+// which reads the listener's id at offset 0, fails its post at once.
+const uint32_t kInstanceLayoutVersion = 0x4C560201;
+
+// The request's state: free, posted by a requester, claimed by the first
+// instance (its list read and cleared).
+enum : uint32_t { kRequestFree = 0, kRequestPosted = 1, kRequestClaimed = 2 };
+
+// What a message from the first instance to a requester says (its second
+// parameter): the list was claimed (the block is free for the next
+// request), the list was taken for secondaryMain, the answer (the first
+// parameter), or a refusal (the program is shutting down).
+enum : uint32_t { kReplyClaimed = 1, kReplyTaken = 2, kReplyAnswer = 3, kReplyRefused = 4 };
 
 // The listener field of a first instance that let go of its role without
 // running the program (it started its paired program instead): nothing

@@ -28,6 +28,7 @@
 #include "launcher/launcher.h"
 #include "support/platform.h"
 #include "support/platform_linux.h"
+#include "support/trace.h"
 
 using platform::FileDescriptor;
 
@@ -199,36 +200,6 @@ bool readRequest(int fd, List<WideString>& arguments) {
     return receiveAll(fd, payload.data(), bytes) && decodeHandOverPayload(payload.data(), bytes, arguments);
 }
 
-// Whether the program is still running rather than shutting down: only then
-// can a shutdown hook be registered (the probe is removed at once). An
-// attach can succeed while the runtime runs its hooks on the way out, and
-// a hand-over taken then would never be answered.
-bool programRunning(JNIEnv* env) {
-    bool running = false;
-    jclass runtimeType = env->FindClass("java/lang/Runtime");
-    jclass threadType = env->FindClass("java/lang/Thread");
-    jmethodID getRuntime =
-        runtimeType ? env->GetStaticMethodID(runtimeType, "getRuntime", "()Ljava/lang/Runtime;") : nullptr;
-    jmethodID add = runtimeType ? env->GetMethodID(runtimeType, "addShutdownHook", "(Ljava/lang/Thread;)V") : nullptr;
-    jmethodID remove =
-        runtimeType ? env->GetMethodID(runtimeType, "removeShutdownHook", "(Ljava/lang/Thread;)Z") : nullptr;
-    jmethodID construct = threadType ? env->GetMethodID(threadType, "<init>", "()V") : nullptr;
-    jobject runtime = getRuntime ? env->CallStaticObjectMethod(runtimeType, getRuntime) : nullptr;
-    jobject probe = runtime && add && remove && construct ? env->NewObject(threadType, construct) : nullptr;
-    if (probe) {
-        env->CallVoidMethod(runtime, add, probe);
-        running = !env->ExceptionCheck();
-        if (running) env->CallBooleanMethod(runtime, remove, probe);
-    }
-    // "Shutdown in progress" is the answer sought, not a fault to print.
-    if (env->ExceptionCheck()) env->ExceptionClear();
-    if (probe) env->DeleteLocalRef(probe);
-    if (runtime) env->DeleteLocalRef(runtime);
-    if (threadType) env->DeleteLocalRef(threadType);
-    if (runtimeType) env->DeleteLocalRef(runtimeType);
-    return running;
-}
-
 struct WorkerStart {
     Launcher* launcher;
     int fd;
@@ -331,6 +302,12 @@ bool becomeFirstInstance(Launcher& launcher, const Endpoint& endpoint, FileDescr
 
 enum class HandOver { Taken, NotTaken, Failed };
 
+// A hand-over that cannot be made ends the launch with -1; the trace says why.
+bool giveUp(const char* reason) {
+    TRACE_EVENT("hand-over").field("result", "gave up").field("reason", reason);
+    return false;
+}
+
 // Sends the request and waits until a worker of the first instance has
 // taken it. That wait has no time limit (the first instance takes it once
 // main has started), but it ends when the first instance ends.
@@ -392,18 +369,20 @@ bool setUpSingleInstance(Launcher& launcher) {
         }
         FileDescriptor connection(connectToFirstInstance(endpoint.socketPath));
         if (connection.get() >= 0) {
-            if (!requestFits) return false;
+            if (!requestFits) return giveUp("the arguments do not fit a request");
             HandOver result = handOverOnce(connection.get(), request);
             if (result == HandOver::Taken) {
+                TRACE_EVENT("hand-over").field("result", "handed over");
                 launcher.firstInstanceProcess = new FileDescriptor(connection.release());
                 return true;
             }
-            if (result == HandOver::Failed || ++untaken >= kMaxUntakenAttempts) return false;
+            if (result == HandOver::Failed) return giveUp("the first instance refused the request");
+            if (++untaken >= kMaxUntakenAttempts) return giveUp("the list was not taken in 100 rounds");
             // The first instance ended before it took the arguments: they
             // go to the next first instance, which may be this launch.
             deadline = nowMs() + kDecisionPatienceMs;
         } else if (nowMs() >= deadline) {
-            return false;
+            return giveUp("no first instance could be reached or become within 10 s");
         }
         pauseMs(kRetryMs);
     }
@@ -416,8 +395,12 @@ bool waitForFirstInstance(Launcher& launcher, int32_t& code) {
     uint8_t answer[4];
     // The connection ends with the first instance. Its exit code cannot be
     // read here (it is no child of this process): -1, never success.
-    if (!receiveAll(connection->get(), answer, sizeof answer)) return true;
+    if (!receiveAll(connection->get(), answer, sizeof answer)) {
+        TRACE_EVENT("hand-over").field("result", "the first instance ended before answering").field("code", code);
+        return true;
+    }
     code = decodeAnswer(answer);
+    TRACE_EVENT("hand-over").field("result", "answered").field("code", code);
     return true;
 }
 

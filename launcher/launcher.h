@@ -118,6 +118,8 @@ public:
     uint32_t instanceListenerId = 0;
     void* instanceMutex = nullptr;
     void* firstInstanceProcess = nullptr;
+    // The number of the request this launch posted (Windows), 0 for none.
+    uint32_t handOverRequest = 0;
     // "Start-up Cache=auto"; the class path and the parameters as the
     // runtime receives them (vm/vm_options.cpp), for the cache's key.
     bool startupCache = false;

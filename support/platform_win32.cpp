@@ -1,4 +1,5 @@
 // Windows implementations of the launcher's platform services.
+#include <string.h>
 #include <windows.h>
 
 #include "support/platform.h"
@@ -221,18 +222,44 @@ bool fileExists(const WideString& path) {
     return find.valid();
 }
 
-// Opened without access rights, so that no other open's sharing mode is in the way.
-static bool fileIdentity(const WideString& path, BY_HANDLE_FILE_INFORMATION& info) {
+// A file's identity: its volume and its number there. The 128-bit number
+// where the system has it (ReFS, Dev Drives included, does not keep the
+// 64-bit one unique), else the 64-bit one. The file is opened without
+// access rights, so that no other open's sharing mode is in the way.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint8_t id[16] = {};
+};
+
+static bool fileIdentity(const WideString& path, FileIdentity& identity) {
     OwnedHandle file(CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.valid() && GetFileInformationByHandle(file.get(), &info);
+    if (!file.valid()) return false;
+    struct FileIdInfo {  // FILE_ID_INFO
+        ULONGLONG volume;
+        BYTE id[16];
+    } info128;
+    const int kFileIdInfo = 18;  // FileIdInfo, Windows 8 and later
+    typedef BOOL(WINAPI * InformationFunction)(HANDLE, int, LPVOID, DWORD);
+    InformationFunction information =
+        systemFunction<InformationFunction>(L"kernel32.dll", "GetFileInformationByHandleEx");
+    if (information && information(file.get(), kFileIdInfo, &info128, sizeof info128)) {
+        identity.volume = info128.volume;
+        memcpy(identity.id, info128.id, sizeof identity.id);
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file.get(), &info)) return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    memcpy(identity.id, &index, sizeof index);
+    return true;
 }
 
 bool sameFile(const WideString& a, const WideString& b) {
-    BY_HANDLE_FILE_INFORMATION first, second;
-    return fileIdentity(a, first) && fileIdentity(b, second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+    FileIdentity first, second;
+    return fileIdentity(a, first) && fileIdentity(b, second) && first.volume == second.volume &&
+           memcmp(first.id, second.id, sizeof first.id) == 0;
 }
 
 List<WideString> findFiles(const WideString& pattern) {
@@ -386,7 +413,44 @@ bool registryText(const WideString& key, const WideString& valueName, bool other
     return false;
 }
 
-void* loadLibrary(const WideString& path) { return LoadLibraryW(wide(path)); }
+// The folder part of a path, with its separator; empty without one.
+static WideString folderOf(const WideString& path) {
+    for (size_t i = path.size(); i > 0; --i)
+        if (path[i - 1] == u'\\' || path[i - 1] == u'/') return path.left(i);
+    return WideString();
+}
+
+// The C runtime libraries that runtimes keep in their bin folder, in the
+// order they import each other.
+static const wchar_t* const kRuntimeCLibraries[] = {L"msvcr71.dll",      L"msvcr100.dll",       L"msvcr120.dll",
+                                                    L"vcruntime140.dll", L"vcruntime140_1.dll", L"msvcp140.dll"};
+
+// A runtime's libraries import its C runtime library, which lies in the
+// runtime's bin folder (beside java.dll and the splash library, above
+// server\jvm.dll) where the system's search does not look, while it does
+// look in the current directory, which may be a document's folder. So the
+// C runtime is loaded from bin by its full path first, and while the
+// library and its imports load, bin takes the current directory's place in
+// the search (and only then: the program's own loads and its child
+// processes search as before).
+void* loadLibrary(const WideString& path) {
+    WideString bin = folderOf(path);
+    if (!bin.empty() && !fileExists(bin + u"java.dll")) {
+        WideString parent = folderOf(bin.left(bin.size() - 1));
+        if (!parent.empty()) bin = parent;
+    }
+    for (const wchar_t* name : kRuntimeCLibraries) {
+        WideString candidate = bin + fromWide(name);
+        if (!bin.empty() && fileExists(candidate)) LoadLibraryW(wide(candidate));
+    }
+    typedef BOOL(WINAPI * SetDllDirectoryFunction)(LPCWSTR);
+    SetDllDirectoryFunction setDllDirectory =
+        systemFunction<SetDllDirectoryFunction>(L"kernel32.dll", "SetDllDirectoryW");
+    bool narrowed = setDllDirectory && setDllDirectory(bin.empty() ? L"" : wide(bin));
+    HMODULE library = LoadLibraryW(wide(path));
+    if (narrowed) setDllDirectory(nullptr);
+    return library;
+}
 
 void* librarySymbol(void* library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));

@@ -438,6 +438,34 @@ def ui(*args, check=True):
     return json.loads(output[min(starts):]) if starts else None
 
 
+class UiProcess:
+    """One `e2e_runner.exe ui` command left running (e.g. `ui hold`)."""
+
+    def __init__(self, *args):
+        self._out = tempfile.NamedTemporaryFile(delete=False)
+        self._proc = subprocess.Popen(["wine", runner_path(), "ui"] + [str(a) for a in args], env=wine_environment(),
+                                      stdin=subprocess.DEVNULL, stdout=self._out, stderr=subprocess.STDOUT)
+
+    def output(self):
+        with open(self._out.name, encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+    def wait_for_output(self, text, timeout=30):
+        deadline = time.monotonic() + timeout
+        while text not in self.output():
+            if time.monotonic() > deadline or self._proc.poll() is not None:
+                raise UiError("no %r from the ui command: %s" % (text, self.output()))
+            time.sleep(0.05)
+
+    def stop(self):
+        if self._proc.poll() is None:
+            self._proc.kill()
+        self._proc.wait()
+        if not self._out.closed:
+            self._out.close()
+            os.unlink(self._out.name)
+
+
 class UiError(RuntimeError):
     pass
 

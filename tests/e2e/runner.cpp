@@ -78,6 +78,14 @@
 //                                  display order: text, depth, selected,
 //                                  expanded (the program must be 32-bit)
 //   ui strings <exe> <first> <last> prints the string resources first..last
+//   ui post <pid> <message name> <wparam|self> [wait_ms]
+//                                  plays a process of the desktop that knows
+//                                  only what a snapshot and a name tell: posts
+//                                  the registered message to every thread of
+//                                  pid, then counts the messages of that id
+//                                  its own queue receives within wait_ms
+//   ui hold <mutex name> <ms>      opens the mutex for waiting alone (or makes
+//                                  it) and holds it that long (prints when held)
 //                                  of a program file ({"id": text or null})
 //   ui record-args <file>          appends this process's command line
 //                                  (UTF-8, one line) to file: a stand-in
@@ -1286,6 +1294,49 @@ int ui_main(int argc, wchar_t** argv) {
         j += "\n}\n";
         FreeLibrary(module);
         fputs(j.c_str(), stdout);
+        return 0;
+    }
+    if (cmd == L"post" && arg(5)) {
+        DWORD pid = wcstoul(arg(3), nullptr, 10);
+        UINT message = RegisterWindowMessageW(arg(4));
+        MSG queued;
+        PeekMessageW(&queued, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+        WPARAM value = wcscmp(arg(5), L"self") == 0 ? GetCurrentThreadId() : wcstoul(arg(5), nullptr, 10);
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+        THREADENTRY32 entry{};
+        entry.dwSize = sizeof entry;
+        int posted = 0;
+        for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+            if (entry.th32OwnerProcessID == pid && PostThreadMessageW(entry.th32ThreadID, message, value, 0)) ++posted;
+        CloseHandle(snapshot);
+        DWORD wait = arg(6) ? wcstoul(arg(6), nullptr, 10) : 1000;
+        int replies = 0;
+        ULONGLONG t0 = GetTickCount64();
+        while (GetTickCount64() - t0 < wait) {
+            while (PeekMessageW(&queued, nullptr, 0, 0, PM_REMOVE))
+                if (queued.message == message) ++replies;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_POSTMESSAGE);
+        }
+        printf("{\"posted\": %d, \"replies\": %d}\n", posted, replies);
+        return 0;
+    }
+    if (cmd == L"hold" && arg(4)) {
+        HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, arg(3));
+        if (!mutex) {
+            // Made as a launch makes it: a descriptor without an owner, so
+            // that the owner is the user's default one.
+            SECURITY_DESCRIPTOR descriptor;
+            InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+            SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+            SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+            mutex = CreateMutexW(&attributes, FALSE, arg(3));
+        }
+        if (!mutex) return ui_fail(L"the mutex can be neither opened nor made");
+        DWORD waited = WaitForSingleObject(mutex, 10000);
+        if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return ui_fail(L"the mutex was not had");
+        printf("{\"held\": true}\n");
+        fflush(stdout);
+        Sleep(wcstoul(arg(4), nullptr, 10));
         return 0;
     }
     if (cmd == L"list") {

@@ -166,6 +166,90 @@ class HandOverTest(SingleInstanceCase):
         self.assertExit(again.wait(), 0)
 
 
+def trace_lines(path):
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        return f.read().splitlines()
+
+
+class HandOverFaultTest(SingleInstanceCase):
+    """A hand-over never ends in a false success, one slow answer holds up
+    nobody, and a message alone cannot make or replay a request."""
+
+    def traced(self, app):
+        path = os.path.join(app.case_dir, "trace.log")
+        return path, {"VEDA_LAUNCHER_TRACE": harness.to_windows_path(path)}
+
+    def test_launches_queued_behind_slow_answers_all_deliver_at_once(self):
+        # Each answer takes 3 s; a launch waits for its own, not for the
+        # ones before it.
+        app = self.make_single(cfg={"secondary_result_from_args": 1, "secondary_sleep_ms": 3000})
+        first = self.start_first(app)
+        started = time.monotonic()
+        runs = {n: app.start([str(n), "doc %d" % n]) for n in range(1, 9)}
+        for n, run in runs.items():
+            self.assertExit(run.wait(), n)
+        self.assertLess(time.monotonic() - started, 20, "the answers came one after another")
+        self.assertEqual(sorted(self.secondary_args(app)), sorted([[str(n), "doc %d" % n] for n in range(1, 9)]))
+        self.stop(app)
+        self.assertExit(first.wait(), 0)
+
+    def test_a_process_holding_the_turn_makes_a_launch_give_up_not_wait(self):
+        app = self.make_single(cfg={"secondary_result": 7})
+        first = self.start_first(app)
+        name = harness.to_windows_path(app.exe).replace("\\", "_")
+        holder = harness.UiProcess("hold", name + "_upr_mtx", 30000)
+        self.addCleanup(holder.stop)
+        holder.wait_for_output("held")
+        trace, env = self.traced(app)
+        started = time.monotonic()
+        r = app.run(["waiting"], env=env, timeout=60)
+        self.assertEqual((r.exit_code, r.timed_out), (-1, False), trace_lines(trace))
+        self.assertLess(time.monotonic() - started, 20)
+        self.assertTrue([l for l in trace_lines(trace) if "gave up" in l and "no turn" in l], trace_lines(trace))
+        holder.stop()
+        # The turn is free again: the next launch delivers.
+        self.assertExit(app.run(["next"], env=env), 7)
+        self.assertEqual(self.secondary_args(app), [["next"]])
+        self.assertTrue([l for l in trace_lines(trace) if "handed over" in l], trace_lines(trace))
+        self.assertTrue([l for l in trace_lines(trace) if 'answered' in l and 'code=7' in l], trace_lines(trace))
+        self.stop(app)
+        self.assertExit(first.wait(), 0)
+
+    def test_a_list_refused_while_the_program_shuts_down_reaches_the_next_first_instance(self):
+        # The first instance's shutdown hooks run for 6 s after its main
+        # ended; a launch in that time is refused, waits for the end and
+        # becomes the first instance itself, with its own list.
+        app = self.make_single(cfg={"secondary_result": 7, "destroy_sleep_ms": 6000})
+        first = self.start_first(app, ["first"])
+        self.stop(app)
+        self.wait_for(app, "destroy")
+        late = app.start(["late"], timeout=MAIN_WAITS_MS / 1000 + 60)
+        self.assertExit(first.wait(), 0)
+        mains = self.wait_for(app, "main", 2)
+        self.assertEqual(mains[-1]["args"], ["late"])
+        self.assertEqual(self.secondary_args(app), [])
+        self.assertExit(late.wait(), 0)
+
+    def test_a_message_from_a_process_that_cannot_read_the_block_is_not_served(self):
+        app = self.make_single(cfg={"secondary_result": 7})
+        first = self.start_first(app)
+        self.assertExit(app.run(["private.txt"]), 7)
+        # A process that knows the first instance's threads and the name of
+        # the message, but not the request's number, posts in the old way.
+        pid = self.events(app, "main")[0]["pid"]
+        name = harness.to_windows_path(app.exe).replace("\\", "_")
+        posted = harness.ui("post", pid, name, "self", 1500)
+        self.assertGreater(posted["posted"], 0)
+        self.assertEqual(posted["replies"], 0)
+        self.assertEqual(self.secondary_args(app), [["private.txt"]])
+        self.assertExit(app.run(["next.txt"]), 7)
+        self.assertEqual(self.secondary_args(app), [["private.txt"], ["next.txt"]])
+        self.stop(app)
+        self.assertExit(first.wait(), 0)
+
+
 class IndependenceTest(SingleInstanceCase):
     def test_yes_in_capitals_leaves_the_check_off(self):
         app = self.make_single(value="Yes")

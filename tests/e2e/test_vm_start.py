@@ -309,6 +309,26 @@ class LibraryLoadTest(LauncherCase):
                         self.assertEqual(r.events(), ["loaded"])
 
 
+    def test_the_runtimes_libraries_never_come_from_the_current_directory(self):
+        # The runtime's library loads a library by its bare name while it
+        # loads, as real ones import their C runtime. A decoy of it waits in
+        # the current directory (a document's folder); the runtime's own is
+        # in its bin folder.
+        app = self.make_app(launcher_settings(), cfg={"load_dependency": 1})
+        dependency = os.path.join(os.path.dirname(harness.standin_path(self.arch)), "standin_dep.dll")
+        with open(dependency, "rb") as f:
+            library = f.read()
+        app.write_file("jre/bin/standin_dep.dll", library)
+        app.write_file("documents/standin_dep.dll", library)
+        r = app.run(cwd=app.file("documents"))
+        self.assertExit(r, 0)
+        (loaded,) = [e for e in r.records if e.get("event") == "dependency"]
+        self.assertEqual(loaded["path"].lower(), (app.win_path + "\\jre\\bin\\standin_dep.dll").lower())
+        # Only while the runtime loads: the program's own loads search as before.
+        (directory,) = [e for e in r.records if e.get("event") == "dll_directory"]
+        self.assertEqual(directory["path"], "")
+
+
 class CreationFailureTest(LauncherCase):
     REASONS = [(-1, "unknown"), (-2, "thread detached from VM"), (-3, "JNI version error"),
                (-4, "not enough memory"), (-5, "VM already created"), (-6, "invalid arguments"),

@@ -43,8 +43,8 @@ TEST(InstanceBlockTest, LongNamesDoNotFit) {
 
 TEST(InstanceBlockTest, LayoutIsFixed) {
     EXPECT_EQ(kInstanceBlockSize, 2092u);
-    EXPECT_EQ(kArgumentAreaOffset, 12u);
-    EXPECT_EQ(kArgumentAreaSize, 2080u);
+    EXPECT_EQ(kArgumentAreaOffset, 32u);
+    EXPECT_EQ(kArgumentAreaSize, 2060u);
     EXPECT_EQ(kArgumentWriteLimit, 1040u);
 }
 

@@ -303,6 +303,11 @@ struct Config {
     int secondary_sleep_ms = 0;
     int secondary_result_from_args = 0;
     int jni_version = JNI_VERSION_10;
+    // DestroyJavaVM runs "shutdown hooks" this long once the program's
+    // threads have ended: the runtime then refuses new shutdown hooks.
+    int destroy_sleep_ms = 0;
+    // Loads standin_dep.dll by its bare name while this library loads.
+    int load_dependency = 0;
 };
 
 Config g_cfg;
@@ -392,6 +397,8 @@ void load_config() {
         {"secondary_sleep_ms", &g_cfg.secondary_sleep_ms},
         {"secondary_result_from_args", &g_cfg.secondary_result_from_args},
         {"jni_version", &g_cfg.jni_version},
+        {"destroy_sleep_ms", &g_cfg.destroy_sleep_ms},
+        {"load_dependency", &g_cfg.load_dependency},
     };
     size_t pos = 0;
     while (pos < text.size()) {
@@ -492,6 +499,8 @@ const ClassInfo kClasses[] = {
     {"java/lang/NoSuchMethodError", "java/lang/IncompatibleClassChangeError", Kind::Throwable},
     {"java/lang/VirtualMachineError", "java/lang/Error", Kind::Throwable},
     {"java/lang/OutOfMemoryError", "java/lang/VirtualMachineError", Kind::Throwable},
+    {"java/lang/Runtime", "java/lang/Object", Kind::Plain},
+    {"java/lang/Thread", "java/lang/Object", Kind::Plain},
     {"standin/Records", "java/lang/Object", Kind::Plain},
     {"standin/Throws", "java/lang/Object", Kind::Plain},
     {"standin/Exits", "java/lang/Object", Kind::Plain},
@@ -596,7 +605,7 @@ std::u16string stack_trace(const Obj* t) {
 enum class Impl {
     ObjectInit, StringFromChars, FileOutInit, PrintStreamInit, BytesInit, BytesToString,
     ThrowableToString, ThrowableGetMessage, PrintStackTrace, SystemExit, SetOut, SetErr,
-    Main, SecondaryMainVoid, SecondaryMainInt,
+    Main, SecondaryMainVoid, SecondaryMainInt, GetRuntime, AddShutdownHook, RemoveShutdownHook,
 };
 
 struct MethodInfo {
@@ -623,6 +632,10 @@ const MethodInfo kMethods[] = {
     {"java/lang/Throwable", "getMessage", "()Ljava/lang/String;", false, Impl::ThrowableGetMessage},
     {"java/lang/Throwable", "printStackTrace", "(Ljava/io/PrintStream;)V", false, Impl::PrintStackTrace},
     {"java/lang/System", "exit", "(I)V", true, Impl::SystemExit},
+    {"java/lang/Runtime", "getRuntime", "()Ljava/lang/Runtime;", true, Impl::GetRuntime},
+    {"java/lang/Runtime", "addShutdownHook", "(Ljava/lang/Thread;)V", false, Impl::AddShutdownHook},
+    {"java/lang/Runtime", "removeShutdownHook", "(Ljava/lang/Thread;)Z", false, Impl::RemoveShutdownHook},
+    {"java/lang/Thread", "<init>", "()V", false, Impl::ObjectInit},
     {"java/lang/System", "setOut", "(Ljava/io/PrintStream;)V", true, Impl::SetOut},
     {"java/lang/System", "setErr", "(Ljava/io/PrintStream;)V", true, Impl::SetErr},
     {"standin/Records", "main", MAIN_SIG, true, Impl::Main},
@@ -664,6 +677,8 @@ JNINativeInterface_ g_env_table;
 JNIInvokeInterface_ g_vm_table;
 JavaVM g_vm;
 enum class VmState { None, Live, Destroyed } g_vm_state = VmState::None;
+// From System.exit, or from DestroyJavaVM once the program's threads ended.
+volatile bool g_shutting_down = false;
 std::map<DWORD, EnvRec*> g_envs;
 int g_thread_counter = 0;
 void(JNICALL* g_exit_hook)(jint) = nullptr;
@@ -849,6 +864,7 @@ bool write_system_stream(bool err, const std::string& bytes) {
 }
 
 [[noreturn]] void system_exit(jint code) {
+    g_shutting_down = true;
     if (g_exit_hook) {
         Event("exit_hook").num("code", code).num("thread", tid()).emit();
         g_exit_hook(code);
@@ -895,6 +911,12 @@ void run_main(EnvRec* e, const ClassInfo* cls, Obj* args) {
         .num("thread", tid())
         .boolean("splash", own_splash_visible())
         .emit();
+    if (g_cfg.load_dependency) {
+        // The program's own loads search as the system's default does.
+        wchar_t directory[MAX_PATH] = L"";
+        GetDllDirectoryW(MAX_PATH, directory);
+        Event("dll_directory").str16("path", from_wide(directory)).emit();
+    }
     if (g_main_prints) {
         std::string name = dotted(g_records_alias.empty() || !is(cls, "standin/Records") ? cls->name
                                                                                          : g_records_alias.c_str());
@@ -967,6 +989,15 @@ jvalue invoke(EnvRec* e, const char* fn, const MethodInfo* m, const ClassInfo* c
     switch (m->impl) {
         case Impl::ObjectInit:
         case Impl::BytesInit:
+            break;
+        case Impl::GetRuntime:
+            r.l = reinterpret_cast<jobject>(new_obj(Kind::Plain, find_class_info("java/lang/Runtime")));
+            break;
+        case Impl::AddShutdownHook:
+            if (g_shutting_down) throw_new(e, "java/lang/IllegalStateException", "Shutdown in progress");
+            break;
+        case Impl::RemoveShutdownHook:
+            r.z = JNI_TRUE;
             break;
         case Impl::StringFromChars: {
             Obj* chars = arg_obj(0);
@@ -1350,6 +1381,8 @@ jmethodID JNICALL jni_GetStaticMethodID(JNIEnv* env, jclass c, const char* name,
 
 CALL_FORMS(CallObjectMethod, jobject, false, 'L', jobject, l)
 CALL_FORMS(CallStaticIntMethod, jint, true, 'I', jclass, i)
+CALL_FORMS(CallStaticObjectMethod, jobject, true, 'L', jclass, l)
+CALL_FORMS(CallBooleanMethod, jboolean, false, 'Z', jobject, z)
 #undef CALL_FORMS
 
 #define CALL_VOID_FORMS(Name, is_static, Target)                                                   \
@@ -1552,11 +1585,13 @@ jint JNICALL vm_DestroyJavaVM(JavaVM* vm) {
     DWORD start = GetTickCount();
     int waiting = 0;
     while ((waiting = live_attached_threads()) > 0 && GetTickCount() - start < 30000) Sleep(5);
+    g_shutting_down = true;
     Event("destroy")
         .num("thread", tid())
         .num("still_attached", waiting)
         .boolean("splash", own_splash_visible())
         .emit();
+    if (g_cfg.destroy_sleep_ms > 0) Sleep(static_cast<DWORD>(g_cfg.destroy_sleep_ms));
     EnterCriticalSection(&g_lock);
     g_vm_state = VmState::Destroyed;
     LeaveCriticalSection(&g_lock);
@@ -1570,8 +1605,14 @@ jint attach(JavaVM* vm, void** penv, void* args, bool daemon) {
     EnterCriticalSection(&g_lock);
     VmState state = g_vm_state;
     LeaveCriticalSection(&g_lock);
-    // A real runtime may crash or hang here; make the mistake loud.
-    if (state != VmState::Live) bad_call(fn, state == VmState::Destroyed ? "virtual machine destroyed" : "no virtual machine");
+    // A real runtime refuses an attach once its machine is gone (a
+    // hand-over that comes too late); before there was one, make the
+    // mistake loud.
+    if (state == VmState::Destroyed) {
+        Event("attach_refused").num("thread", tid()).emit();
+        return JNI_ERR;
+    }
+    if (state != VmState::Live) bad_call(fn, "no virtual machine");
     EnvRec* e = env_for_current_thread();
     bool already = e && e->attached;
     std::string name;
@@ -1704,6 +1745,12 @@ void build_tables() {
     t.CallVoidMethodA = jni_CallVoidMethodA;
     t.GetStaticMethodID = jni_GetStaticMethodID;
     t.CallStaticIntMethod = jni_CallStaticIntMethod;
+    t.CallStaticObjectMethod = jni_CallStaticObjectMethod;
+    t.CallStaticObjectMethodV = jni_CallStaticObjectMethodV;
+    t.CallStaticObjectMethodA = jni_CallStaticObjectMethodA;
+    t.CallBooleanMethod = jni_CallBooleanMethod;
+    t.CallBooleanMethodV = jni_CallBooleanMethodV;
+    t.CallBooleanMethodA = jni_CallBooleanMethodA;
     t.CallStaticIntMethodV = jni_CallStaticIntMethodV;
     t.CallStaticIntMethodA = jni_CallStaticIntMethodA;
     t.CallStaticVoidMethod = jni_CallStaticVoidMethod;
@@ -1886,6 +1933,13 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
             .num("bits", static_cast<long long>(sizeof(void*) * 8))
             .num("thread", g_loader_tid)
             .emit();
+        if (g_cfg.load_dependency) {
+            HMODULE dependency = LoadLibraryW(L"standin_dep.dll");
+            std::wstring path(MAX_PATH, L'\0');
+            DWORD n = dependency ? GetModuleFileNameW(dependency, &path[0], MAX_PATH) : 0;
+            path.resize(n);
+            Event("dependency").str16("path", from_wide(path)).emit();
+        }
     }
     return TRUE;
 }

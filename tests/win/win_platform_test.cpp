@@ -104,6 +104,27 @@ TEST(WinFiles, FullPathOfARelativePath) {
     SetCurrentDirectoryW(previous);
 }
 
+// Single instance and the output streams compare files by identity: every
+// spelling of one file is that file, and a copy is another.
+TEST(WinFiles, SameFileAcrossSpellings) {
+    TempFolder folder;
+    std::wstring app = folder.write(L"Long Folder Name\\Application.exe", "MZ");
+    std::wstring copy = folder.write(L"Long Folder Name\\Copy.exe", "MZ");
+    wchar_t shortName[MAX_PATH];
+    ASSERT_GT(GetShortPathNameW(app.c_str(), shortName, MAX_PATH), 0u);
+    const struct {
+        std::wstring spelling;
+        bool same;
+    } cases[] = {
+        {shortName, true},
+        {L"\\\\?\\" + app, true},
+        {folder.path() + L"LONG FOLDER NAME\\.\\APPLICATION.EXE", true},
+        {copy, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::sameFile(fromWide(app.c_str()), fromWide(c.spelling.c_str())), c.same) << std::string(c.spelling.begin(), c.spelling.end());
+}
+
 TEST(WinFiles, AppendingWritesWholeLinesAtTheEnd) {
     TempFolder folder;
     WideString path = folder.wpath() + u"trace.txt";

@@ -27,8 +27,9 @@ std::wstring moduleName() {
 // owner the system gives what this process makes, or the one named (SDDL).
 class TestSecurity {
 public:
-    explicit TestSecurity(const wchar_t* owner = nullptr) {
-        std::wstring text = (owner ? L"O:" + std::wstring(owner) : L"") + L"D:(A;;GA;;;WD)";
+    explicit TestSecurity(const wchar_t* owner = nullptr, const wchar_t* label = nullptr) {
+        std::wstring text = (owner ? L"O:" + std::wstring(owner) : L"") + L"D:(A;;GA;;;WD)" +
+                            (label ? L"S:(ML;;NW;;;" + std::wstring(label) + L")" : L"");
         ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &descriptor_, nullptr);
         attributes_ = {sizeof attributes_, descriptor_, FALSE};
     }
@@ -41,12 +42,12 @@ private:
 };
 
 // A first instance played by the test: the block, and a listener thread with
-// a queue that records the request and answers it.
+// a queue that claims the request, records it and answers it.
 class FakeFirstInstance {
 public:
-    explicit FakeFirstInstance(const wchar_t* owner = nullptr) {
+    explicit FakeFirstInstance(const wchar_t* owner = nullptr, const wchar_t* label = nullptr) {
         name_ = moduleName();
-        TestSecurity security(owner);
+        TestSecurity security(owner, label);
         mapping_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0, kInstanceBlockSize,
                                           name_.c_str()));
         block_ = static_cast<uint8_t*>(MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, kInstanceBlockSize));
@@ -59,7 +60,7 @@ public:
         }
         UnmapViewOfFile(block_);
     }
-    // Starts the listener and publishes the block's fields, thread id last.
+    // Starts the listener and publishes the block's fields, the version last.
     void publish(int32_t answer) {
         std::atomic<bool> ready{false};
         listener_ = std::thread([this, answer, &ready] {
@@ -68,17 +69,25 @@ public:
             listenerId_ = GetCurrentThreadId();
             ready = true;
             while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-                if (msg.message != message_) continue;
+                if (msg.message != message_ || msg.wParam != field(kRequestNumberOffset) ||
+                    field(kRequestStateOffset) != kRequestPosted)
+                    continue;
+                field(kRequestStateOffset) = kRequestClaimed;
+                DWORD requester = field(kRequesterThreadOffset);
                 requests.push_back(readArgumentArea(block_ + kArgumentAreaOffset, kArgumentAreaSize));
-                requesters.push_back(static_cast<DWORD>(msg.wParam));
-                if (answer >= 0) PostThreadMessageW(static_cast<DWORD>(msg.wParam), message_, answer, 0);
+                requesters.push_back(requester);
+                PostThreadMessageW(requester, message_, 0, kReplyClaimed);
+                if (answer < 0) continue;
+                PostThreadMessageW(requester, message_, 0, kReplyTaken);
+                PostThreadMessageW(requester, message_, answer, kReplyAnswer);
             }
         });
         while (!ready) Sleep(1);
         field(kProcessIdOffset) = GetCurrentProcessId();
         field(kHandOverMessageOffset) = message_;
-        MemoryBarrier();
         field(kListenerThreadIdOffset) = listenerId_;
+        MemoryBarrier();
+        field(kLayoutVersionOffset) = kInstanceLayoutVersion;
     }
     volatile DWORD& field(size_t offset) { return *reinterpret_cast<volatile DWORD*>(block_ + offset); }
 
@@ -209,42 +218,94 @@ TEST_F(WinSingleInstance, AnAbandonedMutexCountsAsAcquired) {
     first.publish(6);
     std::wstring name = first.name_ + L"_upr_mtx";
     // A second instance that ended while holding the mutex.
-    std::thread([&] {
-        HANDLE held = CreateMutexW(TestSecurity().get(), TRUE, name.c_str());
-        (void)held;  // ends without releasing (nor closing) it
-    }).join();
+    HANDLE held = nullptr;
+    std::thread([&] { held = CreateMutexW(TestSecurity().get(), TRUE, name.c_str()); }).join();
     bool setUp = false;
     DWORD thread = 0;
     EXPECT_EQ(secondInstance({W(L"after")}, setUp, thread), 6);
     EXPECT_EQ(first.requests.size(), 1u);
+    CloseHandle(held);  // no mutex is left for the next test
 }
 
-// A launch that meets the objects of another owner, or a block naming a
-// process of another program, runs as an ordinary launch and posts nothing.
-TEST_F(WinSingleInstance, ObjectsOfAnotherOwnerOrAnotherProgramAreNotTrusted) {
-    DWORD foreign = 0;  // a process of another program
-    OwnedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+// A process of another program, and one of its threads.
+void foreignProcess(DWORD& process, DWORD& thread) {
+    process = thread = 0;
+    OwnedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, 0));
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !foreign; more = Process32NextW(snapshot.get(), &entry))
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !process; more = Process32NextW(snapshot.get(), &entry))
         if (lstrcmpiW(entry.szExeFile, L"services.exe") == 0 || lstrcmpiW(entry.szExeFile, L"explorer.exe") == 0)
-            foreign = entry.th32ProcessID;
+            process = entry.th32ProcessID;
+    THREADENTRY32 threadEntry = {};
+    threadEntry.dwSize = sizeof threadEntry;
+    for (BOOL more = Thread32First(snapshot.get(), &threadEntry); more && !thread;
+         more = Thread32Next(snapshot.get(), &threadEntry))
+        if (threadEntry.th32OwnerProcessID == process) thread = threadEntry.th32ThreadID;
+}
+
+// A launch that meets objects it cannot trust runs as an ordinary launch
+// and posts nothing. Each row fails one check alone: the block's or the
+// mutex's owner or integrity, the published process's image, or the
+// published listener's process.
+TEST_F(WinSingleInstance, ObjectsThatCannotBeTrustedMakeAnOrdinaryLaunch) {
+    DWORD foreign = 0, foreignThread = 0;
+    foreignProcess(foreign, foreignThread);
     ASSERT_NE(foreign, 0u);
+    ASSERT_NE(foreignThread, 0u);
     struct Case {
-        const wchar_t* owner;  // of the block; null: this user's
-        bool foreignProcess;   // the block names another program's process
-    } const cases[] = {{L"SY", false}, {L"BA", false}, {nullptr, true}};
+        const char* row;
+        const wchar_t* blockOwner;  // null: this user's
+        const wchar_t* blockLabel;  // mandatory label; null: none (medium)
+        bool foreignProcess;        // the block names another program's process...
+        bool foreignListener;       // ...or a listener thread of another program
+        const wchar_t* mutexOwner;
+        const wchar_t* mutexLabel;
+    } const cases[] = {
+        {"block of the system", L"SY", nullptr, false, false, nullptr, nullptr},
+        {"block of the administrators", L"BA", nullptr, false, false, nullptr, nullptr},
+        {"block of low integrity", nullptr, L"LW", false, false, nullptr, nullptr},
+        {"another program's process and its thread", nullptr, nullptr, true, true, nullptr, nullptr},
+        {"this program's process, another's thread", nullptr, nullptr, false, true, nullptr, nullptr},
+        {"mutex of the system", nullptr, nullptr, false, false, L"SY", nullptr},
+        {"mutex of low integrity", nullptr, nullptr, false, false, nullptr, L"LW"},
+    };
     for (const Case& c : cases) {
-        FakeFirstInstance first(c.owner);
+        FakeFirstInstance first(c.blockOwner, c.blockLabel);
         first.publish(5);
         if (c.foreignProcess) first.field(kProcessIdOffset) = foreign;
+        if (c.foreignListener) first.field(kListenerThreadIdOffset) = foreignThread;
+        OwnedHandle mutex;
+        if (c.mutexOwner || c.mutexLabel)
+            mutex.reset(CreateMutexW(TestSecurity(c.mutexOwner, c.mutexLabel).get(), FALSE,
+                                     (first.name_ + L"_upr_mtx").c_str()));
         Launcher launcher;
         ASSERT_TRUE(readLauncherSettings(launcher));
         launcher.arguments = {W(L"secret.txt")};
+        EXPECT_TRUE(setUpSingleInstance(launcher)) << c.row;
+        EXPECT_FALSE(launcher.singleInstance) << c.row;
+        EXPECT_EQ(launcher.instanceBlock, nullptr) << c.row;
+        EXPECT_TRUE(first.requests.empty()) << c.row;
+    }
+}
+
+// The main-started event of another owner or of low integrity: no first
+// instance can be made with it, and nothing is left behind.
+TEST_F(WinSingleInstance, AnEventThatCannotBeTrustedMakesAnOrdinaryLaunch) {
+    const struct {
+        const wchar_t* owner;
+        const wchar_t* label;
+    } cases[] = {{L"SY", nullptr}, {nullptr, L"LW"}};
+    for (const auto& c : cases) {
+        std::wstring name = moduleName();
+        OwnedHandle event(
+            CreateEventW(TestSecurity(c.owner, c.label).get(), TRUE, FALSE, (name + L"_upr_evt").c_str()));
+        ASSERT_TRUE(event.valid());
+        Launcher launcher;
+        ASSERT_TRUE(readLauncherSettings(launcher));
         EXPECT_TRUE(setUpSingleInstance(launcher));
-        EXPECT_FALSE(launcher.singleInstance) << c.foreignProcess;
-        EXPECT_EQ(launcher.instanceBlock, nullptr);
-        EXPECT_TRUE(first.requests.empty()) << c.foreignProcess;
+        EXPECT_FALSE(launcher.singleInstance) << (c.owner ? "owner" : "label");
+        OwnedHandle mapping(OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str()));
+        EXPECT_FALSE(mapping.valid());
     }
 }
 
@@ -260,6 +321,7 @@ TEST_F(WinSingleInstance, FirstInstancePublishesAndReleasesEverything) {
     EXPECT_EQ(field(kProcessIdOffset), GetCurrentProcessId());
     EXPECT_EQ(field(kHandOverMessageOffset), RegisterWindowMessageW(name.c_str()));
     EXPECT_EQ(field(kListenerThreadIdOffset), launcher.instanceListenerId);
+    EXPECT_EQ(field(kLayoutVersionOffset), kInstanceLayoutVersion);
     // The listener takes messages from the moment it is published.
     EXPECT_TRUE(PostThreadMessageW(field(kListenerThreadIdOffset), WM_NULL, 0, 0));
     OwnedHandle event(OpenEventW(SYNCHRONIZE, FALSE, (name + L"_upr_evt").c_str()));
