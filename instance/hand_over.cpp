@@ -24,37 +24,64 @@ jclass findMainClass(JNIEnv* env, const WideString& mainClass) {
     return found;
 }
 
+// The forms of secondaryMain, in the order they are looked for.
+static const struct {
+    const char* signature;
+    bool withFolder;
+    bool returnsInt;
+} kSecondaryForms[] = {
+    {"([Ljava/lang/String;Ljava/lang/String;)V", true, false},
+    {"([Ljava/lang/String;Ljava/lang/String;)I", true, true},
+    {"([Ljava/lang/String;)V", false, false},
+    {"([Ljava/lang/String;)I", false, true},
+};
+
+bool hasSecondaryMain(JNIEnv* env, jclass mainType) {
+    bool found = false;
+    for (const auto& form : kSecondaryForms) {
+        found = found || env->GetStaticMethodID(mainType, "secondaryMain", form.signature) != nullptr;
+        if (env->ExceptionCheck()) env->ExceptionClear();
+    }
+    return found;
+}
+
 void callSecondaryMain(JNIEnv* env, const WideString& mainClass, HandOverChannel& channel) {
     jclass mainType = findMainClass(env, mainClass);
     if (!mainType) return;
-    jmethodID method = env->GetStaticMethodID(mainType, "secondaryMain", "([Ljava/lang/String;)V");
-    if (env->ExceptionCheck()) env->ExceptionClear();
+    jmethodID method = nullptr;
+    bool withFolder = false;
     bool returnsInt = false;
-    if (!method) {
-        method = env->GetStaticMethodID(mainType, "secondaryMain", "([Ljava/lang/String;)I");
-        returnsInt = true;
+    for (const auto& form : kSecondaryForms) {
+        method = env->GetStaticMethodID(mainType, "secondaryMain", form.signature);
+        withFolder = form.withFolder;
+        returnsInt = form.returnsInt;
+        if (method) break;
+        // The last lookup's error stays pending: it is described below.
+        if (&form != &kSecondaryForms[3] && env->ExceptionCheck()) env->ExceptionClear();
     }
+    if (!method) channel.unserved();
     jobjectArray array = method ? newArgumentArray(env, channel.arguments()) : nullptr;
-    if (array) {
+    jstring folder = array && withFolder ? newJavaString(env, channel.workingDirectory()) : nullptr;
+    if (array && (!withFolder || folder)) {
+        jvalue parameters[2];
+        parameters[0].l = array;
+        parameters[1].l = folder;
         if (returnsInt) {
-            jint result = env->CallStaticIntMethod(mainType, method, array);
+            jint result = env->CallStaticIntMethodA(mainType, method, parameters);
             // A method that throws has no result of its own; 1 tells the
             // second instance that the hand-over failed.
             channel.answer(env->ExceptionCheck() ? 1 : result);
         } else {
             channel.answer(0);
-            env->CallStaticVoidMethod(mainType, method, array);
+            env->CallStaticVoidMethodA(mainType, method, parameters);
         }
     }
     if (env->ExceptionCheck()) env->ExceptionDescribe();
+    if (folder) env->DeleteLocalRef(folder);
     if (array) env->DeleteLocalRef(array);
     env->DeleteLocalRef(mainType);
 }
 
-// Whether the program is still running rather than shutting down: only then
-// can a shutdown hook be registered (the probe is removed at once). An
-// attach can succeed while the runtime runs its hooks on the way out, and
-// a hand-over taken then would never be answered.
 bool programRunning(JNIEnv* env) {
     bool running = false;
     jclass runtimeType = env->FindClass("java/lang/Runtime");

@@ -15,7 +15,11 @@ class HandOverChannel {
 public:
     // The second instance's arguments, read when the method is known.
     virtual List<WideString> arguments() = 0;
+    // The later launch's working directory (empty when it did not travel).
+    virtual WideString workingDirectory() = 0;
     virtual void answer(int32_t value) = 0;
+    // The main class has no secondaryMain: the arguments are dropped.
+    virtual void unserved() {}
 
 protected:
     ~HandOverChannel() = default;
@@ -26,8 +30,13 @@ protected:
 // not found (a pending exception has then been described).
 jclass findMainClass(JNIEnv* env, const WideString& mainClass);
 
-// On an attached thread: finds secondaryMain(String[]), void form first,
-// then the int form; calls it with the arguments and answers. The void form
+// Whether the class has a secondaryMain that a hand-over can call; nothing
+// is left pending.
+bool hasSecondaryMain(JNIEnv* env, jclass mainType);
+
+// On an attached thread: finds secondaryMain(String[], String) (the later
+// launch's working directory second), void form first, then the int form,
+// then the same forms of secondaryMain(String[]); calls it and answers. The void form
 // answers 0 before the call; the int form answers its result, or 1 when it
 // throws. Nothing found: no answer. A pending exception is described.
 void callSecondaryMain(JNIEnv* env, const WideString& mainClass, HandOverChannel& channel);

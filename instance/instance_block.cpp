@@ -60,3 +60,27 @@ List<WideString> readArgumentArea(const uint8_t* area, size_t size) {
     }
     return arguments;
 }
+
+void writeWorkingDirectory(uint8_t* area, const WideString& folder) {
+    uint8_t* room = area + kArgumentWriteLimit;
+    const size_t units = (kArgumentAreaSize - kArgumentWriteLimit) / 2;
+    memset(room, 0, units * 2);
+    if (folder.size() >= units) return;
+    for (size_t i = 0; i < folder.size(); ++i) {
+        room[2 * i] = static_cast<uint8_t>(folder[i] & 0xFF);
+        room[2 * i + 1] = static_cast<uint8_t>(folder[i] >> 8);
+    }
+}
+
+WideString readWorkingDirectory(const uint8_t* area) {
+    const uint8_t* room = area + kArgumentWriteLimit;
+    const size_t units = (kArgumentAreaSize - kArgumentWriteLimit) / 2;
+    WideString folder;
+    for (size_t i = 0; i < units; ++i) {
+        char16_t unit = static_cast<char16_t>(room[2 * i] | (room[2 * i + 1] << 8));
+        if (unit == 0) return folder;
+        folder += unit;
+    }
+    // No terminator: no folder of this layout.
+    return WideString();
+}

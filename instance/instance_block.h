@@ -40,8 +40,9 @@ enum : uint32_t { kRequestFree = 0, kRequestPosted = 1, kRequestClaimed = 2 };
 // What a message from the first instance to a requester says (its second
 // parameter): the list was claimed (the block is free for the next
 // request), the list was taken for secondaryMain, the answer (the first
-// parameter), or a refusal (the program is shutting down).
-enum : uint32_t { kReplyClaimed = 1, kReplyTaken = 2, kReplyAnswer = 3, kReplyRefused = 4 };
+// parameter), a refusal (the program is shutting down)
+// parameter), or that the main class has no secondaryMain.
+enum : uint32_t { kReplyClaimed = 1, kReplyTaken = 2, kReplyAnswer = 3, kReplyRefused = 4, kReplyUnserved = 5 };
 
 // The listener field of a first instance that let go of its role without
 // running the program (it started its paired program instead): nothing
@@ -65,6 +66,12 @@ bool argumentsFit(const List<WideString>& arguments);
 // Clears the first 1040 bytes and writes the arguments; false (nothing
 // written) when they do not fit.
 bool writeArgumentArea(uint8_t* area, const List<WideString>& arguments);
+
+// The later launch's working directory, in the area behind the list's 1040
+// bytes: its units and a terminator. A folder too long for the room left
+// (509 units) travels as an empty string.
+void writeWorkingDirectory(uint8_t* area, const WideString& folder);
+WideString readWorkingDirectory(const uint8_t* area);
 
 // Reads the area back: strings end at a zero, two zeros in a row end the
 // list, and a string still open at the end of the area is dropped. So no

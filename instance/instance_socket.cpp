@@ -55,17 +55,23 @@ List<NarrowString> instanceFolders(const NarrowString& runtimeFolder, uint32_t u
     return folders;
 }
 
-bool encodeHandOverRequest(const List<WideString>& arguments, NarrowString& request) {
+static bool putText(NarrowString& payload, const WideString& text) {
+    if (payload.size() + 4 + 2 * text.size() > kHandOverPayloadLimit) return false;
+    putUint32(payload, static_cast<uint32_t>(text.size()));
+    for (size_t i = 0; i < text.size(); ++i) {
+        payload += static_cast<char>(text[i] & 0xFF);
+        payload += static_cast<char>(text[i] >> 8);
+    }
+    return true;
+}
+
+bool encodeHandOverRequest(const List<WideString>& arguments, const WideString& workingDirectory,
+                           NarrowString& request) {
     NarrowString payload;
     putUint32(payload, static_cast<uint32_t>(arguments.size()));
-    for (const WideString& argument : arguments) {
-        if (payload.size() + 4 + 2 * argument.size() > kHandOverPayloadLimit) return false;
-        putUint32(payload, static_cast<uint32_t>(argument.size()));
-        for (size_t i = 0; i < argument.size(); ++i) {
-            payload += static_cast<char>(argument[i] & 0xFF);
-            payload += static_cast<char>(argument[i] >> 8);
-        }
-    }
+    for (const WideString& argument : arguments)
+        if (!putText(payload, argument)) return false;
+    if (!putText(payload, workingDirectory)) return false;
     request.clear();
     putUint32(request, kHandOverMagic);
     putUint32(request, static_cast<uint32_t>(payload.size()));
@@ -79,21 +85,30 @@ bool handOverPayloadBytes(const uint8_t* header, size_t& bytes) {
     return bytes >= 4 && bytes <= kHandOverPayloadLimit;
 }
 
-bool decodeHandOverPayload(const uint8_t* payload, size_t bytes, List<WideString>& arguments) {
+static bool getText(const uint8_t* payload, size_t bytes, size_t& at, WideString& text) {
+    if (bytes - at < 4) return false;
+    size_t units = getUint32(payload + at);
+    at += 4;
+    if ((bytes - at) / 2 < units) return false;
+    std::u16string read(units, u'\0');
+    for (size_t i = 0; i < units; ++i, at += 2) read[i] = static_cast<char16_t>(payload[at] | payload[at + 1] << 8);
+    text = WideString(read);
+    return true;
+}
+
+bool decodeHandOverPayload(const uint8_t* payload, size_t bytes, List<WideString>& arguments,
+                           WideString& workingDirectory) {
     arguments.clear();
+    workingDirectory.clear();
     if (bytes < 4) return false;
     uint32_t count = getUint32(payload);
     size_t at = 4;
     for (uint32_t n = 0; n < count; ++n) {
-        if (bytes - at < 4) return false;
-        size_t units = getUint32(payload + at);
-        at += 4;
-        if ((bytes - at) / 2 < units) return false;
-        std::u16string text(units, u'\0');
-        for (size_t i = 0; i < units; ++i, at += 2)
-            text[i] = static_cast<char16_t>(payload[at] | payload[at + 1] << 8);
-        arguments.push_back(WideString(text));
+        WideString argument;
+        if (!getText(payload, bytes, at, argument)) return false;
+        arguments.push_back(argument);
     }
+    if (at < bytes && !getText(payload, bytes, at, workingDirectory)) return false;
     return at == bytes;
 }
 

@@ -26,15 +26,19 @@ List<NarrowString> instanceFolders(const NarrowString& runtimeFolder, uint32_t u
 
 // A second instance's request: "VSI1", the byte count of the rest, the
 // argument count, then each argument as its count of UTF-16 units and the
-// units, all little-endian. Arguments beyond the limit are not sent.
+// units, then the launch's working directory the same way (a request of an
+// earlier version ends after the list), all little-endian. A request beyond
+// the limit is not sent.
 const uint32_t kHandOverMagic = 0x31495356;  // "VSI1"
 const size_t kHandOverHeaderBytes = 8;
 const size_t kHandOverPayloadLimit = 65536;
-bool encodeHandOverRequest(const List<WideString>& arguments, NarrowString& request);
+bool encodeHandOverRequest(const List<WideString>& arguments, const WideString& workingDirectory,
+                           NarrowString& request);
 // The payload's byte count from the header; false when it is no request.
 bool handOverPayloadBytes(const uint8_t* header, size_t& bytes);
-// False unless the payload holds exactly a well-formed list.
-bool decodeHandOverPayload(const uint8_t* payload, size_t bytes, List<WideString>& arguments);
+// False unless the payload holds exactly a well-formed list (and folder).
+bool decodeHandOverPayload(const uint8_t* payload, size_t bytes, List<WideString>& arguments,
+                           WideString& workingDirectory);
 
 // The first instance's replies: one byte once a worker is attached to the
 // virtual machine (from then on the hand-over is the first instance's), then

@@ -179,8 +179,10 @@ struct Listener {
 
 class SocketChannel : public HandOverChannel {
 public:
-    SocketChannel(int fd, List<WideString>& arguments) : fd_(fd), arguments_(arguments) {}
+    SocketChannel(int fd, List<WideString>& arguments, WideString& folder)
+        : fd_(fd), arguments_(arguments), folder_(folder) {}
     List<WideString> arguments() override { return arguments_; }
+    WideString workingDirectory() override { return folder_; }
     void answer(int32_t value) override {
         uint8_t bytes[4];
         encodeAnswer(value, bytes);
@@ -190,14 +192,15 @@ public:
 private:
     int fd_;
     List<WideString>& arguments_;
+    WideString& folder_;
 };
 
-bool readRequest(int fd, List<WideString>& arguments) {
+bool readRequest(int fd, List<WideString>& arguments, WideString& folder) {
     uint8_t header[kHandOverHeaderBytes];
     size_t bytes = 0;
     if (!receiveAll(fd, header, sizeof header) || !handOverPayloadBytes(header, bytes)) return false;
     List<uint8_t> payload(bytes);
-    return receiveAll(fd, payload.data(), bytes) && decodeHandOverPayload(payload.data(), bytes, arguments);
+    return receiveAll(fd, payload.data(), bytes) && decodeHandOverPayload(payload.data(), bytes, arguments, folder);
 }
 
 struct WorkerStart {
@@ -211,7 +214,8 @@ void* handOverWorker(void* parameter) {
     FileDescriptor connection(start.fd);
     setTimeouts(connection.get(), kTransferPatienceMs);
     List<WideString> arguments;
-    if (!peerIsUser(connection.get()) || !readRequest(connection.get(), arguments)) return nullptr;
+    WideString folder;
+    if (!peerIsUser(connection.get()) || !readRequest(connection.get(), arguments, folder)) return nullptr;
     // secondaryMain never runs before main has been called.
     mainStartedEvent.wait();
     if (!enterGate()) return nullptr;
@@ -227,7 +231,7 @@ void* handOverWorker(void* parameter) {
     // hears nothing more ends with -1 and does not try again.
     uint8_t taken = kHandOverTaken;
     if (programRunning(env) && sendAll(connection.get(), &taken, 1)) {
-        SocketChannel channel(connection.get(), arguments);
+        SocketChannel channel(connection.get(), arguments, folder);
         serveHandOver(vm, env, mainClass, channel, stayAttached);
     } else {
         vm->DetachCurrentThread();
@@ -350,7 +354,9 @@ bool setUpSingleInstance(Launcher& launcher) {
         return true;
     }
     NarrowString request;
-    bool requestFits = encodeHandOverRequest(launcher.arguments, request);
+    WideString folder;
+    if (!platform::currentDirectory(folder)) folder.clear();
+    bool requestFits = encodeHandOverRequest(launcher.arguments, folder, request);
     int64_t deadline = nowMs() + kDecisionPatienceMs;
     int untaken = 0;
     for (;;) {

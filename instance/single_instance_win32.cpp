@@ -238,6 +238,7 @@ struct WorkerStart {
     UINT message;
     HANDLE mainStarted;  // the worker's own handle of the main-started event
     List<WideString> arguments;
+    WideString workingDirectory;
 };
 
 void reply(const WorkerStart& start, uint32_t kind, int32_t value = 0) {
@@ -248,7 +249,9 @@ class BlockChannel : public HandOverChannel {
 public:
     explicit BlockChannel(const WorkerStart& start) : start_(start) {}
     List<WideString> arguments() override { return start_.arguments; }
+    WideString workingDirectory() override { return start_.workingDirectory; }
     void answer(int32_t value) override { reply(start_, kReplyAnswer, value); }
+    void unserved() override { reply(start_, kReplyUnserved); }
 
 private:
     const WorkerStart& start_;
@@ -329,8 +332,9 @@ void claimRequest(Launcher& launcher, uint32_t number, UINT message, const Progr
         return;
     }
     WorkerStart* start = new WorkerStart{&launcher, readField(block, kRequesterThreadOffset), message, nullptr,
-                                         readArgumentArea(argumentArea(block), kArgumentAreaSize)};
-    memset(argumentArea(block), 0, kArgumentWriteLimit);
+                                         readArgumentArea(argumentArea(block), kArgumentWriteLimit),
+                                         readWorkingDirectory(argumentArea(block))};
+    memset(argumentArea(block), 0, kArgumentAreaSize);
     // The answer goes only to a thread of this program.
     if (!threadOfProgram(start->requester, files)) {
         delete start;
@@ -481,6 +485,9 @@ bool handArgumentsOver(Launcher& launcher, const WideString& name, UserOnlySecur
     uint32_t number = newRequestNumber();
     writeField(block, kRequestStateOffset, kRequestFree);
     writeArgumentArea(argumentArea(block), launcher.arguments);
+    WideString folder;
+    if (!platform::currentDirectory(folder)) folder.clear();
+    writeWorkingDirectory(argumentArea(block), folder);
     writeField(block, kRequesterThreadOffset, GetCurrentThreadId());
     writeField(block, kRequestNumberOffset, number);
     MemoryBarrier();
@@ -509,7 +516,7 @@ void withdrawRequest(Launcher& launcher) {
     if (readField(block, kRequestNumberOffset) == launcher.handOverRequest &&
         InterlockedCompareExchange(blockField(block, kRequestStateOffset), kRequestFree, kRequestPosted) ==
             static_cast<LONG>(kRequestPosted))
-        memset(argumentArea(block), 0, kArgumentWriteLimit);
+        memset(argumentArea(block), 0, kArgumentAreaSize);
     launcher.handOverRequest = 0;
 }
 
@@ -585,6 +592,9 @@ bool waitForFirstInstance(Launcher& launcher, int32_t& result) {
                     TRACE_EVENT("hand-over").field("result", "answered").field("code", static_cast<int32_t>(value));
                     result = static_cast<int32_t>(value);
                     return true;
+                case kReplyUnserved:
+                    TRACE_EVENT("hand-over").field("result", "the main class has no secondaryMain: the arguments are dropped; waiting for the first instance's end");
+                    break;
                 case kReplyRefused:
                     TRACE_EVENT("hand-over").field("result", "the first instance is shutting down; set up again");
                     // Its block goes with it: set up again once it has ended.

@@ -110,6 +110,11 @@ List<WideString> settingsList(const WideString& value) {
     return all;
 }
 void prepareEnvironment(Launcher& launcher) {
+    // The application's own folder, for paths in options (a module path),
+    // whatever the working directory.
+    WideString home;
+    if (executableFolder(launcher, home) && home.size() > 1) home = home.left(home.size() - 1);
+    platform::writeEnvironment(u"VEDA_APP_HOME", home);
     platform::writeEnvironment(u"VEDA_JVM_PATH", launcher.jvmLibraryPath);
     platform::writeEnvironment(u"VEDA_JVM_HOME", runtimeHome(launcher.jvmLibraryPath));
 

@@ -20,7 +20,9 @@ int main(int argc, char** argv) {
     {
         Launcher launcher;
         code = launcher.initialise() ? launcher.run() : -1;
-        TRACE_EVENT("exit").field("code", static_cast<int64_t>(code));
     }
+    // After the teardown, which waits for the program's last thread: the
+    // process ends now, with this code.
+    TRACE_EVENT("exit").field("code", static_cast<int64_t>(code));
     return code;
 }

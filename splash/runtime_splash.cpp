@@ -53,6 +53,8 @@ bool startRuntimeSplash(Launcher& launcher, const WideString& libraryPath, const
 
     init();
     loadFile(name.c_str());
-    setFileJarName(name.c_str(), "");
+    // No jar: the image is a file of its own (with an empty jar name the
+    // runtime would give the program an address inside a jar of that name).
+    setFileJarName(name.c_str(), nullptr);
     return true;
 }

@@ -15,6 +15,8 @@ bool splashPossible() { return false; }
 
 void showErrorBox(void*, const WideString& text) { writeStandardError(consoleLines(text)); }
 
+void writeNotice(const WideString& text) { writeStandardError(consoleLines(text)); }
+
 namespace {
 
 bool (*endProgram)(int32_t) = nullptr;

@@ -15,6 +15,8 @@ void showErrorBox(void* owner, const WideString& text) {
     MessageBoxW(static_cast<HWND>(owner), wide(text), nullptr, MB_OK | MB_ICONERROR);
 }
 
+void writeNotice(const WideString&) {}
+
 void onConsoleControl(bool (*)(int32_t)) {}
 
 }  // namespace platform

@@ -35,5 +35,7 @@
 #define MSG_TEXT_228 "not enough memory"
 #define MSG_TEXT_229 "VM already created"
 #define MSG_TEXT_230 "invalid arguments"
+#define MSG_TEXT_232 "The Java VM option %s needs a value after it.\n"
+#define MSG_TEXT_233 "The Java VM option %s cannot be given here: the class path belongs in \"Class Path\" and the main class in \"Main Class\".\n"
 
 #endif

@@ -37,6 +37,8 @@ enum MessageId : int {
     MsgReasonMemory = 228,
     MsgReasonExists = 229,
     MsgReasonArguments = 230,
+    MsgOptionWithoutValue = 232,
+    MsgOptionOfTheSettings = 233,
 };
 
 // One value to fill into a format: a text or a signed 32-bit number.
@@ -60,7 +62,7 @@ struct LaunchError {
     static LaunchError library(const WideString& path);
     // 203: the description 213 and the reason for a creation result code.
     static LaunchError vmCreation(int32_t result);
-    // 211, 215: one name.
+    // 211, 215, 232, 233: one name.
     static LaunchError named(MessageId id, const WideString& name);
 };
 

@@ -47,6 +47,7 @@ bool modulePath(WideString& path);
 // The process command line as the system holds it.
 WideString commandLine();
 bool setCurrentDirectory(const WideString& path);
+bool currentDirectory(WideString& path);
 
 // Environment variables of the launcher's own process.
 bool readEnvironment(const WideString& name, WideString& value);
@@ -217,6 +218,9 @@ bool consoleFlavour();
 // An error report: a message box owned by owner, or in the console flavour
 // the exact text on the standard error, lines ending in "\r\n".
 void showErrorBox(void* owner, const WideString& text);
+// A notice for the user that is no error: on the standard error where the
+// launcher has one (Linux, the console flavour); nothing in a windowed program.
+void writeNotice(const WideString& text);
 // Console flavour: from now on Ctrl+C, Ctrl+Break, closing the console and
 // shutdown call end with the exit code for the event (consoleEventExitCode);
 // when end returns false the system's default handling ends the process.

@@ -308,6 +308,11 @@ bool setCurrentDirectory(const WideString& path) {
     return true;
 }
 
+bool currentDirectory(WideString& path) {
+    path = state().directory;
+    return !path.empty();
+}
+
 bool readEnvironment(const WideString& name, WideString& value) {
     auto found = state().environment.find(upper(name).str());
     if (found == state().environment.end()) {
@@ -617,7 +622,7 @@ WideString messageText(MessageId id) {
         {218, u"" MSG_TEXT_218}, {219, u"" MSG_TEXT_219}, {220, u"" MSG_TEXT_220}, {221, u"" MSG_TEXT_221},
         {222, u"" MSG_TEXT_222}, {223, u"" MSG_TEXT_223}, {224, u"" MSG_TEXT_224}, {225, u"" MSG_TEXT_225},
         {226, u"" MSG_TEXT_226}, {227, u"" MSG_TEXT_227}, {228, u"" MSG_TEXT_228}, {229, u"" MSG_TEXT_229},
-        {230, u"" MSG_TEXT_230},
+        {230, u"" MSG_TEXT_230}, {232, u"" MSG_TEXT_232}, {233, u"" MSG_TEXT_233},
     };
     for (const auto& entry : kTexts)
         if (entry.id == id) return WideString(entry.text);
@@ -625,6 +630,8 @@ WideString messageText(MessageId id) {
 }
 
 bool consoleFlavour() { return state().consoleFlavour; }
+
+void writeNotice(const WideString& text) { state().standardError += consoleLines(text); }
 
 void showErrorBox(void*, const WideString& text) {
     if (state().consoleFlavour) {

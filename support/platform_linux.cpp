@@ -405,6 +405,14 @@ WideString commandLine() { return WideString(); }
 
 bool setCurrentDirectory(const WideString& path) { return chdir(toNative(path).c_str()) == 0; }
 
+bool currentDirectory(WideString& path) {
+    char* folder = getcwd(nullptr, 0);
+    if (!folder) return false;
+    path = fromNative(folder);
+    free(folder);
+    return true;
+}
+
 bool readEnvironment(const WideString& name, WideString& value) {
     const char* text = getenv(toNative(name).c_str());
     if (!text) return false;
@@ -837,6 +845,7 @@ WideString messageText(MessageId id) {
         {221, u"" MSG_TEXT_221}, {222, u"Failed to load Java VM library: %s (%s).\n"}, {223, u"" MSG_TEXT_223},
         {224, u"" MSG_TEXT_224}, {225, u"" MSG_TEXT_225}, {226, u"" MSG_TEXT_226}, {227, u"" MSG_TEXT_227},
         {228, u"" MSG_TEXT_228}, {229, u"" MSG_TEXT_229}, {230, u"" MSG_TEXT_230},
+        {232, u"" MSG_TEXT_232}, {233, u"" MSG_TEXT_233},
     };
     for (const auto& entry : kTexts)
         if (entry.id == id) return WideString(entry.text);
@@ -865,6 +874,8 @@ void showErrorBox(void*, const WideString& text) {
     request.fields.push_back(toUtf8(text));
     dialogs::show(request);
 }
+
+void writeNotice(const WideString& text) { writeStandardError(text); }
 
 void writeStandardError(const WideString& text) {
     WideString lines = text;

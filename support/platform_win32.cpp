@@ -31,6 +31,16 @@ WideString commandLine() { return fromWide(GetCommandLineW()); }
 
 bool setCurrentDirectory(const WideString& path) { return SetCurrentDirectoryW(wide(path)) != 0; }
 
+bool currentDirectory(WideString& path) {
+    DWORD size = GetCurrentDirectoryW(0, nullptr);
+    if (size == 0) return false;
+    List<wchar_t> buffer(size + 1, 0);
+    DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0 || length >= buffer.size()) return false;
+    path = fromWide(buffer.data(), length);
+    return true;
+}
+
 bool readEnvironment(const WideString& name, WideString& value) {
     List<wchar_t> buffer(MAX_PATH);
     for (;;) {

@@ -8,6 +8,7 @@
 #include "splash/splash.h"
 #include "support/messages.h"
 #include "support/platform.h"
+#include "support/trace.h"
 
 static bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
@@ -123,6 +124,62 @@ uint32_t stackSizeOf(const WideString& option) {
     return bytes > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(bytes);
 }
 
+// Options the java command takes with their value as the next word; the
+// invocation interface takes only the joined form.
+static const char16_t* const kOptionsWithValue[] = {
+    u"--add-opens",   u"--add-exports",         u"--add-reads",   u"--add-modules",           u"--limit-modules",
+    u"--module-path", u"--upgrade-module-path", u"--patch-module", u"--enable-native-access",
+};
+// What the launcher itself decides: the class path and the main class.
+static const char16_t* const kSettingsOptions[] = {
+    u"-cp", u"-classpath", u"--class-path", u"-jar", u"-m", u"--module",
+};
+
+static bool namesOption(const WideString& option, const char16_t* name) {
+    return option == name || (option.startsWith(name) && option[WideString(name).size()] == u'=');
+}
+
+bool javaCommandOptions(const List<WideString>& options, List<WideString>& result, WideString& offending,
+                        bool& missingValue) {
+    for (size_t i = 0; i < options.size(); ++i) {
+        const WideString& option = options[i];
+        for (const char16_t* name : kSettingsOptions) {
+            if (!namesOption(option, name)) continue;
+            offending = option;
+            missingValue = false;
+            return false;
+        }
+        if (option == u"-server" || option == u"-client") {
+            TRACE_EVENT("vm option").field("dropped", option).field("reason", "the java command ignores it");
+            continue;
+        }
+        WideString joined = option == u"-p" ? WideString(u"--module-path") : option;
+        bool takesValue = false;
+        for (const char16_t* name : kOptionsWithValue) takesValue = takesValue || joined == name;
+        if (!takesValue) {
+            result.push_back(option);
+            continue;
+        }
+        if (i + 1 >= options.size()) {
+            offending = option;
+            missingValue = true;
+            return false;
+        }
+        result.push_back(joined + u"=" + options[++i]);
+    }
+    return true;
+}
+
+WideString javaCommandProperty(const WideString& mainClass, const List<WideString>& arguments,
+                               const List<WideString>& options) {
+    for (const WideString& option : options)
+        if (option.startsWith(u"-Dsun.java.command=")) return WideString();
+    WideString property = u"-Dsun.java.command=" + mainClass;
+    property.replaceAll(u'/', u'.');
+    for (const WideString& argument : arguments) property += u" " + argument;
+    return property;
+}
+
 // Appends the matches of a directory search, each with its folder and the
 // list separator.
 static void appendMatches(WideString& classPath, const WideString& pattern, const WideString& folder) {
@@ -187,14 +244,25 @@ bool buildVmOptions(Launcher& launcher) {
         return false;
     }
 
+    List<WideString> written;
+    for (const WideString& raw : splitVmParameters(settings.read(u"Java Runtime Environment",
+                                                                 u"Virtual Machine Parameters")))
+        written.push_back(removeQuotes(raw));
+    List<WideString> given;
+    WideString offending;
+    bool missingValue = false;
+    if (!javaCommandOptions(written, given, offending, missingValue)) {
+        reportError(errorBoxOwner(launcher),
+                    LaunchError::named(missingValue ? MsgOptionWithoutValue : MsgOptionOfTheSettings, offending));
+        return false;
+    }
+
     List<WideString> options;
     options.push_back(u"-Djava.class.path=" + classPath);
     // The memory status is asked for only when an option needs it.
     MemoryBases bases;
     bool basesKnown = false;
-    for (const WideString& raw : splitVmParameters(settings.read(u"Java Runtime Environment",
-                                                                 u"Virtual Machine Parameters"))) {
-        WideString option = removeQuotes(raw);
+    for (WideString option : given) {
         if (isMemoryShare(option)) {
             if (!basesKnown) bases = MemoryBases{platform::totalPhysicalMemory(), platform::availableVirtualMemory()};
             basesKnown = true;
@@ -223,5 +291,9 @@ bool buildVmOptions(Launcher& launcher) {
         for (const WideString& argument : splitCommandLine(launcher.extraArguments))
             if (!argument.empty()) launcher.arguments.push_back(argument);
     }
+    // Not part of the options the start-up cache sees: the arguments change
+    // from launch to launch.
+    WideString command = javaCommandProperty(launcher.mainClass, launcher.arguments, launcher.userVmOptions);
+    if (!command.empty()) launcher.vmOptions.push_back(platform::toAnsi(command));
     return true;
 }

@@ -26,6 +26,19 @@ WideString applyMemoryShare(const WideString& option, const MemoryBases& bases);
 // Byte count of a -Xss option's size, or 0 when it cannot be read or does not fit.
 uint32_t stackSizeOf(const WideString& option);
 
+// What the java command does with options written as two words, or that it
+// takes itself: "--add-opens x" becomes "--add-opens=x" (and "-p x"
+// "--module-path=x"), "-server" and "-client" are dropped. False, naming
+// the option in offending, for one that lacks its value (missingValue) or
+// that belongs in "Class Path" or "Main Class" (the class path, -jar, -m).
+bool javaCommandOptions(const List<WideString>& options, List<WideString>& result, WideString& offending,
+                        bool& missingValue);
+
+// "-Dsun.java.command=<main class> <arguments>", as the java command sets
+// it (tools name the process by it); empty when an option sets it already.
+WideString javaCommandProperty(const WideString& mainClass, const List<WideString>& arguments,
+                               const List<WideString>& options);
+
 // Builds the class path, option list, stack size, output files and extra
 // arguments; false (after message 209 where it applies) ends the launch.
 bool buildVmOptions(Launcher& launcher);

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "instance/hand_over.h"
 #include "launcher/launcher.h"
 #include "splash/splash.h"
 #include "support/messages.h"
@@ -167,6 +168,59 @@ static void deleteLocal(JNIEnv* env, jobject reference) {
     if (reference) env->DeleteLocalRef(reference);
 }
 
+// The entry point of a class without public static void main(String[]), as
+// the java command of runtimes with today's launch protocol chooses it (25,
+// and 21 to 24 with --enable-preview): the runtime's own finder picks a
+// main(String[]) before a main(), static or not, declared or inherited. An
+// instance method needs an object made with a non-private constructor
+// without parameters. False (nothing pending) on runtimes without that
+// protocol or when the class has no such entry point.
+struct EntryPoint {
+    jmethodID method = nullptr;
+    bool isStatic = true;
+    bool takesArguments = true;
+    jmethodID constructor = nullptr;
+};
+
+static bool findEntryPoint(JNIEnv* env, jclass mainClass, EntryPoint& entry) {
+    const jint kStatic = 0x0008, kPrivate = 0x0002;
+    bool found = false;
+    // Its name on 25 and later, then on 21 to 24.
+    jclass finder = env->FindClass("jdk/internal/misc/MethodFinder");
+    if (!finder) {
+        env->ExceptionClear();
+        finder = env->FindClass("jdk/internal/misc/MainMethodFinder");
+    }
+    jclass methodType = finder ? env->FindClass("java/lang/reflect/Method") : nullptr;
+    jclass executableType = methodType ? env->FindClass("java/lang/reflect/Executable") : nullptr;
+    jmethodID find = executableType ? env->GetStaticMethodID(finder, "findMainMethod",
+                                                             "(Ljava/lang/Class;)Ljava/lang/reflect/Method;")
+                                    : nullptr;
+    jmethodID modifiers = find ? env->GetMethodID(executableType, "getModifiers", "()I") : nullptr;
+    jmethodID parameters = modifiers ? env->GetMethodID(executableType, "getParameterCount", "()I") : nullptr;
+    jobject method = parameters ? env->CallStaticObjectMethod(finder, find, mainClass) : nullptr;
+    if (method && !env->ExceptionCheck()) {
+        jint flags = env->CallIntMethod(method, modifiers);
+        entry.takesArguments = env->CallIntMethod(method, parameters) == 1;
+        entry.isStatic = (flags & kStatic) != 0;
+        entry.method = env->FromReflectedMethod(method);
+        found = entry.method && !env->ExceptionCheck();
+        if (found && !entry.isStatic) {
+            entry.constructor = env->GetMethodID(mainClass, "<init>", "()V");
+            jobject reflected =
+                entry.constructor ? env->ToReflectedMethod(mainClass, entry.constructor, JNI_FALSE) : nullptr;
+            found = reflected && !env->ExceptionCheck() && (env->CallIntMethod(reflected, modifiers) & kPrivate) == 0;
+            if (reflected) env->DeleteLocalRef(reflected);
+        }
+    }
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    if (method) env->DeleteLocalRef(method);
+    if (executableType) env->DeleteLocalRef(executableType);
+    if (methodType) env->DeleteLocalRef(methodType);
+    if (finder) env->DeleteLocalRef(finder);
+    return found && !env->ExceptionCheck();
+}
+
 MainResult runMainClass(Launcher& launcher) {
     JNIEnv* env = launcher.jniEnv;
     jstring name = newJavaString(env, launcher.mainClass);
@@ -192,15 +246,28 @@ MainResult runMainClass(Launcher& launcher) {
     env->ReleaseStringUTFChars(name, utf);
     deleteLocal(env, name);
 
-    jmethodID mainMethod = env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
-    if (!mainMethod) {
-        if (env->ExceptionCheck()) {
-            env->ExceptionDescribe();
-        } else {
-            reportError(errorBoxOwner(launcher), LaunchError::plain(MsgNoMainMethod));
+    // Later launches' arguments would be dropped without a word.
+    if (launcher.singleInstance && launcher.isPrimaryInstance && !hasSecondaryMain(env, mainClass)) {
+        TRACE_EVENT("single instance").field("result", "the main class has no secondaryMain; later launches' arguments are dropped");
+        platform::writeNotice(u"Single Instance is on, but the main class has no secondaryMain: the arguments of later launches are dropped.");
+    }
+    EntryPoint entry;
+    entry.method = env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
+    if (!entry.method) {
+        jthrowable missing = env->ExceptionOccurred();
+        env->ExceptionClear();
+        if (!findEntryPoint(env, mainClass, entry)) {
+            if (missing) {
+                env->Throw(missing);
+                env->ExceptionDescribe();
+            } else {
+                reportError(errorBoxOwner(launcher), LaunchError::plain(MsgNoMainMethod));
+            }
+            deleteLocal(env, missing);
+            deleteLocal(env, mainClass);
+            return MainResult::Failed;
         }
-        deleteLocal(env, mainClass);
-        return MainResult::Failed;
+        deleteLocal(env, missing);
     }
     jobjectArray array = newArgumentArray(env, launcher.arguments);
     if (!array) {
@@ -210,7 +277,17 @@ MainResult runMainClass(Launcher& launcher) {
     }
     if (launcher.vmReadyEvent) platform::signalEvent(launcher.vmReadyEvent);
 
-    env->CallStaticVoidMethod(mainClass, mainMethod, array);
+    if (entry.isStatic) {
+        if (entry.takesArguments)
+            env->CallStaticVoidMethod(mainClass, entry.method, array);
+        else
+            env->CallStaticVoidMethod(mainClass, entry.method);
+    } else {
+        jobject program = env->NewObject(mainClass, entry.constructor);
+        if (program && entry.takesArguments) env->CallVoidMethod(program, entry.method, array);
+        if (program && !entry.takesArguments) env->CallVoidMethod(program, entry.method);
+        deleteLocal(env, program);
+    }
     // Deleting is allowed with an exception pending.
     deleteLocal(env, array);
     deleteLocal(env, mainClass);

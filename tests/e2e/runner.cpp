@@ -69,6 +69,7 @@
 //                                  keyboard focus
 //   ui type <hwnd> <text>          characters to the focused window
 //   ui mouse <hwnd> <id> <x> <y>   left button down and up at a client point
+//                                  (handled by the control when it returns)
 //   ui hover <hwnd> <id> <x> <y>   moves the mouse pointer there
 //   ui close <hwnd>                the system menu's Close (the close box)
 //   ui shot <hwnd> <file.bmp>      the window as shown on the screen, 24-bit
@@ -1403,8 +1404,10 @@ int ui_main(int argc, wchar_t** argv) {
             PostMessageW(control, WM_MOUSEMOVE, 0, MAKELPARAM(p.x, p.y));
             return 0;
         }
-        PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
-        PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
+        // Sent, not posted: when the command returns, the control has
+        // handled the click, so a test can check at once what it did.
+        SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+        SendMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
         return 0;
     }
     if (cmd == L"close") {

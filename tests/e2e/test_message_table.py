@@ -37,6 +37,9 @@ TEXTS = {
     228: "not enough memory",
     229: "VM already created",
     230: "invalid arguments",
+    232: "The Java VM option %s needs a value after it.\n",
+    233: "The Java VM option %s cannot be given here: the class path belongs in \"Class Path\" and the main "
+         "class in \"Main Class\".\n",
 }
 
 
@@ -46,8 +49,8 @@ class MessageTableTest(unittest.TestCase):
             with self.subTest(arch=arch):
                 exe = harness.to_windows_path(harness.launcher_path(arch))
                 # One id on either side of the table: there is nothing else.
-                found = harness.ui("strings", exe, 200, 232)
-                expected = {str(i): TEXTS.get(i) for i in range(200, 233)}
+                found = harness.ui("strings", exe, 200, 234)
+                expected = {str(i): TEXTS.get(i) for i in range(200, 235)}
                 for key in sorted(expected, key=int):
                     self.assertEqual(found[key], expected[key], "text %s" % key)
 

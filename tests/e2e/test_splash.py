@@ -276,7 +276,7 @@ class RuntimeLibraryTest(SplashCase):
                                   "destroy", "SplashClose"])
         self.assertEqual(self.one(r, "SplashLoadFile")["file"], image)
         jar = self.one(r, "SplashSetFileJarName")
-        self.assertEqual((jar["file"], jar["jar"]), (image, ""))
+        self.assertEqual((jar["file"], jar["jar"]), (image, None))
         self.assertFalse(self.one(r, "main")["splash"])
         self.assertFalse(any(w["class"] == CLASS for w in r.windows))
 

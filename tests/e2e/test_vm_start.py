@@ -45,10 +45,12 @@ class OptionListTest(LauncherCase):
                     "-Dfirst=1",
                     "-Xmx64m",
                     "-Dfirst=2",
+                    # What the java command sets: tools name the process by it.
+                    "-Dsun.java.command=standin.Records",
                     "abort",
                     "exit",
                 ])
-                self.assertEqual(create["extra"], [None] * 5 + ["hook", "hook"])
+                self.assertEqual(create["extra"], [None] * 6 + ["hook", "hook"])
                 self.assertEqual(create["version"], JNI_VERSION_1_2)
                 self.assertFalse(create["ignore_unrecognized"])
                 self.assertEqual(create["result"], 0)

@@ -15,6 +15,63 @@ typedef std::vector<std::string> Strings;
 
 const char* const kNoClassPathMessage = "Java Class Path was not specified in INI file.";
 
+// Options as users copy them from the java command: the two-word forms are
+// joined, what the java command ignores is dropped, and what the launcher
+// decides itself is refused, naming the option.
+TEST(VmParametersTest, OptionsAsTheJavaCommandTakesThem) {
+    struct Case {
+        Strings written;
+        Strings given;   // when accepted
+        const char* offending;  // null: accepted
+        bool missingValue;
+    } cases[] = {
+        {{"--add-opens", "java.base/java.lang=ALL-UNNAMED", "-Xmx1g"},
+         {"--add-opens=java.base/java.lang=ALL-UNNAMED", "-Xmx1g"}, nullptr, false},
+        {{"--add-opens=java.base/java.lang=ALL-UNNAMED"}, {"--add-opens=java.base/java.lang=ALL-UNNAMED"}, nullptr, false},
+        {{"-p", "/app/lib/fx", "--add-modules", "javafx.controls"},
+         {"--module-path=/app/lib/fx", "--add-modules=javafx.controls"}, nullptr, false},
+        {{"--add-exports", "a/b=c", "--add-reads", "a=b", "--limit-modules", "m", "--upgrade-module-path", "u",
+          "--patch-module", "m=p", "--enable-native-access", "ALL-UNNAMED", "--module-path", "x"},
+         {"--add-exports=a/b=c", "--add-reads=a=b", "--limit-modules=m", "--upgrade-module-path=u",
+          "--patch-module=m=p", "--enable-native-access=ALL-UNNAMED", "--module-path=x"}, nullptr, false},
+        // The value is the next word, whatever it looks like.
+        {{"--add-modules", "-Dx=1"}, {"--add-modules=-Dx=1"}, nullptr, false},
+        {{"-server", "-Da", "-client"}, {"-Da"}, nullptr, false},
+        {{"-Da", "--add-opens"}, {}, "--add-opens", true},
+        {{"-p"}, {}, "-p", true},
+        {{"-cp", "x.jar"}, {}, "-cp", false},
+        {{"-classpath", "x.jar"}, {}, "-classpath", false},
+        {{"--class-path=x.jar"}, {}, "--class-path=x.jar", false},
+        {{"-jar", "x.jar"}, {}, "-jar", false},
+        {{"-m", "app/app.Main"}, {}, "-m", false},
+        {{"--module=app/app.Main"}, {}, "--module=app/app.Main", false},
+        // Only the option itself: a property that merely starts alike passes.
+        {{"-cpx", "-mx64m", "--modules"}, {"-cpx", "-mx64m", "--modules"}, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        List<WideString> written, given;
+        for (const std::string& option : c.written) written.push_back(W(option.c_str()));
+        WideString offending;
+        bool missing = false;
+        bool accepted = javaCommandOptions(written, given, offending, missing);
+        EXPECT_EQ(accepted, c.offending == nullptr) << c.written[0];
+        if (accepted) {
+            EXPECT_EQ(U(given), c.given) << c.written[0];
+        } else {
+            EXPECT_EQ(U(offending), c.offending);
+            EXPECT_EQ(missing, c.missingValue) << c.offending;
+        }
+    }
+}
+
+TEST(VmParametersTest, TheCommandPropertyNamesTheMainClassAndArguments) {
+    List<WideString> arguments = {W("a b"), W("doc.txt")};
+    EXPECT_EQ(U(javaCommandProperty(W("com/example/App"), arguments, {W("-Xmx1g")})),
+              "-Dsun.java.command=com.example.App a b doc.txt");
+    EXPECT_EQ(U(javaCommandProperty(W("App"), {}, {})), "-Dsun.java.command=App");
+    EXPECT_TRUE(javaCommandProperty(W("App"), arguments, {W("-Dsun.java.command=Mine")}).empty());
+}
+
 TEST(VmParametersTest, SplittingKeepsQuotedBlanks) {
     struct Case {
         const char* value;

@@ -19,17 +19,20 @@ namespace {
 // Stands for the shared block and the second instance's queue.
 class RecordingChannel : public HandOverChannel {
 public:
-    explicit RecordingChannel(List<WideString> arguments) : arguments_(std::move(arguments)) {}
+    explicit RecordingChannel(List<WideString> arguments, WideString folder = WideString())
+        : arguments_(std::move(arguments)), folder_(folder) {}
     List<WideString> arguments() override {
         ++reads;
         return arguments_;
     }
+    WideString workingDirectory() override { return folder_; }
     void answer(int32_t value) override { answers.push_back(value); }
     int reads = 0;
     std::vector<int32_t> answers;
 
 private:
     List<WideString> arguments_;
+    WideString folder_;
 };
 
 typedef jint(JNICALL* GetCreatedVMs)(JavaVM**, jsize, jsize*);
@@ -117,6 +120,22 @@ TEST_F(HandOverTest, VoidFormAnswersZeroAndReceivesTheArguments) {
               "void count=5 [a] [] [b c] [Äpp 日本] [\xF0\x9F\x98\x80] main=false\n"
               "void count=1 [] main=false\n"
               "void count=1 [release] main=false\n");
+}
+
+// The form with the later launch's working directory is preferred, so that a
+// program can resolve relative document names where the user typed them.
+TEST_F(HandOverTest, TheWorkingDirectoryReachesTheFormThatTakesIt) {
+    JavaVM* vm = startMain("probe/HandOverFolder");
+    ASSERT_NE(vm, nullptr);
+    RecordingChannel folder({W("rel.txt")}, W("/home/u/d\xC3\xB6" "cs"));
+    handOver(vm, "probe/HandOverFolder", folder);
+    RecordingChannel last({W("release")});
+    handOver(vm, "probe/HandOverFolder", last);
+    EXPECT_EQ(folder.answers, std::vector<int32_t>({3}));
+    EXPECT_EQ(finish(),
+              "main count=0\n"
+              "folder /home/u/d\xC3\xB6" "cs count=1 [rel.txt] main=false\n"
+              "folder  count=1 [release] main=false\n");
 }
 
 TEST_F(HandOverTest, IntFormAnswersItsResultOrOneWhenItThrows) {

@@ -65,30 +65,39 @@ TEST(InstanceSocket, RequestsCarryEveryListWhole) {
     for (const List<WideString>& arguments : lists) {
         SCOPED_TRACE(arguments.size());
         NarrowString request;
-        ASSERT_TRUE(encodeHandOverRequest(arguments, request));
+        ASSERT_TRUE(encodeHandOverRequest(arguments, u"/home/u/d\u00f6cs", request));
         const uint8_t* bytes = reinterpret_cast<const uint8_t*>(request.data());
         size_t payload = 0;
         ASSERT_TRUE(handOverPayloadBytes(bytes, payload));
         ASSERT_EQ(payload + kHandOverHeaderBytes, request.size());
         List<WideString> decoded;
-        ASSERT_TRUE(decodeHandOverPayload(bytes + kHandOverHeaderBytes, payload, decoded));
+        WideString folder;
+        ASSERT_TRUE(decodeHandOverPayload(bytes + kHandOverHeaderBytes, payload, decoded, folder));
         EXPECT_EQ(decoded, arguments);
+        EXPECT_EQ(folder, WideString(u"/home/u/d\u00f6cs"));
+        // A request of an earlier version ends after the list: no folder.
+        size_t listBytes = payload - 4 - 2 * folder.size();
+        ASSERT_TRUE(decodeHandOverPayload(bytes + kHandOverHeaderBytes, listBytes, decoded, folder));
+        EXPECT_EQ(decoded, arguments);
+        EXPECT_TRUE(folder.empty());
     }
 }
 
 TEST(InstanceSocket, RequestsBeyondTheLimitAreNotSent) {
-    // The count (4 bytes), one argument's length (4 bytes) and its units.
-    const size_t most = (kHandOverPayloadLimit - 8) / 2;
+    // The count (4 bytes), one argument's length (4 bytes) and its units,
+    // and the empty folder's length (4 bytes).
+    const size_t most = (kHandOverPayloadLimit - 12) / 2;
     NarrowString request;
-    EXPECT_TRUE(encodeHandOverRequest({WideString(std::u16string(most, u'x'))}, request));
+    EXPECT_TRUE(encodeHandOverRequest({WideString(std::u16string(most, u'x'))}, u"", request));
     EXPECT_EQ(request.size(), kHandOverHeaderBytes + kHandOverPayloadLimit);
-    EXPECT_FALSE(encodeHandOverRequest({WideString(std::u16string(most + 1, u'x'))}, request));
-    EXPECT_FALSE(encodeHandOverRequest(List<WideString>(kHandOverPayloadLimit / 4, WideString()), request));
+    EXPECT_FALSE(encodeHandOverRequest({WideString(std::u16string(most + 1, u'x'))}, u"", request));
+    EXPECT_FALSE(encodeHandOverRequest({WideString(std::u16string(most, u'x'))}, u"/", request));
+    EXPECT_FALSE(encodeHandOverRequest(List<WideString>(kHandOverPayloadLimit / 4, WideString()), u"", request));
 }
 
 TEST(InstanceSocket, MalformedRequestsAreRefused) {
     NarrowString good;
-    ASSERT_TRUE(encodeHandOverRequest({u"ab", u"c"}, good));
+    ASSERT_TRUE(encodeHandOverRequest({u"ab", u"c"}, u"", good));
     const std::string payload(good.c_str() + kHandOverHeaderBytes, good.size() - kHandOverHeaderBytes);
     struct Row {
         const char* what;
@@ -103,8 +112,9 @@ TEST(InstanceSocket, MalformedRequestsAreRefused) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         List<WideString> decoded;
+        WideString folder;
         EXPECT_FALSE(decodeHandOverPayload(reinterpret_cast<const uint8_t*>(row.payload.data()),
-                                           row.payload.size(), decoded));
+                                           row.payload.size(), decoded, folder));
     }
     struct Header {
         const char* what;

@@ -222,7 +222,7 @@ class SplashTest(DesktopCase):
         exe = self.app(settings=settings_text(extra="[Display]\nSplash Screen=splash.png"))
         ready, seen = os.path.join(self.dir, "ready"), os.path.join(self.dir, "seen")
         env = self.desktop_env()
-        p = subprocess.Popen([exe, "ready:" + ready, "waitfile:" + seen], env=env, cwd=os.path.dirname(exe),
+        p = subprocess.Popen([exe, "splashurl", "ready:" + ready, "waitfile:" + seen], env=env, cwd=os.path.dirname(exe),
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.assertTrue(self.wait_for_file(ready), p.stderr.read() if p.poll() is not None else "main did not run")
         path, shot = self.display.screenshot("linux-splash")
@@ -230,6 +230,8 @@ class SplashTest(DesktopCase):
         open(seen, "w").close()
         code, out, err = self.finish(p)
         self.assertEqual(code, 0, err)
+        # The address the java command gives for a -splash: file.
+        self.assertRegex(out, r"splash file:/\S*/app/splash\.png\n")
         _, after = self.display.screenshot("linux-splash-gone")
         self.assertNotEqual(screen.pixel(after, 640, 512), (230, 40, 150))
 

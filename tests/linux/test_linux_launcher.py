@@ -4,6 +4,7 @@ import os
 import re
 import signal
 import subprocess
+import time
 import unittest
 
 from linux_harness import APP_JAR, JDK17, LAUNCHER, LinuxCase, clean_environment, other_runtime, settings_text
@@ -103,6 +104,70 @@ class LaunchTest(LinuxCase):
         with open(trace) as f:
             passed = [line for line in f if " passed over " in line]
         self.assertEqual(len(passed), 2, passed)
+
+
+class JavaCommandParityTest(LinuxCase):
+    """What works with the java command works with the launcher."""
+
+    def setUp(self):
+        super().setUp()
+        self.installed("java-17-openjdk-amd64", JDK17)
+
+    def test_module_options_as_written_for_java_and_the_application_folder(self):
+        exe = self.app(settings=settings_text(runtime={
+            "Virtual Machine Parameters": "--add-opens java.base/java.lang=ALL-UNNAMED -server -Dhome=%VEDA_APP_HOME%/lib"}))
+        r = self.run_app(exe, ["property:home", "opens:java.lang"], cwd="/")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode().splitlines()[1:],
+                         ["home=" + os.path.join(os.path.dirname(exe), "lib"), "opens java.lang true"])
+
+    def test_tools_find_the_program_by_its_main_class(self):
+        exe = self.app()
+        ready, done = os.path.join(self.dir, "ready"), os.path.join(self.dir, "done")
+        p = subprocess.Popen([exe, "ready:" + ready, "waitfile:" + done], env=self.env(), cwd=self.dir,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            self.assertTrue(self.wait_for_file(ready), "main did not run")
+            jps = subprocess.run([os.path.join(JDK17, "bin", "jps"), "-l"], stdout=subprocess.PIPE, timeout=60)
+            self.assertIn("%d app.Probe" % p.pid, jps.stdout.decode().splitlines())
+            jcmd = subprocess.run([os.path.join(JDK17, "bin", "jcmd"), "app.Probe", "VM.command_line"],
+                                  stdout=subprocess.PIPE, timeout=60)
+            self.assertIn("java_command: app.Probe ready:" + ready, jcmd.stdout.decode())
+        finally:
+            open(done, "w").close()
+            p.communicate(timeout=60)
+
+    def test_the_exit_line_of_the_trace_comes_when_the_process_ends(self):
+        exe = self.app()
+        trace = os.path.join(self.dir, "trace.log")
+        r = self.run_app(exe, ["wait:1500"], env=self.env(VEDA_LAUNCHER_TRACE=trace))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(trace, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        stamps = [time.strptime(l[:19], "%Y-%m-%d %H:%M:%S") for l in lines]
+        seconds = [time.mktime(t) + float(l[19:23]) for t, l in zip(stamps, lines)]
+        self.assertIn("exit code=0", lines[-1])
+        self.assertGreaterEqual(seconds[-1] - seconds[0], 1.4, lines)
+
+    def test_todays_main_methods_on_a_runtime_that_has_them(self):
+        home = other_runtime()
+        if not home:
+            self.skipTest("no runtime 25 on this machine")
+        source = os.path.join(self.dir, "src", "Hello.java")
+        os.makedirs(os.path.dirname(source))
+        with open(source, "w") as f:
+            f.write("class Base { void main() { System.out.println(\"instance main of \" + getClass().getName()); } }\n"
+                    "public class Hello extends Base { }\n"
+                    "class Plain { static void main(String[] a) { System.out.println(\"static main \" + a.length); } }\n")
+        classes = os.path.join(self.dir, "app", "lib", "classes")
+        subprocess.run([os.path.join(home, "bin", "javac"), "-d", classes, source], check=True, timeout=120)
+        self.installed("temurin-25", home)
+        for main, expected in (("Hello", "instance main of Hello"), ("Plain", "static main 2")):
+            with self.subTest(main=main):
+                exe = self.app(name=main, settings=settings_text(main=main, class_path="\\lib\\classes",
+                                                                 runtime={"Minimum Version": "25"}))
+                r = self.run_app(exe, ["a", "b"])
+                self.assertEqual((r.returncode, r.stdout.decode()), (0, expected + "\n"), r.stderr)
 
 
 class RuntimeSearchTest(LinuxCase):

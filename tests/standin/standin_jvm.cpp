@@ -1240,6 +1240,14 @@ jboolean JNICALL jni_ExceptionCheck(JNIEnv* env) {
 
 void JNICALL jni_ExceptionClear(JNIEnv* env) { enter(env, "ExceptionClear", true)->pending = nullptr; }
 
+jint JNICALL jni_Throw(JNIEnv* env, jthrowable t) {
+    EnvRec* e = enter(env, "Throw", true);
+    Obj* thrown = ref("Throw", t);
+    if (thrown->kind != Kind::Throwable) bad_call("Throw", "not a throwable");
+    e->pending = thrown;
+    return JNI_OK;
+}
+
 void JNICALL jni_ExceptionDescribe(JNIEnv* env) {
     EnvRec* e = enter(env, "ExceptionDescribe", true);
     Obj* t = e->pending;
@@ -1726,6 +1734,7 @@ void build_tables() {
     t.ExceptionOccurred = jni_ExceptionOccurred;
     t.ExceptionDescribe = jni_ExceptionDescribe;
     t.ExceptionClear = jni_ExceptionClear;
+    t.Throw = jni_Throw;
     t.ExceptionCheck = jni_ExceptionCheck;
     t.PushLocalFrame = jni_PushLocalFrame;
     t.PopLocalFrame = jni_PopLocalFrame;

@@ -45,6 +45,16 @@ public class Probe {
                     }));
                     break;
                 }
+                case "opens":
+                    // Whether java.base opens the package to this program.
+                    System.out.println("opens " + value + " " + Object.class.getModule()
+                            .isOpen(value, Probe.class.getModule()));
+                    break;
+                case "splashurl": {
+                    java.awt.SplashScreen splash = java.awt.SplashScreen.getSplashScreen();
+                    System.out.println("splash " + (splash == null ? null : splash.getImageURL()));
+                    break;
+                }
                 case "ready":
                     // Tells the test that main runs, by a file.
                     Files.write(Paths.get(value), "ready\n".getBytes("UTF-8"));
