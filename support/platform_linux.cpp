@@ -103,12 +103,15 @@ uint64_t numberInFile(const char* path) {
     return strtoull(text.c_str(), nullptr, 10);
 }
 
+}  // namespace
+
 // The memory limit of the control group the process runs in, when one is
 // set (0 otherwise): the lowest limit on the way up to the root (version 2)
 // or the memory controller's (version 1).
-uint64_t controlGroupLimit() {
+uint64_t platform::controlGroupLimit(const char* root) {
+    const NarrowString fileSystem(root);
     bool ok = false;
-    NarrowString groups = readWholeFile("/proc/self/cgroup", ok);
+    NarrowString groups = ::readWholeFile(fileSystem + "/proc/self/cgroup", ok);
     if (!ok) return 0;
     uint64_t lowest = 0;
     size_t at = 0;
@@ -125,10 +128,10 @@ uint64_t controlGroupLimit() {
         NarrowString base;
         const char* file;
         if (controllers.empty()) {
-            base = "/sys/fs/cgroup";
+            base = fileSystem + "/sys/fs/cgroup";
             file = "/memory.max";
         } else if ((',' + controllers + ',').find(",memory,") != NarrowString::npos) {
-            base = "/sys/fs/cgroup/memory";
+            base = fileSystem + "/sys/fs/cgroup/memory";
             file = "/memory.limit_in_bytes";
         } else {
             continue;
@@ -146,8 +149,6 @@ uint64_t controlGroupLimit() {
     }
     return lowest;
 }
-
-}  // namespace
 
 namespace platform {
 
@@ -698,7 +699,7 @@ uint64_t totalPhysicalMemory() {
     long pageSize = sysconf(_SC_PAGESIZE);
     uint64_t physical = pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
     // In a container the share is of what the container may use.
-    uint64_t limit = controlGroupLimit();
+    uint64_t limit = controlGroupLimit("");
     return limit && limit < physical ? limit : physical;
 }
 

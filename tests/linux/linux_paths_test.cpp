@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "launcher/environment.h"
 #include "launcher/launcher_settings.h"
@@ -473,6 +474,39 @@ TEST_F(LinuxSearchTest, ABrokenLibraryHasOneReasonEverywhere) {
         << text;
     // Only the runtime folders are counted, not "." and ".." or other files.
     EXPECT_NE(text.find("/usr/lib/jvm/\" folders=2\n"), std::string::npos) << text;
+}
+
+TEST(LinuxMemory, TheControlGroupsLowestLimitOnTheWayUp) {
+    struct Row {
+        const char* name;
+        const char* groups;                                   // /proc/self/cgroup
+        std::vector<std::pair<const char*, const char*>> limits;  // files below /sys/fs/cgroup
+        uint64_t limit;
+    } rows[] = {
+        {"the lowest above a higher one", "0::/a/b/c\n",
+         {{"a/b/c/memory.max", "max\n"}, {"a/b/memory.max", "2048\n"}, {"a/memory.max", "1024\n"}}, 1024},
+        {"the lowest below higher ones", "0::/a/b/c\n",
+         {{"a/b/c/memory.max", "512\n"}, {"a/b/memory.max", "2048\n"}, {"a/memory.max", "1024\n"}}, 512},
+        {"none set", "0::/a/b\n", {{"a/b/memory.max", "max\n"}, {"a/memory.max", "max\n"}}, 0},
+        {"a container's group missing below the mount", "0::/docker/1234\n", {{"memory.max", "3072\n"}}, 3072},
+        {"version 1", "4:cpu,cpuacct:/x\n5:memory:/user.slice/app\n",
+         {{"memory/user.slice/app/memory.limit_in_bytes", "9223372036854771712\n"},
+          {"memory/user.slice/memory.limit_in_bytes", "4096\n"}, {"cpu/x/memory.limit_in_bytes", "1\n"}},
+         4096},
+    };
+    for (const Row& row : rows) {
+        char pattern[] = "/tmp/launcher-cgroup-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        std::string root = pattern;
+        auto write = [](const std::string& path, const std::string& text) {
+            system(("mkdir -p '" + path.substr(0, path.rfind('/')) + "'").c_str());
+            std::ofstream(path) << text;
+        };
+        write(root + "/proc/self/cgroup", row.groups);
+        for (const auto& limit : row.limits) write(root + "/sys/fs/cgroup/" + limit.first, limit.second);
+        EXPECT_EQ(platform::controlGroupLimit(root.c_str()), row.limit) << row.name;
+        system(("rm -rf '" + root + "'").c_str());
+    }
 }
 
 }  // namespace
