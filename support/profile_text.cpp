@@ -15,22 +15,8 @@ WideString trimmed(const WideString& text) {
     return text.substr(begin, end - begin);
 }
 
-// Letter case aside, as the system compares names: ASCII, Latin-1, Greek
-// and Cyrillic capitals have their small letters.
-char16_t folded(char16_t c) {
-    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
-        (c >= 0x410 && c <= 0x42F))
-        return static_cast<char16_t>(c + 0x20);
-    if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 0x50);
-    return c;
-}
-
-bool sameName(const WideString& a, const WideString& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (folded(a[i]) != folded(b[i])) return false;
-    return true;
-}
+// Names match without regard to the case of A to Z.
+bool sameName(const WideString& a, const WideString& b) { return a.equalsIgnoreAsciiCase(b); }
 
 // One line of the file as the reader sees it.
 struct Line {

@@ -33,10 +33,10 @@ static const SettingsReaderRow kSettingsReaderRows[] = {
     {"[A]\nk=1\n[a]\nj=3\n", "A", "j", ""},
     // Of two keys, the first.
     {"[A]\nk=1\nk=2\n", "A", "k", "1"},
-    // Names without regard to case; the asked names trimmed.
+    // Names without regard to the case of A to Z; the asked names trimmed.
     {"[a]\nK=v\n", "A", "k", "v"},
     {"[A]\nk=v\n", " A ", " k ", "v"},
-    {"[\xc3\x84]\nk=\xc3\xa9\n", "\xc3\xa4", "k", "\xc3\xa9"},
+    {"[\xc3\x84 \xe6\x97\xa5]\nk=\xc3\xa9\n", "\xc3\x84 \xe6\x97\xa5", "K", "\xc3\xa9"},
     // White space around the line, the key and the value.
     {"  [A]  \n  k  =  v w  \n", "A", "k", "v w"},
     {"[A]\r\n\tk\t=\tv\t\r\n", "A", "k", "v"},
