@@ -148,6 +148,7 @@ bool runtimeFromInstalledFolders(Launcher& launcher) {
         .field("place", candidate.source)
         .field("version", versionText(candidate.version))
         .field("library", launcher.jvmLibraryPath)
-        .field("among", static_cast<int64_t>(candidates.size()));
+        .field("among", static_cast<int64_t>(candidates.size()))
+        .field("system's choice", candidate.systemChoice ? "yes" : "no");
     return true;
 }

@@ -2,7 +2,6 @@
 // layered store that reads built-in values under the file's.
 #include "launcher/settings.h"
 
-#include "support/profile_text.h"
 #include "test_support.h"
 #include "tests/shared/settings_reader_rows.h"
 
@@ -114,35 +113,6 @@ TEST_F(SettingsFileTest, ReadsEveryLineAsTheWindowsReaderDoes) {
     for (const SettingsReaderRow& row : kSettingsReaderRows) {
         SettingsFile file(folder.write("table.ini", row.text));
         EXPECT_EQ(U(file.read(W(row.section), W(row.key))), row.value) << row.text << " / " << row.key;
-    }
-}
-
-TEST(ProfileWriterTest, SetsOrRemovesOneKeyWhereTheReaderFindsIt) {
-    struct Case {
-        const char* text;
-        const char* section;
-        const char* key;
-        const char* value;  // null: remove
-        const char* written;
-    } cases[] = {
-        {"", "A", "k", "v", "[A]\nk=v\n"},
-        {"[B]\nx=1", "A", "k", "v", "[B]\nx=1\n[A]\nk=v\n"},
-        {"[A]\r\n ; note\r\n K = old \r\nj=2\r\n", "A", "k", "new", "[A]\r\n ; note\r\nK=new\r\nj=2\r\n"},
-        // A new key after the section's last key, before the blank lines.
-        {"[A]\nj=1\n\n[B]\n", "A", "k", "v", "[A]\nj=1\nk=v\n\n[B]\n"},
-        // The first of two sections; a header with a comment is a header.
-        {"[A]\nj=1\n[A]\nk=2\n", "a", "k", "v", "[A]\nj=1\nk=v\n[A]\nk=2\n"},
-        {"[A] ; main\nk=1\n", "A", "k", "2", "[A] ; main\nk=2\n"},
-        {"[A]\nj=1\nk=2\nk=3\n", "A", "k", nullptr, "[A]\nj=1\nk=3\n"},
-        {"[A]\nj=1\n", "A", "k", nullptr, "[A]\nj=1\n"},
-    };
-    for (const Case& c : cases) {
-        WideString value = c.value ? W(c.value) : WideString();
-        WideString written = profile::rewriteProfileText(W(c.text), W(c.section), W(c.key), c.value ? &value : nullptr);
-        EXPECT_EQ(U(written), c.written) << c.text;
-        if (c.value) {
-            EXPECT_EQ(U(profile::ProfileText(written).read(W(c.section), W(c.key))), c.value) << c.text;
-        }
     }
 }
 

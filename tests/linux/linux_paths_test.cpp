@@ -204,6 +204,9 @@ TEST_F(LinuxSettingsFileTest, WritingKeepsTheEncodingAndTheOtherLines) {
         {"UTF-8 mark kept, key added to its section", "\xEF\xBB\xBF[java runtime environment]\nMain Class=A\n\n[Other]\nx=1\n",
          "\xEF\xBB\xBF[java runtime environment]\nMain Class=A\nJRE Path=/opt/jdk \xC3\xA9\n\n[Other]\nx=1\n"},
         {"no section yet", "[Other]\nx=1\n", "[Other]\nx=1\n[Java Runtime Environment]\nJRE Path=/opt/jdk \xC3\xA9\n"},
+        // Where the reader finds it: the first of two sections, a header with a comment.
+        {"the first section", "[Java Runtime Environment] ; runtime\nx=1\n\n[Java Runtime Environment]\nJRE Path=b\n",
+         "[Java Runtime Environment] ; runtime\nx=1\nJRE Path=/opt/jdk \xC3\xA9\n\n[Java Runtime Environment]\nJRE Path=b\n"},
         {"UTF-16", utf16(u"\uFEFF[A]\n"),
          utf16(u"\uFEFF[A]\n[Java Runtime Environment]\nJRE Path=/opt/jdk \u00e9\n")},
     };
