@@ -109,6 +109,36 @@ List<WideString> settingsList(const WideString& value) {
     }
     return all;
 }
+// The runtime builds its library path from the library variable and its own
+// default folders (a distribution's JNI folders among them) when the virtual
+// machine is created: the "Library Path" folders and the executable's folder
+// go in front of the variable, and neither "." nor the program search path.
+static void libraryFoldersFirst(Launcher& launcher) {
+    const char16_t separator = platform::kListSeparator;
+    const char16_t* variable = platform::kLibrarySearchVariable;
+    WideString folders = launcher.libraryPath;
+    expandEnvironment(folders);
+    WideString folder;
+    if (executableFolder(launcher, folder)) {
+        while (folder.size() > 1 && folder.endsWith(platform::kPathSeparator)) folder = folder.left(folder.size() - 1);
+        folders += separator + folder;
+    }
+    launcher.libraryVariableWasSet = platform::readEnvironment(variable, launcher.libraryVariableBefore);
+    WideString value = folders;
+    if (!launcher.libraryVariableBefore.empty()) value += separator + launcher.libraryVariableBefore;
+    platform::writeEnvironment(variable, value);
+    launcher.libraryVariableChanged = true;
+}
+
+void restoreLibraryVariable(Launcher& launcher) {
+    if (!launcher.libraryVariableChanged) return;
+    launcher.libraryVariableChanged = false;
+    if (launcher.libraryVariableWasSet)
+        platform::writeEnvironment(platform::kLibrarySearchVariable, launcher.libraryVariableBefore);
+    else
+        platform::removeEnvironment(platform::kLibrarySearchVariable);
+}
+
 void prepareEnvironment(Launcher& launcher) {
     // The application's own folder, for paths in options (a module path),
     // whatever the working directory.
@@ -120,7 +150,9 @@ void prepareEnvironment(Launcher& launcher) {
 
     const char16_t separator = platform::kListSeparator;
     WideString searchPathReference = u"%" + WideString(platform::kSearchPathVariable) + u"%";
-    if (!launcher.libraryPath.empty()) {
+    if (!launcher.libraryPath.empty() && platform::kLibrarySearchVariable) {
+        libraryFoldersFirst(launcher);
+    } else if (!launcher.libraryPath.empty()) {
         WideString& path = launcher.libraryPath;
         WideString folder;
         if (executableFolder(launcher, folder)) {
@@ -135,6 +167,9 @@ void prepareEnvironment(Launcher& launcher) {
         launcher.vmOptions.push_back(platform::toAnsi(u"-Djava.library.path=" + path));
     }
 
+    WideString current;
+    bool searchPathSet = platform::readEnvironment(platform::kSearchPathVariable, current) && !current.empty();
+    if (!searchPathSet && platform::kSearchPathExtendedOnlyWhenSet) return;
     WideString searchPath = launcher.systemPath;
     if (!searchPath.empty() && !searchPath.endsWith(separator)) searchPath += separator;
     searchPath += searchPathReference + separator;

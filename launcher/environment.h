@@ -16,8 +16,12 @@ bool executableFolder(Launcher& launcher, WideString& folder);
 void applyWorkingDirectory(Launcher& launcher);
 // Expands %NAME% references in place; on failure the text stays as it was.
 void expandEnvironment(WideString& text);
-// Sets VEDA_JVM_PATH, VEDA_JVM_HOME, the library-path option and Path.
+// Sets VEDA_JVM_PATH, VEDA_JVM_HOME, the library-path option (or, where
+// the runtime reads them from a variable, the library folders) and Path.
 void prepareEnvironment(Launcher& launcher);
+// Gives the library variable back its user's value once the virtual
+// machine has been created; nothing where it was not changed.
+void restoreLibraryVariable(Launcher& launcher);
 
 // Folders derived from the path of a runtime's jvm library, e.g. for
 // C:\Java\jre\bin\client\jvm.dll: C:\Java\jre, C:\Java\jre\bin, C:\Java\jre\.

@@ -86,6 +86,12 @@ public:
     List<WideString> preferredVersions;
     WideString jrePath;
     WideString libraryPath;
+    // Where "Library Path" goes into the library variable (Linux): its value
+    // as the user had it, given back once the virtual machine has read it,
+    // so that the program's children inherit the user's own.
+    bool libraryVariableChanged = false;
+    bool libraryVariableWasSet = false;
+    WideString libraryVariableBefore;
     void* instanceBlock = nullptr;
     void* instanceMapping = nullptr;
     void* instanceListener = nullptr;

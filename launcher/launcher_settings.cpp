@@ -46,6 +46,11 @@ WideString perUserSettingsPath(Launcher& launcher, const WideString& sourcePath,
     }
 
     WideString path = platform::perUserSettingsFolder();  // used whole, however long
+    if (product.empty() && launcher.productCode.empty() && platform::kPerUserCopyInOwnFolder) {
+        path += platform::kPathSeparator + fileName.left(fileName.size() - 4);
+        if (create) platform::createDirectory(path);
+        return path + platform::kPathSeparator + fileName;
+    }
     path += platform::kPathSeparator + product;
     if (create) platform::createDirectory(path);
     path += platform::kPathSeparator + launcher.productCode;

@@ -1,6 +1,7 @@
 #include "launcher/settings.h"
 
 #include "support/platform.h"
+#include "support/profile_text.h"
 
 WideString SettingsFile::read(const WideString& section, const WideString& key) {
     List<char16_t> buffer(256);
@@ -133,13 +134,4 @@ WideString LayeredSettingsFile::read(const WideString& section, const WideString
     return builtIn + extension;
 }
 
-WideString decodeSettingsText(const NarrowString& bytes) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (bytes.size() >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
-        WideString text;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2) text += static_cast<char16_t>(p[i] | (p[i + 1] << 8));
-        return text;
-    }
-    size_t skip = (bytes.size() >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) ? 3 : 0;
-    return fromUtf8(bytes.data() + skip, bytes.size() - skip);
-}
+WideString decodeSettingsText(const NarrowString& bytes) { return profile::decodeText(bytes); }

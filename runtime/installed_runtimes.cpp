@@ -10,13 +10,6 @@ static void traceRejected(const WideString& place, Rejection reason, const WideS
     TRACE_EVENT("rejected").field("place", place).field("version", version).field("reason", rejectionText(reason));
 }
 
-static bool libraryHostable(const WideString& library) {
-    platform::ReadOnlyMapping image(library);
-    uint16_t machine = 0;
-    return image.isOpen() && kRuntimeLayout.libraryMachine(image.data(), image.size(), machine) &&
-           machine == kBuildMachine;
-}
-
 // One installed home as a candidate; false (with a trace line) when it does
 // not fit the settings.
 static bool installedCandidate(Launcher& launcher, const WideString& home, const WideString& real,
@@ -41,17 +34,19 @@ static bool installedCandidate(Launcher& launcher, const WideString& home, const
         }
         candidate.home = jre;
     }
-    bool kit = platform::fileExists(home + kRuntimeLayout.compiler);
-    bool kindPreferred = kit ? launcher.jdkPreferred : launcher.jrePreferred;
-    if (!launcher.acceptBothKinds && !kindPreferred) {
+    bool kit = developmentKit(home);
+    if (!kindAccepted(launcher, kit)) {
         traceRejected(home, Rejection::WrongJvmSource, shown);
         return false;
     }
-    if (!libraryHostable(library)) {
-        traceRejected(home, Rejection::WrongProcessor, shown);
+    uint16_t machine = 0;
+    Rejection image = libraryImage(library, machine);
+    if (image == Rejection::None && machine != kBuildMachine) image = Rejection::WrongProcessor;
+    if (image != Rejection::None) {
+        traceRejected(home, image, shown);
         return false;
     }
-    candidate.preferred = kindPreferred;
+    candidate.preferred = kit ? launcher.jdkPreferred : launcher.jrePreferred;
     TRACE_EVENT("candidate")
         .field("place", home)
         .field("version", shown)
@@ -71,32 +66,72 @@ static WideString searchRoot() {
     return root;
 }
 
+// The home of the first java command on the search path (an alternative
+// the system manages, or a user's own tool), else the system's default; a
+// kit's jre/ folder stands for its kit. Empty when there is neither.
+static WideString chosenHome(const WideString& root) {
+    static const char16_t* const kPlace = u"the java command on the search path";
+    WideString searchPath;
+    platform::readEnvironment(platform::kSearchPathVariable, searchPath);
+    for (const WideString& folder : splitAt(searchPath, platform::kListSeparator)) {
+        if (folder.empty()) continue;
+        WideString command = folder;
+        if (!command.endsWith(platform::kPathSeparator)) command += platform::kPathSeparator;
+        command += u"java";
+        WideString real;
+        if (!platform::fileExists(command) || !platform::resolveLinks(command, real)) continue;
+        TRACE_EVENT("look").field("place", kPlace).field("command", command).field("real", real);
+        // <home>/bin/java
+        WideString home = real;
+        for (int cut = 0; cut < 2; ++cut) {
+            size_t slash = home.findLast(platform::kPathSeparator);
+            home = slash == WideString::npos ? WideString() : home.left(slash);
+        }
+        if (home.empty()) return WideString();
+        home += platform::kPathSeparator;
+        WideString jre = kRuntimeLayout.jreFolder;
+        if (home.endsWith(platform::kPathSeparator + jre) && developmentKit(home))
+            home = home.left(home.size() - jre.size());
+        return home;
+    }
+    TRACE_EVENT("look").field("place", kPlace).field("command", "(none)");
+    WideString fallback = root + kRuntimeLayout.systemDefault;
+    if (!kRuntimeLayout.systemDefault[0] || !platform::fileExists(fallback)) return WideString();
+    return fallback;
+}
+
 void scanInstalledFolders(Launcher& launcher, List<RuntimeCandidate>& candidates) {
     List<WideString> seen;
     WideString root = searchRoot();
+    // Only a runtime taken counts as seen: its other names are judged alike,
+    // whichever the folder lists first.
+    auto consider = [&](const WideString& home, bool chosen) {
+        WideString real;
+        if (!platform::resolveLinks(home, real)) return;
+        if (!real.endsWith(platform::kPathSeparator)) real += platform::kPathSeparator;
+        for (const WideString& other : seen) {
+            if (other != real) continue;
+            TRACE_EVENT("skipped").field("place", home).field("reason", "the same runtime as one seen before");
+            return;
+        }
+        RuntimeCandidate candidate;
+        if (!installedCandidate(launcher, home, real, candidate)) return;
+        candidate.systemChoice = chosen;
+        seen.push_back(real);
+        candidates.push_back(candidate);
+    };
+    WideString chosen = kRuntimeLayout.installedRoots[0] ? chosenHome(root) : WideString();
+    if (!chosen.empty()) consider(chosen, true);
     for (const char16_t* const* folder = kRuntimeLayout.installedRoots; *folder; ++folder) {
         WideString parent = root + *folder;
-        List<WideString> names = platform::findFiles(parent + u"*");
-        TRACE_EVENT("look").field("place", parent).field("entries", static_cast<int64_t>(names.size()));
-        for (const WideString& name : names) {
-            if (name == u"." || name == u"..") continue;
-            WideString home = parent + name + platform::kPathSeparator;
-            WideString real;
-            if (!platform::resolveLinks(home, real)) continue;
-            if (!real.endsWith(platform::kPathSeparator)) real += platform::kPathSeparator;
-            bool duplicate = false;
-            for (const WideString& other : seen) duplicate = duplicate || other == real;
-            if (duplicate) {
-                TRACE_EVENT("skipped").field("place", home).field("reason", "the same runtime as one seen before");
-                continue;
-            }
-            // Only a runtime taken counts as seen: its other names are judged
-            // alike, whichever the folder lists first.
-            RuntimeCandidate candidate;
-            if (!installedCandidate(launcher, home, real, candidate)) continue;
-            seen.push_back(real);
-            candidates.push_back(candidate);
+        List<WideString> homes;
+        for (const WideString& name : platform::findFiles(parent + u"*")) {
+            platform::FileFacts facts;
+            if (name != u"." && name != u".." && platform::fileFacts(parent + name, facts) && facts.directory)
+                homes.push_back(parent + name + platform::kPathSeparator);
         }
+        TRACE_EVENT("look").field("place", parent).field("folders", static_cast<int64_t>(homes.size()));
+        for (const WideString& home : homes) consider(home, false);
     }
 }
 
@@ -113,34 +148,7 @@ bool runtimeFromInstalledFolders(Launcher& launcher) {
         .field("place", candidate.source)
         .field("version", versionText(candidate.version))
         .field("library", launcher.jvmLibraryPath)
-        .field("among", static_cast<int64_t>(candidates.size()));
+        .field("among", static_cast<int64_t>(candidates.size()))
+        .field("system's choice", candidate.systemChoice ? "yes" : "no");
     return true;
-}
-
-bool runtimeFromPathCommand(Launcher& launcher) {
-    static const char16_t* const kPlace = u"the java command on the search path";
-    WideString searchPath;
-    platform::readEnvironment(platform::kSearchPathVariable, searchPath);
-    for (const WideString& folder : splitAt(searchPath, platform::kListSeparator)) {
-        if (folder.empty()) continue;
-        WideString command = folder;
-        if (!command.endsWith(platform::kPathSeparator)) command += platform::kPathSeparator;
-        command += u"java";
-        WideString real;
-        if (!platform::fileExists(command) || !platform::resolveLinks(command, real)) continue;
-        // <home>/bin/java
-        WideString home = real;
-        for (int cut = 0; cut < 2; ++cut) {
-            size_t slash = home.findLast(platform::kPathSeparator);
-            home = slash == WideString::npos ? WideString() : home.left(slash);
-        }
-        TRACE_EVENT("look").field("place", kPlace).field("command", command).field("real", real);
-        if (home.empty()) return false;
-        if (!runtimeFromHome(launcher, kPlace, home)) return false;
-        launcher.runtimeVendor = RuntimeVendor::None;
-        TRACE_EVENT("chosen").field("place", kPlace).field("library", launcher.jvmLibraryPath);
-        return true;
-    }
-    TRACE_EVENT("look").field("place", kPlace).field("command", "(none)");
-    return false;
 }

@@ -1,21 +1,19 @@
-// The places of the runtime search where the system itself installs
-// runtimes: folders of runtime homes (such as /usr/lib/jvm), and the java
-// command on the search path.
+// The place of the runtime search where the system itself installs
+// runtimes: folders of runtime homes (such as /usr/lib/jvm), and the user's
+// or the system's own choice among them.
 #ifndef RUNTIME_INSTALLED_RUNTIMES_H
 #define RUNTIME_INSTALLED_RUNTIMES_H
 
 #include "runtime/runtime_search.h"
 
-// Every home below the layout's installed-runtime folders that fits the
+// The runtime the user or the system chose (the first java command on the
+// search path, its links followed; else the system's default-java), and
+// every home below the layout's installed-runtime folders, that fit the
 // settings, one per real folder (the same runtime is often installed under
-// several names); the newest within the bounds wins, "Preferred versions"
-// first. True with jvmLibraryPath set.
+// several names). The chosen one wins unless "Preferred versions" names
+// another first; else the newest. True with jvmLibraryPath set.
 bool runtimeFromInstalledFolders(Launcher& launcher);
-// The candidates of those folders, for the choice (and the tests).
+// The candidates of that place, for the choice (and the tests).
 void scanInstalledFolders(Launcher& launcher, List<RuntimeCandidate>& candidates);
-
-// The runtime of the first java command on the search path, its links
-// followed to the real file. True with jvmLibraryPath set.
-bool runtimeFromPathCommand(Launcher& launcher);
 
 #endif

@@ -37,13 +37,16 @@ bool javaHomeVersionFits(const Launcher& launcher, bool known, const RuntimeVers
     return isUnbounded(launcher.minimumVersion) && isUnbounded(launcher.maximumVersion);
 }
 
+bool kindAccepted(const Launcher& launcher, bool kit) {
+    return launcher.acceptBothKinds || (kit ? launcher.jdkPreferred : launcher.jrePreferred);
+}
+
 // The library must be one this launcher can load, or one the paired program
 // can: anything else would only fail to load later.
 static Rejection decideMachine(Launcher& launcher, const WideString& library) {
-    platform::ReadOnlyMapping image(library);
     uint16_t machine = 0;
-    if (!image.isOpen() || !kRuntimeLayout.libraryMachine(image.data(), image.size(), machine))
-        return Rejection::NotAnImage;
+    Rejection image = libraryImage(library, machine);
+    if (image != Rejection::None) return image;
     if (machine == kBuildMachine) {
         launcher.pairLaunch = false;
         return Rejection::None;
@@ -59,13 +62,33 @@ static void reject(const char16_t* place, Rejection reason, const WideString& ve
     TRACE_EVENT("rejected").field("place", place).field("version", version).field("reason", rejectionText(reason));
 }
 
+// The kit a jre/ home belongs to ("<kit>/jre/" gives "<kit>/"), else empty.
+static WideString kitOfJreHome(const WideString& home) {
+    WideString jre = kRuntimeLayout.jreFolder;
+    if (!home.endsWith(platform::kPathSeparator + jre)) return WideString();
+    return home.left(home.size() - jre.size());
+}
+
+bool developmentKit(const WideString& home) {
+    if (platform::fileExists(home + kRuntimeLayout.compiler)) return true;
+    WideString kit = kitOfJreHome(home);
+    return !kit.empty() && platform::fileExists(kit + kRuntimeLayout.compiler);
+}
+
 bool homeVersion(const WideString& home, RuntimeVersion& version) {
     {
         platform::ReadOnlyMapping release(home + u"release");
         if (release.isOpen() &&
-            releaseVersion(NarrowString(reinterpret_cast<const char*>(release.data()), release.size()), version))
+            releaseVersion(NarrowString(reinterpret_cast<const char*>(release.data()), release.size()), version)) {
+            // A release or folder that says 8 means 1.8, as the settings name it.
+            version = oldVersionForm(version);
             return true;
+        }
     }
+    // A kit's runtime in its jre/ folder (Java 8 on the search path) is of
+    // the kit's version.
+    WideString kit = kitOfJreHome(home);
+    if (!kit.empty() && homeVersion(kit, version)) return true;
     if (!kRuntimeLayout.versionFromFolderName) return false;
     WideString folder = home;
     while (folder.endsWith(platform::kPathSeparator)) folder = folder.left(folder.size() - 1);
@@ -83,9 +106,10 @@ bool folderNameVersion(const WideString& name, RuntimeVersion& version) {
         ++to;
     while (to > from && (name[to - 1] == u'.' || name[to - 1] == u'_')) --to;
     if (to == from || !parseVersion(name.substr(from, to - from), 0, version)) return false;
-    // Some distributions name Java 9 and later "1.<major>".
+    // Some distributions name Java 9 and later "1.<major>", others Java 8 "8".
     if (version.major == 1 && version.minor >= 9)
         version = RuntimeVersion{version.minor, version.micro, version.update, 0, version.groupCount - 1};
+    version = oldVersionForm(version);
     return true;
 }
 
@@ -125,6 +149,10 @@ bool runtimeFromHome(Launcher& launcher, const char16_t* place, WideString home)
     }
     if (!javaHomeVersionFits(launcher, known, version)) {
         reject(kPlace, known ? Rejection::OutsideBounds : Rejection::UnknownVersion, shown);
+        return false;
+    }
+    if (!kindAccepted(launcher, developmentKit(home))) {
+        reject(kPlace, Rejection::WrongJvmSource, shown);
         return false;
     }
     library = absoluteLibraryPath(library);

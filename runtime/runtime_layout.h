@@ -14,8 +14,7 @@ enum class SearchPlace {
     BesideExecutable,  // a runtime bundled with the application
     Registry,          // the vendors' registry keys (and the other view for "Pair Product")
     JavaHome,          // JAVA_HOME
-    InstalledFolders,  // the folders where the system installs runtimes
-    PathCommand,       // the java command on the search path
+    InstalledFolders,  // the folders where the system installs runtimes, and its or the user's choice
     End
 };
 
@@ -36,8 +35,10 @@ struct RuntimeLayout {
     const char16_t* compiler;
     // The java command below a home.
     const char16_t* javaCommand;
-    // Folders whose sub-folders are installed runtimes (null-terminated).
+    // Folders whose sub-folders are installed runtimes (null-terminated),
+    // and the system's default runtime among them ("" for none).
     const char16_t* const* installedRoots;
+    const char16_t* systemDefault;
     const SearchPlace* searchOrder;
     // A home without a version in its release file takes the version its
     // folder's name gives ("jdk-21.0.2", "java-17-openjdk-amd64").
@@ -46,7 +47,7 @@ struct RuntimeLayout {
     // wherever it is found, before anything tries to load it.
     bool passOverForeignLibraries;
     // The trace's reasons that name the runtime library: another "JVM
-    // Type" only, none, not an image, another processor.
+    // Type" only, none, not an image, another processor, unreadable.
     const char* const* libraryReasons;
     // The runtime's splash library: below its home, or (false) beside the
     // folder of its programs.

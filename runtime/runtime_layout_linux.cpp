@@ -14,13 +14,14 @@ static const char16_t* const kInstalledRoots[] = {u"/usr/lib/jvm/", u"/usr/java/
                                                   nullptr};
 // JAVA_HOME before the system's runtimes: here it is the user's own choice.
 static const SearchPlace kOrder[] = {SearchPlace::JrePath, SearchPlace::BesideExecutable, SearchPlace::JavaHome,
-                                     SearchPlace::InstalledFolders, SearchPlace::PathCommand, SearchPlace::End};
+                                     SearchPlace::InstalledFolders, SearchPlace::End};
 
 static const char* const kLibraryReasons[] = {
     "no libjvm.so of the \"JVM Type\" asked for", "no libjvm.so", "its libjvm.so is not an image",
-    "its libjvm.so is for a processor neither this launcher nor \"Pair Product\" serves"};
+    "its libjvm.so is for a processor neither this launcher nor \"Pair Product\" serves",
+    "its libjvm.so cannot be read"};
 
 const RuntimeLayout kRuntimeLayout = {
     kServerOnly, kServerFirst, kClientFirst, kBundleFolders, kBundleMarkers, u"jre/", u"bin/javac",
-    u"bin/java", kInstalledRoots, kOrder, true, true, kLibraryReasons, true, u"lib/libsplashscreen.so", elfMachine,
+    u"bin/java", kInstalledRoots, u"/usr/lib/jvm/default-java/", kOrder, true, true, kLibraryReasons, true, u"lib/libsplashscreen.so", elfMachine,
 };

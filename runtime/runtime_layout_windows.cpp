@@ -15,9 +15,10 @@ static const SearchPlace kOrder[] = {SearchPlace::JrePath, SearchPlace::BesideEx
 
 static const char* const kLibraryReasons[] = {
     "no jvm.dll of the \"JVM Type\" asked for", "no jvm.dll", "its jvm.dll is not an image",
-    "its jvm.dll is for a processor neither this launcher nor \"Pair Product\" serves"};
+    "its jvm.dll is for a processor neither this launcher nor \"Pair Product\" serves",
+    "its jvm.dll cannot be read"};
 
 const RuntimeLayout kRuntimeLayout = {
     kServerOnly, kServerFirst, kClientFirst, kBundleFolders, kBundleMarkers, u"jre\\", u"bin\\javac.exe",
-    u"bin\\java.exe", kNoRoots, kOrder, false, false, kLibraryReasons, false, u"splashscreen.dll", imageMachine,
+    u"bin\\java.exe", kNoRoots, u"", kOrder, false, false, kLibraryReasons, false, u"splashscreen.dll", imageMachine,
 };

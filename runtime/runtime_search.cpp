@@ -70,6 +70,7 @@ const char* rejectionText(Rejection reason) {
         case Rejection::NoJvmLibrary: return library[1];
         case Rejection::UnknownVersion:
             return "version unknown (no JAVA_VERSION in its release file) while a version bound is set";
+        case Rejection::UnreadableLibrary: return library[4];
         case Rejection::NotAnImage: return library[2];
         case Rejection::WrongProcessor: return library[3];
         case Rejection::NoSuchFolder: return "no such folder";
@@ -155,6 +156,13 @@ static void traceRejection(const WideString& where, Rejection reason, const Runt
         .field("place", where)
         .field("version", version ? versionText(*version) : WideString(u"-"))
         .field("reason", rejectionText(reason));
+}
+
+Rejection libraryImage(const WideString& library, uint16_t& machine) {
+    platform::ReadOnlyMapping image(library);
+    if (!image.isOpen()) return Rejection::UnreadableLibrary;
+    if (!kRuntimeLayout.libraryMachine(image.data(), image.size(), machine)) return Rejection::NotAnImage;
+    return Rejection::None;
 }
 
 Rejection missingLibraryReason(const WideString& home, int32_t jvmType) {
@@ -283,11 +291,24 @@ void orderCandidates(List<RuntimeCandidate>& candidates, const Launcher& launche
 int chooseCandidate(const Launcher& launcher, List<RuntimeCandidate>& candidates) {
     if (candidates.empty()) return -1;
     orderCandidates(candidates, launcher);
+    // The user's or the system's own choice goes before the newest, and
+    // before the others of a preferred version; a "favor_" kind still first.
+    auto choice = [&](size_t i) {
+        return candidates[i].systemChoice &&
+               (!launcher.acceptBothKinds || candidates[i].preferred || !candidates[0].preferred);
+    };
     for (const WideString& item : launcher.preferredVersions) {
         RuntimeVersion pattern = parseVersion(item, 0);
-        for (size_t i = 0; i < candidates.size(); ++i)
-            if (matchesPreferred(pattern, candidates[i].version)) return static_cast<int>(i);
+        int first = -1;
+        for (size_t i = 0; i < candidates.size(); ++i) {
+            if (!matchesPreferred(pattern, candidates[i].version)) continue;
+            if (choice(i)) return static_cast<int>(i);
+            if (first < 0) first = static_cast<int>(i);
+        }
+        if (first >= 0) return first;
     }
+    for (size_t i = 0; i < candidates.size(); ++i)
+        if (choice(i)) return static_cast<int>(i);
     return 0;
 }
 
@@ -348,11 +369,11 @@ static bool tryHome(Launcher& launcher, const char16_t* place, const WideString&
         return false;
     }
     if (kRuntimeLayout.passOverForeignLibraries) {
-        platform::ReadOnlyMapping image(library);
         uint16_t machine = 0;
-        bool readable = image.isOpen() && kRuntimeLayout.libraryMachine(image.data(), image.size(), machine);
-        if (!readable || machine != kBuildMachine) {
-            traceRejection(place, readable ? Rejection::WrongProcessor : Rejection::NotAnImage);
+        Rejection image = libraryImage(library, machine);
+        if (image == Rejection::None && machine != kBuildMachine) image = Rejection::WrongProcessor;
+        if (image != Rejection::None) {
+            traceRejection(place, image);
             return false;
         }
     }
@@ -432,7 +453,6 @@ bool findRuntime(Launcher& launcher) {
                 if (found) traceChosen(launcher, u"JAVA_HOME");
                 break;
             case SearchPlace::InstalledFolders: found = runtimeFromInstalledFolders(launcher); break;
-            case SearchPlace::PathCommand: found = runtimeFromPathCommand(launcher); break;
             case SearchPlace::End: break;
         }
         if (found) return true;

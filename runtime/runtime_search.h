@@ -14,6 +14,7 @@ struct RuntimeCandidate {
     WideString home;  // ends in a backslash
     bool serverVm = false;
     bool preferred = false;
+    bool systemChoice = false;  // the java on the search path, or the system's default
     RuntimeVendor vendor = RuntimeVendor::None;
     WideString source;  // the registry key it came from, for the trace
 };
@@ -57,12 +58,18 @@ enum class Rejection {
     WrongJvmType,
     NoJvmLibrary,
     UnknownVersion,
+    UnreadableLibrary,
     NotAnImage,
     WrongProcessor,
     NoSuchFolder,
     StartedByPartner,
 };
 const char* rejectionText(Rejection reason);
+
+// What the library's image says, one reason for one fact wherever the
+// library is found: None (machine set to its processor), UnreadableLibrary
+// or NotAnImage (a truncated file too).
+Rejection libraryImage(const WideString& library, uint16_t& machine);
 
 // The jvm library under home (ending in a backslash, or empty for the
 // current directory) for a jvm type; empty when there is none.

@@ -35,6 +35,23 @@ extern const bool kSettingsNameAppended;
 extern const bool kWindowsKeysIgnored;
 // The folder of the per-user settings copies (APPDATA on Windows).
 WideString perUserSettingsFolder();
+// A per-user copy without product name and code lies in a folder named after
+// the program (true), not straight in that folder, where its name may be
+// another program's (Linux: ~/.config/<name>.ini).
+extern const bool kPerUserCopyInOwnFolder;
+// A relative class-path entry without a leading separator ("lib/app.jar")
+// lies in the executable's folder (true); Windows joins it to the folder's
+// name as written, which reaches a sibling folder ("<folder>lib").
+extern const bool kRelativeEntriesInFolder;
+// The variable from which the runtime takes library folders ahead of its
+// own default when the virtual machine is created (LD_LIBRARY_PATH), where
+// "Library Path" goes there; null where it becomes the java.library.path
+// option whole (Windows).
+extern const char16_t* const kLibrarySearchVariable;
+// The program search path is extended only when it is set and not empty
+// (true): an unset one means the system's default, an empty entry the
+// current directory.
+extern const bool kSearchPathExtendedOnlyWhenSet;
 
 // The arguments after the program name as the system handed them over, where
 // it hands them over one by one (argv); false where the process receives one
@@ -158,6 +175,11 @@ bool writeProfileString(const WideString& path, const WideString& section, const
                         const WideString& value);
 // Removes one key from a settings file.
 bool removeProfileString(const WideString& path, const WideString& section, const WideString& key);
+// Where the system has no profile functions, profile_file.cpp supplies them
+// over these two: a whole file's bytes (false when it cannot be read), and a
+// whole file replaced so that a failed write leaves the old one as it was.
+bool readWholeFile(const WideString& path, NarrowString& bytes);
+bool replaceWholeFile(const WideString& path, const NarrowString& bytes);
 // Creates a new, empty settings file as UTF-16LE with a byte-order mark (the
 // profile functions then keep it Unicode); false when it exists or fails.
 bool createUnicodeFile(const WideString& path);
@@ -233,6 +255,11 @@ void onConsoleControl(bool (*end)(int32_t code));
 // has the launcher's own splash window (else only the runtime's library).
 bool splashPossible();
 extern const bool kOwnSplashWindow;
+// The Java exception of an output file that cannot be opened is described on
+// the standard error where that reaches no one who did not ask (Windows: the
+// windowed launcher has none); on Linux, where it is the user's terminal,
+// only the trace tells.
+extern const bool kFailedRedirectionDescribed;
 // The runtime's splash library links the runtime's own libraries, which only
 // the virtual-machine library, once loaded, lets the system find (Linux).
 extern const bool kSplashAfterVmLibrary;

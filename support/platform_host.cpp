@@ -21,7 +21,6 @@
 #include <map>
 #include <vector>
 
-#include "launcher/settings.h"
 #include "support/console_text.h"
 #include "support/message_texts.h"
 #include "support/platform.h"
@@ -92,30 +91,6 @@ NarrowString readWholeFile(const std::string& path, bool& ok) {
     fclose(f);
     ok = true;
     return bytes;
-}
-
-// The INI file as the system reader sees it: sections and keys without
-// regard to case, first occurrence wins, values trimmed.
-MemorySettings loadIni(const WideString& path, bool& ok) {
-    NarrowString bytes = readWholeFile(platform::host::hostPath(path), ok);
-    MemorySettings settings;
-    if (ok) settings.parse(decodeSettingsText(bytes));
-    return settings;
-}
-
-uint32_t copyOut(const WideString& text, char16_t* buffer, uint32_t size, uint32_t reserve) {
-    if (size == 0) return 0;
-    if (text.size() + reserve <= size) {
-        std::copy(text.data(), text.data() + text.size(), buffer);
-        buffer[text.size()] = 0;
-        if (reserve == 2) buffer[text.size() + 1] = 0;
-        return static_cast<uint32_t>(text.size());
-    }
-    uint32_t kept = size > reserve ? size - reserve : 0;
-    std::copy(text.data(), text.data() + kept, buffer);
-    buffer[kept] = 0;
-    if (reserve == 2 && kept + 1 < size) buffer[kept + 1] = 0;
-    return kept;
 }
 
 }  // namespace
@@ -224,6 +199,11 @@ const char16_t kListSeparator = u';';
 const char16_t* const kSearchPathVariable = u"Path";
 const bool kSettingsNameAppended = false;
 const bool kWindowsKeysIgnored = false;
+const bool kFailedRedirectionDescribed = true;
+const bool kPerUserCopyInOwnFolder = false;
+const bool kRelativeEntriesInFolder = false;
+const char16_t* const kLibrarySearchVariable = nullptr;
+const bool kSearchPathExtendedOnlyWhenSet = false;
 const bool kSplashAfterVmLibrary = false;
 const bool kOwnSplashWindow = true;
 
@@ -438,79 +418,22 @@ ReadOnlyMapping::~ReadOnlyMapping() {
     if (data_) munmap(const_cast<uint8_t*>(data_), size_);
 }
 
-uint32_t readProfileString(const WideString& path, const WideString& section, const WideString& key,
-                           char16_t* buffer, uint32_t size) {
-    bool ok;
-    MemorySettings ini = loadIni(path, ok);
-    WideString value;
-    for (const MemorySettings::Section& s : ini.sections()) {
-        if (!s.name.equalsIgnoreAsciiCase(section)) continue;
-        for (const MemorySettings::Entry& e : s.entries) {
-            if (e.key.equalsIgnoreAsciiCase(key)) {
-                value = e.value;
-                return copyOut(value, buffer, size, 1);
-            }
-        }
-    }
-    return copyOut(value, buffer, size, 1);
+bool readWholeFile(const WideString& path, NarrowString& bytes) {
+    bool ok = false;
+    bytes = ::readWholeFile(host::hostPath(path), ok);
+    return ok;
 }
 
-uint32_t readProfileSectionNames(const WideString& path, char16_t* buffer, uint32_t size) {
-    bool ok;
-    MemorySettings ini = loadIni(path, ok);
-    WideString all;
-    for (const MemorySettings::Section& s : ini.sections()) {
-        all += s.name;
-        all += u'\0';
-    }
-    if (all.empty()) {
-        if (size >= 2) buffer[0] = buffer[1] = 0;
-        return 0;
-    }
-    // The list ends in two NULs; the count covers the last name's NUL.
-    WideString body = all.left(all.size() - 1);
-    return copyOut(body, buffer, size, 2) + (body.size() + 2 <= size ? 1 : 0);
-}
-
-// Writes the file again (as UTF-8) with the key set to *value, or without
-// the key when value is null.
-static bool rewriteProfile(const WideString& path, const WideString& section, const WideString& key,
-                           const WideString* value) {
-    bool ok;
-    MemorySettings ini = loadIni(path, ok);
-    NarrowString out;
-    bool written = false;
-    for (const MemorySettings::Section& s : ini.sections()) {
-        out += "[" + toUtf8(s.name) + "]\n";
-        bool here = s.name.equalsIgnoreAsciiCase(section);
-        for (const MemorySettings::Entry& e : s.entries) {
-            if (here && !written && e.key.equalsIgnoreAsciiCase(key)) {
-                if (value) out += toUtf8(e.key) + "=" + toUtf8(*value) + "\n";
-                written = true;
-            } else {
-                out += toUtf8(e.key) + "=" + toUtf8(e.value) + "\n";
-            }
-        }
-        if (here && !written && value) {
-            out += toUtf8(key) + "=" + toUtf8(*value) + "\n";
-            written = true;
-        }
-    }
-    if (!written && value) out += "[" + toUtf8(section) + "]\n" + toUtf8(key) + "=" + toUtf8(*value) + "\n";
-    FILE* f = fopen(host::hostPath(path).c_str(), "wb");
+bool replaceWholeFile(const WideString& path, const NarrowString& bytes) {
+    std::string target = host::hostPath(path), temporary = target + ".new";
+    FILE* f = fopen(temporary.c_str(), "wb");
     if (!f) return false;
-    fwrite(out.data(), 1, out.size(), f);
-    fclose(f);
+    bool written = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (fclose(f) != 0 || !written || rename(temporary.c_str(), target.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
     return true;
-}
-
-bool writeProfileString(const WideString& path, const WideString& section, const WideString& key,
-                        const WideString& value) {
-    return rewriteProfile(path, section, key, &value);
-}
-
-bool removeProfileString(const WideString& path, const WideString& section, const WideString& key) {
-    return rewriteProfile(path, section, key, nullptr);
 }
 
 bool createUnicodeFile(const WideString& path) {

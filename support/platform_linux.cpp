@@ -1,5 +1,5 @@
 // The platform services on Linux: files and folders, the environment, the
-// settings file's reader and writer, libraries, threads, memory, text in the
+// whole files the settings file's reader reads and writes, libraries, threads, memory, text in the
 // locale's character set, and messages on the standard error.
 #include <dirent.h>
 #include <dlfcn.h>
@@ -24,7 +24,6 @@
 #include <unistd.h>
 #include <wchar.h>
 
-#include "launcher/settings.h"
 #include "support/dialog_linux.h"
 #include "support/message_texts.h"
 #include "support/platform.h"
@@ -97,126 +96,6 @@ bool writeWholeFile(const NarrowString& path, const NarrowString& bytes) {
     return true;
 }
 
-// The settings file as last read: every read of a value would otherwise
-// parse the whole file again. Writes through this process forget it.
-struct ParsedFile {
-    WideString path;
-    bool present = false;
-    MemorySettings settings;
-};
-
-ParsedFile& parsed(const WideString& path) {
-    static ParsedFile cache;
-    if (cache.path != path || cache.path.empty()) {
-        cache.path = path;
-        bool ok = false;
-        NarrowString bytes = readWholeFile(platform::toNative(path), ok);
-        cache.present = ok;
-        cache.settings = MemorySettings();
-        if (ok) cache.settings.parse(decodeSettingsText(bytes));
-    }
-    return cache;
-}
-
-void forgetParsed() { parsed(WideString()).path.clear(); }
-
-uint32_t copyOut(const WideString& text, char16_t* buffer, uint32_t size, uint32_t reserve) {
-    if (size == 0) return 0;
-    if (text.size() + reserve <= size) {
-        for (size_t i = 0; i < text.size(); ++i) buffer[i] = text[i];
-        buffer[text.size()] = 0;
-        if (reserve == 2) buffer[text.size() + 1] = 0;
-        return static_cast<uint32_t>(text.size());
-    }
-    uint32_t kept = size > reserve ? size - reserve : 0;
-    for (uint32_t i = 0; i < kept; ++i) buffer[i] = text[i];
-    buffer[kept] = 0;
-    if (reserve == 2 && kept + 1 < size) buffer[kept + 1] = 0;
-    return kept;
-}
-
-// The byte order marks a settings file may start with.
-enum class Encoding { Utf8, Utf8WithMark, Utf16 };
-
-Encoding encodingOf(const NarrowString& bytes) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (bytes.size() >= 2 && p[0] == 0xFF && p[1] == 0xFE) return Encoding::Utf16;
-    if (bytes.size() >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) return Encoding::Utf8WithMark;
-    return Encoding::Utf8;
-}
-
-NarrowString encodeAs(Encoding encoding, const WideString& text) {
-    if (encoding == Encoding::Utf16) {
-        NarrowString bytes("\xFF\xFE", 2);
-        for (size_t i = 0; i < text.size(); ++i) {
-            bytes += static_cast<char>(text[i] & 0xFF);
-            bytes += static_cast<char>(text[i] >> 8);
-        }
-        return bytes;
-    }
-    NarrowString bytes = encoding == Encoding::Utf8WithMark ? NarrowString("\xEF\xBB\xBF") : NarrowString();
-    return bytes + toUtf8(text);
-}
-
-WideString trimmed(const WideString& text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && (text[begin] == u' ' || text[begin] == u'\t' || text[begin] == u'\r')) ++begin;
-    while (end > begin && (text[end - 1] == u' ' || text[end - 1] == u'\t' || text[end - 1] == u'\r')) --end;
-    return text.substr(begin, end - begin);
-}
-
-// Sets (value) or removes (no value) one key, keeping every other line, the
-// line ends and the file's encoding as they are.
-bool rewriteProfile(const WideString& path, const WideString& section, const WideString& key,
-                    const WideString* value) {
-    bool ok = false;
-    NarrowString bytes = readWholeFile(platform::toNative(path), ok);
-    Encoding encoding = ok ? encodingOf(bytes) : Encoding::Utf8;
-    WideString text = ok ? decodeSettingsText(bytes) : WideString();
-    bool crlf = text.find(u"\r\n") != WideString::npos;
-    const WideString lineEnd = crlf ? WideString(u"\r\n") : WideString(u"\n");
-
-    List<WideString> lines = splitAt(text, u'\n');
-    if (!lines.empty() && lines.back().empty()) lines.pop_back();
-    long sectionLine = -1, keyLine = -1, lastInSection = -1;
-    bool inSection = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        WideString line = trimmed(lines[i]);
-        if (line.startsWith(u"[")) {
-            size_t close = line.find(u']');
-            WideString name = close == WideString::npos ? line.substr(1) : line.substr(1, close - 1);
-            bool here = sectionLine < 0 && trimmed(name).equalsIgnoreAsciiCase(section);
-            if (here) sectionLine = lastInSection = static_cast<long>(i);
-            inSection = here;
-            continue;
-        }
-        if (!inSection) continue;
-        if (!line.empty()) lastInSection = static_cast<long>(i);
-        size_t equals = line.find(u'=');
-        if (keyLine < 0 && equals != WideString::npos && trimmed(line.left(equals)).equalsIgnoreAsciiCase(key))
-            keyLine = static_cast<long>(i);
-    }
-
-    WideString entry = value ? key + u"=" + *value : WideString();
-    if (keyLine >= 0) {
-        if (value)
-            lines[keyLine] = entry + (lines[keyLine].endsWith(u'\r') ? u"\r" : u"");
-        else
-            lines.erase(lines.begin() + keyLine);
-    } else if (!value) {
-        return true;
-    } else if (sectionLine >= 0) {
-        lines.insert(lines.begin() + lastInSection + 1, entry + (crlf ? u"\r" : u""));
-    } else {
-        lines.push_back(u"[" + section + u"]" + (crlf ? u"\r" : u""));
-        lines.push_back(entry + (crlf ? u"\r" : u""));
-    }
-    WideString out;
-    for (const WideString& line : lines) out += line + u"\n";
-    forgetParsed();
-    return writeWholeFile(platform::toNative(path), encodeAs(encoding, out));
-}
-
 uint64_t numberInFile(const char* path) {
     bool ok = false;
     NarrowString text = readWholeFile(path, ok);
@@ -224,12 +103,15 @@ uint64_t numberInFile(const char* path) {
     return strtoull(text.c_str(), nullptr, 10);
 }
 
+}  // namespace
+
 // The memory limit of the control group the process runs in, when one is
 // set (0 otherwise): the lowest limit on the way up to the root (version 2)
 // or the memory controller's (version 1).
-uint64_t controlGroupLimit() {
+uint64_t platform::controlGroupLimit(const char* root) {
+    const NarrowString fileSystem(root);
     bool ok = false;
-    NarrowString groups = readWholeFile("/proc/self/cgroup", ok);
+    NarrowString groups = ::readWholeFile(fileSystem + "/proc/self/cgroup", ok);
     if (!ok) return 0;
     uint64_t lowest = 0;
     size_t at = 0;
@@ -246,10 +128,10 @@ uint64_t controlGroupLimit() {
         NarrowString base;
         const char* file;
         if (controllers.empty()) {
-            base = "/sys/fs/cgroup";
+            base = fileSystem + "/sys/fs/cgroup";
             file = "/memory.max";
         } else if ((',' + controllers + ',').find(",memory,") != NarrowString::npos) {
-            base = "/sys/fs/cgroup/memory";
+            base = fileSystem + "/sys/fs/cgroup/memory";
             file = "/memory.limit_in_bytes";
         } else {
             continue;
@@ -267,8 +149,6 @@ uint64_t controlGroupLimit() {
     }
     return lowest;
 }
-
-}  // namespace
 
 namespace platform {
 
@@ -422,7 +302,7 @@ bool readEnvironment(const WideString& name, WideString& value) {
 
 // A %NAME% reference names its variable without regard to case, as on
 // Windows ("%Path%" is PATH): the exact name first, then any spelling.
-static bool readReferencedVariable(const WideString& name, WideString& value) {
+static bool readAnySpelling(const WideString& name, WideString& value) {
     if (readEnvironment(name, value)) return true;
     NarrowString wanted = toNative(name);
     for (char** entry = environ; *entry; ++entry) {
@@ -432,6 +312,44 @@ static bool readReferencedVariable(const WideString& name, WideString& value) {
             value = fromNative(equals + 1);
             return true;
         }
+    }
+    return false;
+}
+
+// A home-relative folder: an absolute $variable, else $HOME/below.
+static WideString userFolder(const char16_t* variable, const char16_t* below) {
+    WideString folder;
+    if (readEnvironment(variable, folder) && folder.startsWith(u"/")) return folder;
+    WideString home;
+    readEnvironment(u"HOME", home);
+    return home + below;
+}
+
+static WideString temporaryFolder() {
+    WideString folder;
+    if (readEnvironment(u"TMPDIR", folder) && folder.startsWith(u"/")) return folder;
+    return u"/tmp";
+}
+
+// The variables a settings file written for Windows names for per-user
+// places ("Output File=%TEMP%\App\out.log"), where this system's
+// environment lacks them: its own places of the same kind.
+static bool readReferencedVariable(const WideString& name, WideString& value) {
+    if (readAnySpelling(name, value)) return true;
+    static const struct {
+        const char16_t* name;
+        WideString (*place)();
+    } kWindowsPlaces[] = {
+        {u"TEMP", temporaryFolder},
+        {u"TMP", temporaryFolder},
+        {u"APPDATA", perUserSettingsFolder},
+        {u"LOCALAPPDATA", [] { return userFolder(u"XDG_DATA_HOME", u"/.local/share"); }},
+        {u"USERPROFILE", [] { return userFolder(u"HOME", u""); }},
+    };
+    for (const auto& place : kWindowsPlaces) {
+        if (!name.equalsIgnoreAsciiCase(place.name)) continue;
+        value = place.place();
+        return !value.empty();
     }
     return false;
 }
@@ -562,44 +480,19 @@ bool ExclusiveFile::take(const WideString& path) {
     return held_;
 }
 
-uint32_t readProfileString(const WideString& path, const WideString& section, const WideString& key,
-                           char16_t* buffer, uint32_t size) {
-    // Sections and keys without regard to case, the first occurrence wins.
-    for (const MemorySettings::Section& s : parsed(path).settings.sections()) {
-        if (!s.name.equalsIgnoreAsciiCase(section)) continue;
-        for (const MemorySettings::Entry& e : s.entries)
-            if (e.key.equalsIgnoreAsciiCase(key)) return copyOut(e.value, buffer, size, 1);
-    }
-    return copyOut(WideString(), buffer, size, 1);
+bool readWholeFile(const WideString& path, NarrowString& bytes) {
+    bool ok = false;
+    bytes = ::readWholeFile(toNative(path), ok);
+    return ok;
 }
 
-uint32_t readProfileSectionNames(const WideString& path, char16_t* buffer, uint32_t size) {
-    WideString all;
-    for (const WideString& name : parsed(path).settings.sectionNames()) {
-        all += name;
-        all += u'\0';
-    }
-    if (all.empty()) {
-        if (size >= 2) buffer[0] = buffer[1] = 0;
-        return 0;
-    }
-    WideString body = all.left(all.size() - 1);
-    return copyOut(body, buffer, size, 2) + (body.size() + 2 <= size ? 1 : 0);
-}
-
-bool writeProfileString(const WideString& path, const WideString& section, const WideString& key,
-                        const WideString& value) {
-    return rewriteProfile(path, section, key, &value);
-}
-
-bool removeProfileString(const WideString& path, const WideString& section, const WideString& key) {
-    return rewriteProfile(path, section, key, nullptr);
+bool replaceWholeFile(const WideString& path, const NarrowString& bytes) {
+    return writeWholeFile(toNative(path), bytes);
 }
 
 bool createUnicodeFile(const WideString& path) {
     FileDescriptor fd(open(toNative(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (fd.get() < 0) return false;
-    forgetParsed();
     return write(fd.get(), "\xFF\xFE", 2) == 2;
 }
 
@@ -607,13 +500,7 @@ bool createUnicodeFile(const WideString& path) {
 WideString shortPath(const WideString&) { return WideString(); }
 bool shortPath(const WideString&, WideString&) { return false; }
 
-WideString perUserSettingsFolder() {
-    WideString folder;
-    if (readEnvironment(u"XDG_CONFIG_HOME", folder) && folder.startsWith(u"/")) return folder;
-    WideString home;
-    readEnvironment(u"HOME", home);
-    return home + u"/.config";
-}
+WideString perUserSettingsFolder() { return userFolder(u"XDG_CONFIG_HOME", u"/.config"); }
 
 WideString perUserCacheFolder() {
     WideString folder;
@@ -820,7 +707,7 @@ uint64_t totalPhysicalMemory() {
     long pageSize = sysconf(_SC_PAGESIZE);
     uint64_t physical = pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
     // In a container the share is of what the container may use.
-    uint64_t limit = controlGroupLimit();
+    uint64_t limit = controlGroupLimit("");
     return limit && limit < physical ? limit : physical;
 }
 
@@ -862,6 +749,11 @@ bool splashPossible() {
     return display && *display;
 }
 
+const bool kFailedRedirectionDescribed = false;
+const bool kPerUserCopyInOwnFolder = true;
+const bool kRelativeEntriesInFolder = true;
+const char16_t* const kLibrarySearchVariable = u"LD_LIBRARY_PATH";
+const bool kSearchPathExtendedOnlyWhenSet = true;
 const bool kSplashAfterVmLibrary = true;
 const bool kOwnSplashWindow = false;
 

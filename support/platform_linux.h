@@ -20,6 +20,10 @@ WideString fromNative(const char* text);
 WideString fromNative(const char* text, size_t length);
 NarrowString toNative(const WideString& text);
 
+// The memory limit of the control group this process runs in (0 when none
+// is set), read below a file-system root ("" for the system's own).
+uint64_t controlGroupLimit(const char* root);
+
 // A message on the standard error: its text, with a line break added when
 // it has none.
 void writeStandardError(const WideString& text);

@@ -90,6 +90,11 @@ const char16_t kListSeparator = u';';
 const char16_t* const kSearchPathVariable = u"Path";
 const bool kSettingsNameAppended = false;
 const bool kWindowsKeysIgnored = false;
+const bool kFailedRedirectionDescribed = true;
+const bool kPerUserCopyInOwnFolder = false;
+const bool kRelativeEntriesInFolder = false;
+const char16_t* const kLibrarySearchVariable = nullptr;
+const bool kSearchPathExtendedOnlyWhenSet = false;
 const bool kSplashAfterVmLibrary = false;
 const bool kOwnSplashWindow = true;
 

@@ -4,6 +4,7 @@
 
 #include "launcher/launcher.h"
 #include "support/platform.h"
+#include "support/trace.h"
 #include "vm/ensure_folders.h"
 #include "vm/vm_start.h"
 
@@ -60,8 +61,15 @@ bool redirect(JNIEnv* env, const WideString& file, const char* setter, jobject* 
     return installed;
 }
 
-void describePending(JNIEnv* env) {
-    if (env->ExceptionCheck()) env->ExceptionDescribe();
+// The stream stays as it was; the reason goes to the trace, and to the
+// standard error only where that is no user's terminal.
+void redirectionFailed(JNIEnv* env, const char* stream, const WideString& file) {
+    TRACE_EVENT("not redirected").field("stream", stream).field("file", file);
+    if (!env->ExceptionCheck()) return;
+    if (platform::kFailedRedirectionDescribed)
+        env->ExceptionDescribe();
+    else
+        env->ExceptionClear();
 }
 
 }  // namespace
@@ -78,7 +86,7 @@ void redirectStandardStreams(Launcher& launcher) {
     JNIEnv* env = launcher.jniEnv;
     jobject outStream = nullptr;
     if (!launcher.outputFile.empty() && !redirect(env, launcher.outputFile, "setOut", &outStream))
-        describePending(env);
+        redirectionFailed(env, "output", launcher.outputFile);
     if (!launcher.errorFile.empty()) {
         bool installed;
         // One file named by both settings is opened once: two independent
@@ -90,7 +98,7 @@ void redirectStandardStreams(Launcher& launcher) {
         } else {
             installed = redirectStandardError(launcher, launcher.errorFile);
         }
-        if (!installed) describePending(env);
+        if (!installed) redirectionFailed(env, "error", launcher.errorFile);
     }
     if (outStream) env->DeleteLocalRef(outStream);
 }

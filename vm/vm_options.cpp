@@ -214,7 +214,10 @@ static WideString composeClassPath(Launcher& launcher, SettingsStore& settings) 
         if (absolute) {
             appendMatches(classPath, entry, entryFolder);
         } else if (haveFolder) {
-            appendMatches(classPath, launcherFolder + entry, launcherFolder + entryFolder);
+            WideString folder = launcherFolder;
+            if (platform::kRelativeEntriesInFolder && !entry.startsWith(WideString(&platform::kPathSeparator, 1)))
+                folder += platform::kPathSeparator;
+            appendMatches(classPath, folder + entry, folder + entryFolder);
         }
     }
 

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "instance/hand_over.h"
+#include "launcher/environment.h"
 #include "launcher/launcher.h"
 #include "splash/splash.h"
 #include "support/messages.h"
@@ -103,6 +104,7 @@ bool createVm(Launcher& launcher) {
     arguments.ignoreUnrecognized = JNI_FALSE;
 
     jint result = launcher.createJavaVM(&launcher.javaVM, reinterpret_cast<void**>(&launcher.jniEnv), &arguments);
+    restoreLibraryVariable(launcher);
     if (result != 0) {
         launcher.javaVM = nullptr;
         launcher.jniEnv = nullptr;

@@ -433,7 +433,7 @@ TEST_F(TraceTest, SearchWithRejectionsExplainsTheChoice) {
 TEST_F(TraceTest, JavaHomePassedOverForItsProcessor) {
     runtime("home32", {"client"}, image(kMachineI386));
     platform::host::setEnvironment(W("JAVA_HOME"), folder.path() + u"home32");
-    configure("JVM Source=only_JDK\nVM Provider=ibm\n");
+    configure("JVM Source=only_JRE\nVM Provider=ibm\n");
     EXPECT_FALSE(findRuntime(launcher));
     Strings lines = events();
     std::string home = U(folder.path()) + "home32\\";

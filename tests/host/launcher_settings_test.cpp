@@ -172,11 +172,11 @@ TEST_F(LauncherSettingsTest, SwitchesComparedExactlyOrInAnyCase) {
         bool (*check)(const Launcher&);
         bool expected;
     } cases[] = {
-        {"[Java Runtime Environment]\nJVM Type=", "server", [](const Launcher& l) { return l.jvmType == 1; }, true},
-        {"[Java Runtime Environment]\nJVM Type=", "favor_server", [](const Launcher& l) { return l.jvmType == 2; }, true},
-        {"[Java Runtime Environment]\nJVM Type=", "Server", [](const Launcher& l) { return l.jvmType == 0; }, true},
-        {"[Java Runtime Environment]\nJVM Type=", "FAVOR_SERVER", [](const Launcher& l) { return l.jvmType == 0; }, true},
-        {"[Java Runtime Environment]\nJVM Type=", "client", [](const Launcher& l) { return l.jvmType == 0; }, true},
+        {"JVM Type=", "server", [](const Launcher& l) { return l.jvmType == 1; }, true},
+        {"JVM Type=", "favor_server", [](const Launcher& l) { return l.jvmType == 2; }, true},
+        {"JVM Type=", "Server", [](const Launcher& l) { return l.jvmType == 0; }, true},
+        {"JVM Type=", "FAVOR_SERVER", [](const Launcher& l) { return l.jvmType == 0; }, true},
+        {"JVM Type=", "client", [](const Launcher& l) { return l.jvmType == 0; }, true},
         {"[Application]\nApplication Type=", "service", [](const Launcher& l) { return l.isService; }, true},
         {"[Application]\nApplication Type=", "Service", [](const Launcher& l) { return l.isService; }, false},
         {"[Application]\nFailure Check=", "yes", [](const Launcher& l) { return l.failureCheck; }, true},

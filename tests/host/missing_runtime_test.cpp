@@ -9,6 +9,7 @@
 #include "runtime/missing_runtime_dialog_host.h"
 #include "runtime/pe_image.h"
 #include "support/platform.h"
+#include "launcher/settings.h"
 #include "test_support.h"
 
 namespace {
@@ -347,8 +348,11 @@ TEST_F(AskForRuntimeTest, PartnerRuntimeWithPairedProgramStartsIt) {
     EXPECT_TRUE(launcher.pairLaunch);
     // Both the paired program's and the launcher's own settings file.
     std::string line = "JRE Path=" + U(pickedFolder) + "\\";
-    EXPECT_NE(readFile(folder.hostPath() + "/Pair.ini").find(line), std::string::npos);
-    EXPECT_NE(readFile(folder.hostPath() + "/launcher.ini").find(line), std::string::npos);
+    // The paired program's file is new, so made Unicode as on Windows.
+    for (const char* file : {"/Pair.ini", "/launcher.ini"}) {
+        std::string bytes = readFile(folder.hostPath() + file);
+        EXPECT_NE(U(decodeSettingsText(NarrowString(bytes.data(), bytes.size()))).find(line), std::string::npos) << file;
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "launcher/settings.h"
 
 #include "test_support.h"
+#include "tests/shared/settings_reader_rows.h"
 
 namespace {
 
@@ -104,6 +105,14 @@ TEST_F(SettingsFileTest, ValuesOfAnyLengthAreReadWhole) {
         SettingsFile file(path);
         EXPECT_EQ(U(file.read(W("Section"), W("Key"))), value) << "length " << length;
         EXPECT_EQ(U(file.read(W("section"), W("KEY"))), value) << "length " << length;
+    }
+}
+
+// The rows the Windows tests check against the system's reader.
+TEST_F(SettingsFileTest, ReadsEveryLineAsTheWindowsReaderDoes) {
+    for (const SettingsReaderRow& row : kSettingsReaderRows) {
+        SettingsFile file(folder.write("table.ini", row.text));
+        EXPECT_EQ(U(file.read(W(row.section), W(row.key))), row.value) << row.text << " / " << row.key;
     }
 }
 

@@ -105,6 +105,38 @@ class LaunchTest(LinuxCase):
             passed = [line for line in f if " passed over " in line]
         self.assertEqual(len(passed), 2, passed)
 
+    def test_windows_places_and_an_output_file_that_cannot_be_opened(self):
+        exe = self.app(settings=settings_text(application={"Output File": "%TEMP%\\MyApp\\out.log"}))
+        r = self.run_app(exe, ["x"], env=self.env(TEMP=None, TMP=None, TMPDIR=self.dir))
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"", b""))
+        with open(os.path.join(self.dir, "MyApp", "out.log")) as f:
+            self.assertEqual(f.read(), "main [x]\n")
+        # The stream stays as it was, and no exception reaches the terminal.
+        exe = self.app(name="Other", settings=settings_text(application={"Output File": "/proc/none/out.log"}))
+        r = self.run_app(exe, ["y"])
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"main [y]\n", b""))
+
+    def test_class_path_entries_without_a_leading_separator_lie_in_the_executables_folder(self):
+        exe = self.app(settings=settings_text(class_path="lib/*.jar"))
+        r = self.run_app(exe, ["property:java.class.path"])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("java.class.path=%s/lib/probe-app.jar\n" % os.path.dirname(exe), r.stdout.decode())
+
+    def test_library_path_goes_ahead_of_the_runtimes_own_folders(self):
+        exe = self.app(settings=settings_text(runtime={"Library Path": "/opt/native"}))
+        env = self.env(LD_LIBRARY_PATH="/user/lib")
+        args = ["property:java.library.path", "env:LD_LIBRARY_PATH"]
+        r = self.run_app(exe, args, env=env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        java = subprocess.run([os.path.join(JDK17, "bin", "java"), "-cp", APP_JAR, "app.Probe"] + args, env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        default = java.stdout.decode().splitlines()[1].split("=", 1)[1]
+        # The distribution's folders behind the configured ones; the program's
+        # children inherit the user's variable.
+        self.assertEqual(r.stdout.decode().splitlines()[1:],
+                         ["java.library.path=/opt/native:%s:%s" % (os.path.dirname(exe), default),
+                          "LD_LIBRARY_PATH=/user/lib"])
+
 
 class JavaCommandParityTest(LinuxCase):
     """What works with the java command works with the launcher."""

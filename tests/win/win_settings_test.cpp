@@ -5,6 +5,7 @@
 #include "launcher/launcher_settings.h"
 #include "launcher/settings.h"
 #include "support/platform.h"
+#include "tests/shared/settings_reader_rows.h"
 
 namespace {
 
@@ -28,6 +29,20 @@ TEST(WinSettingsFile, ValuesOfAnyLengthAreReadWhole) {
         EXPECT_EQ(settings.read(W(L"Class Path"), W(L"Class Path")).size(), length);
         // Section and key names match without regard to case.
         EXPECT_EQ(settings.read(W(L"class path"), W(L"CLASS PATH")).size(), length);
+    }
+}
+
+// The rows the host tests check against the launcher's own reader.
+TEST(WinSettingsFile, ReadsEveryLineAsTheSharedTableSays) {
+    TempFolder folder;
+    int number = 0;
+    for (const SettingsReaderRow& row : kSettingsReaderRows) {
+        auto wide = [](const char* utf8) { return fromUtf8(utf8, strlen(utf8)); };
+        // A file of its own per row: the system keeps files it has read.
+        std::wstring name = L"table" + std::to_wstring(number++) + L".ini";
+        std::wstring path = folder.write(name, utf16File(S(wide(row.text))));
+        SettingsFile settings(W(path.c_str()));
+        EXPECT_EQ(std::string(toUtf8(settings.read(wide(row.section), wide(row.key))).c_str()), row.value) << row.text << " / " << row.key;
     }
 }
 
