@@ -56,3 +56,9 @@ bool startRuntimeSplash(Launcher& launcher, const WideString& libraryPath, const
     setFileJarName(name.c_str(), "");
     return true;
 }
+
+void closeRuntimeSplash(Launcher& launcher) {
+    if (!launcher.runtimeSplashClose) return;
+    launcher.runtimeSplashClose();
+    launcher.runtimeSplashClose = nullptr;
+}
