@@ -97,6 +97,40 @@ bool writeWholeFile(const NarrowString& path, const NarrowString& bytes) {
     return true;
 }
 
+// A byte that is no UTF-8 in a UTF-8 settings file stands for itself as
+// U+DC80 + byte, as in a name from the system, and is written back as that
+// byte: a folder picked under a name that is no UTF-8 survives the file.
+WideString settingsText(const NarrowString& bytes) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (bytes.size() >= 2 && p[0] == 0xFF && p[1] == 0xFE) return decodeSettingsText(bytes);
+    size_t at = bytes.size() >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF ? 3 : 0;
+    WideString text;
+    while (at < bytes.size()) {
+        // The longest run that is UTF-8, then the one byte that is not.
+        size_t end = at;
+        for (size_t length; end < bytes.size() && (length = platform::utf8Sequence(p + end, bytes.size() - end)) > 0;)
+            end += length;
+        text += fromUtf8(bytes.data() + at, end - at);
+        if (end < bytes.size()) text += static_cast<char16_t>(0xDC00 + p[end++]);
+        at = end;
+    }
+    return text;
+}
+
+NarrowString settingsUtf8(const WideString& text) {
+    NarrowString bytes;
+    size_t at = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        bool byte = i < text.size() && text[i] >= 0xDC80 && text[i] <= 0xDCFF &&
+                    (i == 0 || text[i - 1] < 0xD800 || text[i - 1] > 0xDBFF);
+        if (!byte && i < text.size()) continue;
+        bytes += toUtf8(text.substr(at, i - at));
+        if (byte) bytes += static_cast<char>(text[i] - 0xDC00);
+        at = i + 1;
+    }
+    return bytes;
+}
+
 // The settings file as last read: every read of a value would otherwise
 // parse the whole file again. Writes through this process forget it.
 struct ParsedFile {
@@ -113,7 +147,7 @@ ParsedFile& parsed(const WideString& path) {
         NarrowString bytes = readWholeFile(platform::toNative(path), ok);
         cache.present = ok;
         cache.settings = MemorySettings();
-        if (ok) cache.settings.parse(decodeSettingsText(bytes));
+        if (ok) cache.settings.parse(settingsText(bytes));
     }
     return cache;
 }
@@ -155,7 +189,7 @@ NarrowString encodeAs(Encoding encoding, const WideString& text) {
         return bytes;
     }
     NarrowString bytes = encoding == Encoding::Utf8WithMark ? NarrowString("\xEF\xBB\xBF") : NarrowString();
-    return bytes + toUtf8(text);
+    return bytes + settingsUtf8(text);
 }
 
 WideString trimmed(const WideString& text) {
@@ -172,7 +206,7 @@ bool rewriteProfile(const WideString& path, const WideString& section, const Wid
     bool ok = false;
     NarrowString bytes = readWholeFile(platform::toNative(path), ok);
     Encoding encoding = ok ? encodingOf(bytes) : Encoding::Utf8;
-    WideString text = ok ? decodeSettingsText(bytes) : WideString();
+    WideString text = ok ? settingsText(bytes) : WideString();
     bool crlf = text.find(u"\r\n") != WideString::npos;
     const WideString lineEnd = crlf ? WideString(u"\r\n") : WideString(u"\n");
 
@@ -291,6 +325,22 @@ bool argumentVector(List<WideString>& arguments) {
 
 uint32_t lastError() { return lastErrorCode; }
 WideString lastErrorText() { return fromNative(lastErrorWords); }
+
+size_t utf8Sequence(const unsigned char* p, size_t available) {
+    if (available == 0) return 0;
+    if (p[0] < 0x80) return 1;
+    size_t extra = p[0] >= 0xC2 && p[0] <= 0xDF ? 1 : p[0] >= 0xE0 && p[0] <= 0xEF ? 2 : p[0] >= 0xF0 && p[0] <= 0xF4 ? 3 : 0;
+    if (extra == 0 || available <= extra) return 0;
+    uint32_t code = p[0] & (0x3F >> extra);
+    for (size_t k = 1; k <= extra; ++k) {
+        if ((p[k] & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (p[k] & 0x3F);
+    }
+    // Overlong forms, surrogates and code points beyond Unicode are no UTF-8.
+    static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return extra + 1;
+}
 
 // Text in the locale's character set, as the java command takes it. A byte
 // that is no character there stands for itself (as U+DC80 + byte), so that
@@ -887,10 +937,10 @@ int showExceptionDialog(const WideString& trace) {
     dialogs::Request request;
     request.kind = "exception";
     request.fields.push_back(toUtf8(trace));
-    int answer = dialogs::show(request);
+    // The dialog's trace on the standard error too, for the program's log,
+    // before the dialog shows: the program may end while it is up.
+    int answer = dialogs::show(request, nullptr, &trace);
     if (answer == dialogs::kNotShown) return kExceptionDialogNotShown;
-    // The dialog's trace on the standard error too, for the program's log.
-    writeStandardError(trace);
     return answer;
 }
 

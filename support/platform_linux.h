@@ -20,6 +20,10 @@ WideString fromNative(const char* text);
 WideString fromNative(const char* text, size_t length);
 NarrowString toNative(const WideString& text);
 
+// The length of the UTF-8 sequence at p (well-formed, no overlong form, no
+// surrogate), or 0 when none starts there.
+size_t utf8Sequence(const unsigned char* p, size_t available);
+
 // A message on the standard error: its text, with a line break added when
 // it has none.
 void writeStandardError(const WideString& text);
