@@ -108,6 +108,7 @@ class LinuxCase(unittest.TestCase):
         return bin_dir
 
     def run_app(self, exe, args=(), env=None, timeout=60, cwd=None, **kwargs):
+        kwargs.setdefault("stdin", subprocess.DEVNULL)
         return subprocess.run([exe] + list(args), env=env if env is not None else self.env(), cwd=cwd or self.dir,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout, **kwargs)
 
