@@ -333,9 +333,12 @@ int dialogProcessMain(const char* programPath) {
         if (request.kind == kind.kind) function = kind.function;
     static gtk::Functions functions;
     if (!function || !gtk::load(functions)) return kNotShownExit;
-    // The window's name and class: the program's, not the image's "exe".
+    // The process's and the window's name and class: the program's, not
+    // "exe" of the image's path.
     const char* slash = programPath ? strrchr(programPath, '/') : nullptr;
-    functions.g_set_prgname(slash ? slash + 1 : programPath ? programPath : "launcher");
+    const char* name = slash ? slash + 1 : programPath ? programPath : "launcher";
+    prctl(PR_SET_NAME, name);
+    functions.g_set_prgname(name);
     if (!windowClass.empty()) functions.gdk_set_program_class(windowClass.c_str());
     int argc = 0;
     char** argv = nullptr;

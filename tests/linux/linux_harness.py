@@ -71,6 +71,7 @@ class LinuxCase(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.dir, True)
         self.root = os.path.join(self.dir, "root")
         os.makedirs(os.path.join(self.root, "usr", "lib", "jvm"))
+        os.makedirs(os.path.join(self.root, "tmp"))
 
     def app(self, name="MyApp", settings=None, folder="app", jar=True):
         """An application folder; returns the executable's path."""

@@ -213,7 +213,7 @@ TEST(LinuxDialogs, TextAsGtkTakesIt) {
         std::string given, shown;
     } rows[] = {
         {"plain \xC3\xA9 \xF0\x9F\x98\x80", "plain \xC3\xA9 \xF0\x9F\x98\x80"},
-        {std::string("Nul \0here", 10), "Nul \xE2\x90\x80here"},
+        {std::string("Nul \0here", 9), "Nul \xE2\x90\x80here"},
         {"cut \xC3", "cut \xEF\xBF\xBD"},
         {"latin \xE9t\xE9", "latin \xEF\xBF\xBDt\xEF\xBF\xBD"},
         {"overlong \xC0\xAF", "overlong \xEF\xBF\xBD\xEF\xBF\xBD"},

@@ -318,8 +318,11 @@ class ExceptionDialogTest(DesktopCase):
         # A NUL is shown as its symbol, not as an empty trace.
         self.assertTrue(self.texts(widgets, "GtkTextView")[0].startswith(
             "java.lang.IllegalStateException: thrown by main: a\u2400b\n"), widgets)
-        with open("/proc/%d/cmdline" % self.dialog_process(p), "rb") as f:
-            self.assertEqual(f.read().split(b"\0")[0], exe.encode())
+        dialog = self.dialog_process(p)
+        with open("/proc/%d/cmdline" % dialog, "rb") as f:
+            self.assertEqual(f.read().split(b"\0")[0], os.path.realpath(exe).encode())
+        with open("/proc/%d/comm" % dialog) as f:
+            self.assertEqual(f.read(), "MyApp\n")
         properties = self.display.window_properties("Java Exception", "WM_CLASS", "_NET_WM_STATE")
         # Grouped with the program's windows, whose class the runtime names
         # after the main class; and not kept above every other window.

@@ -2,6 +2,7 @@
 in both forms, the answer as exit code, a first instance that ends while
 answering, a stale socket taken over, and many launches at once."""
 import os
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -153,6 +154,13 @@ class SingleInstanceCase(LinuxCase):
         # its lock still says it lives.
         first.send_signal(signal.SIGSTOP)
         self.addCleanup(first.send_signal, signal.SIGCONT)
+        deadline = time.monotonic() + 10
+        while True:
+            with open("/proc/%d/stat" % first.pid) as f:
+                if f.read().rsplit(")", 1)[1].split()[0] == "T":
+                    break
+            self.assertLess(time.monotonic(), deadline, "the first instance did not stop")
+            time.sleep(0.01)
         os.remove(os.path.join(self.folder, socket_name(exe)))
         start = time.monotonic()
         done = self.run_app(exe, ["answer:4"], env=env, timeout=30)
@@ -179,7 +187,10 @@ class SingleInstanceCase(LinuxCase):
         # socket is never removed under it.
         exe = self.single_app("app.SingleInt")
         env = self.env(JAVA_HOME=JDK17)
-        slowed = ["strace", "-f", "-qq", "--seccomp-bpf", "-o", "/dev/null", "-e", "trace=unlink",
+        strace = shutil.which("strace")
+        if not strace:
+            self.skipTest("no strace")
+        slowed = [strace, "-f", "-qq", "--seccomp-bpf", "-o", "/dev/null", "-e", "trace=unlink",
                   "-e", "inject=unlink:delay_enter=1500000"]
         ending = subprocess.Popen(slowed + [exe] + self.first_args(), env=env, cwd=self.dir,
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
