@@ -339,10 +339,11 @@ int dialogProcessMain(const char* programPath) {
     const char* name = slash ? slash + 1 : programPath ? programPath : "launcher";
     prctl(PR_SET_NAME, name);
     functions.g_set_prgname(name);
-    if (!windowClass.empty()) functions.gdk_set_program_class(windowClass.c_str());
     int argc = 0;
     char** argv = nullptr;
     if (!functions.init_check(&argc, &argv)) return kNotShownExit;
+    // After the start, which sets the class from the name; before any window.
+    if (!windowClass.empty()) functions.gdk_set_program_class(windowClass.c_str());
     if (!writeAll(kAnswerFd, &kReady, 1)) return kNotShownExit;
     NarrowString answer;
     int code = function(functions, request.fields, answer);
