@@ -134,7 +134,7 @@ def parse_dump(text):
         if line.startswith("title="):
             title = _unquote(line[len("title="):])
         elif line.startswith("widget "):
-            m = re.match(r'widget type="([^"]*)" text="((?:[^"\\]|\\.)*)" sensitive=(\d) focus=(\d) '
+            m = re.match(r'widget type="([^"]*)" text="((?:[^"\\]|\\.)*)" sensitive=(\d)(?: focus=(\d))? '
                          r'x=(-?\d+) y=(-?\d+) w=(\d+) h=(\d+)', line)
             widgets.append({"type": m.group(1), "text": _unquote('"%s"' % m.group(2)), "sensitive": m.group(3) == "1",
                             "focus": m.group(4) == "1", "x": int(m.group(5)), "y": int(m.group(6)),
