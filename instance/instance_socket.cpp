@@ -39,20 +39,14 @@ NarrowString instanceSocketName(const NarrowString& executable, const WideString
 
 NarrowString instanceLockName(const NarrowString& socketName) { return socketName + ".lock"; }
 
-List<NarrowString> instanceFolders(const NarrowString& runtimeFolder, uint32_t userId,
-                                   const NarrowString& socketName) {
-    List<NarrowString> candidates;
-    NarrowString runtime = runtimeFolder;
-    while (runtime.size() > 1 && runtime.back() == '/') runtime.pop_back();
-    if (!runtime.empty() && runtime[0] == '/') candidates.push_back(runtime);
+NarrowString instanceFolder(const NarrowString& root, uint32_t userId, const NarrowString& socketName) {
+    NarrowString base = root;
+    while (!base.empty() && base.back() == '/') base.pop_back();
     char own[48];
     snprintf(own, sizeof own, "/tmp/veda-launcher-%u", userId);
-    candidates.push_back(own);
-    List<NarrowString> folders;
-    for (const NarrowString& folder : candidates) {
-        if (folder.size() + 1 + socketName.size() <= kSocketPathLimit) folders.push_back(folder);
-    }
-    return folders;
+    NarrowString folder = base + own;
+    if (folder.size() + 1 + socketName.size() > kSocketPathLimit) return NarrowString();
+    return folder;
 }
 
 static bool putText(NarrowString& payload, const WideString& text) {

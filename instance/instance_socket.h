@@ -17,12 +17,12 @@ const size_t kSocketPathLimit = 107;
 NarrowString instanceSocketName(const NarrowString& executable, const WideString& productCode);
 NarrowString instanceLockName(const NarrowString& socketName);
 
-// The folders that may hold the socket, in the order to try them: the
-// session's runtime folder when it is set and absolute, then a folder of the
-// user's own under /tmp. Folders where the socket's path would not fit are
-// left out.
-List<NarrowString> instanceFolders(const NarrowString& runtimeFolder, uint32_t userId,
-                                   const NarrowString& socketName);
+// The folder that holds the socket and its lock: one per user, whatever the
+// session's variables say (a launch from cron or su has no runtime folder,
+// and two folders would make two first instances). root is the system's
+// root, or for the tests the folder that stands in for it. Empty when the
+// socket's path would not fit.
+NarrowString instanceFolder(const NarrowString& root, uint32_t userId, const NarrowString& socketName);
 
 // A second instance's request: "VSI1", the byte count of the rest, the
 // argument count, then each argument as its count of UTF-16 units and the

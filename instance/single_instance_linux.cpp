@@ -3,7 +3,8 @@
 // instance holds for its whole life (the system drops the lock of a process
 // that crashed). The first instance's listener thread starts one worker per
 // second instance; the worker reads the arguments, waits until main has
-// started, attaches to the virtual machine and answers.
+// started, attaches to the virtual machine and answers. It also watches the
+// folder: a socket or lock file that a temp cleaner removes is made again.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -12,6 +13,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -44,6 +46,16 @@ const int kTransferPatienceMs = 5000;
 // Connections that end before the first instance took them are tried
 // again, but not for ever.
 const int kMaxUntakenAttempts = 100;
+// A first instance makes its socket right after it takes the lock: a lock
+// held this long without a socket file is a socket that was removed.
+const int kMissingSocketPatienceMs = 3000;
+
+// A launch that gives up says why, on the standard error and in the trace.
+bool giveUp(const char16_t* why, const NarrowString& socketPath) {
+    platform::writeStandardError(why);
+    TRACE_EVENT("hand-over").field("result", "gave up").field("reason", why).field("socket", platform::fromNative(socketPath.c_str()));
+    return false;
+}
 
 int64_t nowMs() {
     struct timespec now;
@@ -104,6 +116,7 @@ bool socketAddress(const NarrowString& path, struct sockaddr_un& address) {
 }
 
 struct Endpoint {
+    NarrowString folder;
     NarrowString socketPath;
     NarrowString lockPath;
 };
@@ -117,17 +130,24 @@ bool folderIsPrivate(const NarrowString& folder) {
 
 bool findEndpoint(const WideString& module, const WideString& productCode, Endpoint& endpoint) {
     NarrowString name = instanceSocketName(platform::toNative(module), productCode);
-    const char* runtime = getenv("XDG_RUNTIME_DIR");
-    for (const NarrowString& folder : instanceFolders(runtime ? runtime : "", geteuid(), name)) {
-        // Made when missing; one that someone else made first fails the check.
-        mkdir(folder.c_str(), 0700);
-        if (!folderIsPrivate(folder)) continue;
-        endpoint.socketPath = folder + "/" + name;
-        endpoint.lockPath = folder + "/" + instanceLockName(name);
-        return true;
+    WideString root;
+    platform::readEnvironment(u"VEDA_LAUNCHER_SEARCH_ROOT", root);
+    NarrowString folder = instanceFolder(platform::toNative(root), geteuid(), name);
+    // Made when missing; one that someone else made first fails the check.
+    if (folder.empty() || (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) || !folderIsPrivate(folder)) {
+        TRACE_EVENT("single instance")
+            .field("outcome", "an ordinary instance")
+            .field("reason", "no private folder to meet in")
+            .field("folder", platform::fromNative(folder.c_str()));
+        return false;
     }
-    return false;
+    endpoint.folder = folder;
+    endpoint.socketPath = folder + "/" + name;
+    endpoint.lockPath = folder + "/" + instanceLockName(name);
+    return true;
 }
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 int openLockFile(const NarrowString& path) {
     FileDescriptor fd(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -167,10 +187,13 @@ void closeGate() {
 
 struct Listener {
     Launcher* launcher = nullptr;
-    NarrowString path;
+    Endpoint endpoint;
     FileDescriptor lock;  // held for the first instance's life
     FileDescriptor socket;
-    bool bound = false;  // the socket file is this process's to remove
+    struct stat socketFile;  // the file the socket was bound to
+    bool bound = false;      // the socket file is this process's to remove
+    FileDescriptor watch;    // the folder's changes, when the system tells them
+    struct stat watchedFolder;
     FileDescriptor stopRead;
     FileDescriptor stopWrite;  // closed to stop the listener
     pthread_t thread;
@@ -253,15 +276,111 @@ void startWorker(Launcher* launcher, int fd) {
     pthread_attr_destroy(&attributes);
 }
 
+// A listening socket bound to the endpoint's path, its file noted.
+bool bindSocket(Listener& listener) {
+    const char* path = listener.endpoint.socketPath.c_str();
+    // A socket left by a first instance that crashed: nobody listens there,
+    // and only the lock's holder touches the socket file.
+    struct stat info;
+    if (lstat(path, &info) == 0 && (!S_ISSOCK(info.st_mode) || info.st_uid != geteuid() || unlink(path) != 0))
+        return false;
+    struct sockaddr_un address;
+    if (!socketAddress(listener.endpoint.socketPath, address)) return false;
+    FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.get() < 0) return false;
+    if (bind(fd.get(), reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) return false;
+    listener.bound = true;
+    chmod(path, 0600);
+    if (listen(fd.get(), SOMAXCONN) != 0 || lstat(path, &listener.socketFile) != 0) return false;
+    listener.socket.reset(fd.release());
+    return true;
+}
+
+// Watches the folder for its socket and lock files going away (a temp
+// cleaner, a user's rm); without it nothing is restored.
+void watchFolder(Listener& listener) {
+    if (listener.watch.get() < 0) listener.watch.reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (listener.watch.get() < 0 || lstat(listener.endpoint.folder.c_str(), &listener.watchedFolder) != 0 ||
+        inotify_add_watch(listener.watch.get(), listener.endpoint.folder.c_str(),
+                          IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW) < 0)
+        listener.watch.reset();
+}
+
+// Makes again what was removed under this first instance, so that later
+// launches find it instead of waiting for a socket that never comes back.
+void restoreEndpoint(Listener& listener) {
+    const Endpoint& endpoint = listener.endpoint;
+    const char* failed = nullptr;
+    bool restored = false;
+    struct stat now, held;
+    bool folderGone = lstat(endpoint.folder.c_str(), &now) != 0 || !sameFile(now, listener.watchedFolder);
+    if (folderGone) mkdir(endpoint.folder.c_str(), 0700);
+    if (!folderIsPrivate(endpoint.folder)) {
+        failed = "no private folder";
+    } else if (folderGone) {
+        watchFolder(listener);
+        restored = true;
+    }
+    if (!failed && fstat(listener.lock.get(), &held) == 0 &&
+        (lstat(endpoint.lockPath.c_str(), &now) != 0 || !sameFile(now, held))) {
+        // The lock that launches see is the file under the name now.
+        FileDescriptor fresh(openLockFile(endpoint.lockPath));
+        if (fresh.get() < 0 || flock(fresh.get(), LOCK_EX | LOCK_NB) != 0) {
+            failed = "another launch holds the lock";
+        } else {
+            listener.lock.reset(fresh.release());
+            restored = true;
+        }
+    }
+    if (!failed && (lstat(endpoint.socketPath.c_str(), &now) != 0 || !sameFile(now, listener.socketFile))) {
+        FileDescriptor old(listener.socket.release());
+        if (!bindSocket(listener)) {
+            listener.socket.reset(old.release());
+            failed = "the socket could not be made again";
+        } else {
+            // Launches that reached the old socket before it went are still
+            // answered.
+            struct pollfd waiting = {old.get(), POLLIN, 0};
+            while (poll(&waiting, 1, 0) > 0) {
+                int fd = accept4(old.get(), nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd < 0) break;
+                startWorker(listener.launcher, fd);
+            }
+            restored = true;
+        }
+    }
+    if (failed) {
+        // Nothing more to do here: later launches say why they give up.
+        listener.watch.reset();
+        listener.bound = false;
+    }
+    if (failed || restored) {
+        TRACE_EVENT("single instance")
+            .field("restored", failed ? "no" : "yes")
+            .field("reason", failed ? failed : "a file of the first instance was removed")
+            .field("socket", platform::fromNative(endpoint.socketPath.c_str()));
+    }
+}
+
 void* listenerThreadMain(void* parameter) {
     Listener& listener = *static_cast<Listener*>(parameter);
-    struct pollfd waits[2] = {{listener.socket.get(), POLLIN, 0}, {listener.stopRead.get(), POLLIN, 0}};
     for (;;) {
-        if (poll(waits, 2, -1) < 0) {
+        struct pollfd waits[3] = {{listener.socket.get(), POLLIN, 0},
+                                  {listener.stopRead.get(), POLLIN, 0},
+                                  {listener.watch.get(), POLLIN, 0}};
+        if (poll(waits, listener.watch.get() >= 0 ? 3 : 2, -1) < 0) {
             if (errno == EINTR) continue;
             break;
         }
         if (waits[1].revents) break;
+        if (listener.watch.get() >= 0 && waits[2].revents) {
+            char events[4096];
+            while (read(listener.watch.get(), events, sizeof events) > 0) {
+            }
+            restoreEndpoint(listener);
+            continue;
+        }
+        if (!waits[0].revents) continue;
         int fd = accept4(listener.socket.get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
             startWorker(listener.launcher, fd);
@@ -278,22 +397,10 @@ bool becomeFirstInstance(Launcher& launcher, const Endpoint& endpoint, FileDescr
     Listener* listener = new Listener;
     launcher.instanceListener = listener;
     listener->launcher = &launcher;
-    listener->path = endpoint.socketPath;
+    listener->endpoint = endpoint;
     listener->lock.reset(lock.release());
-    const char* path = endpoint.socketPath.c_str();
-    // A socket left by a first instance that crashed: nobody listens there,
-    // and only the lock's holder touches the socket file.
-    struct stat info;
-    if (lstat(path, &info) == 0 && (!S_ISSOCK(info.st_mode) || info.st_uid != geteuid() || unlink(path) != 0))
-        return false;
-    struct sockaddr_un address;
-    if (!socketAddress(endpoint.socketPath, address)) return false;
-    listener->socket.reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (listener->socket.get() < 0) return false;
-    if (bind(listener->socket.get(), reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) return false;
-    listener->bound = true;
-    chmod(path, 0600);
-    if (listen(listener->socket.get(), SOMAXCONN) != 0) return false;
+    if (!bindSocket(*listener)) return false;
+    watchFolder(*listener);
     int stop[2];
     if (pipe2(stop, O_CLOEXEC) != 0) return false;
     listener->stopRead.reset(stop[0]);
@@ -305,12 +412,6 @@ bool becomeFirstInstance(Launcher& launcher, const Endpoint& endpoint, FileDescr
 }
 
 enum class HandOver { Taken, NotTaken, Failed };
-
-// A hand-over that cannot be made ends the launch with -1; the trace says why.
-bool giveUp(const char* reason) {
-    TRACE_EVENT("hand-over").field("result", "gave up").field("reason", reason);
-    return false;
-}
 
 // Sends the request and waits until a worker of the first instance has
 // taken it. That wait has no time limit (the first instance takes it once
@@ -324,15 +425,20 @@ HandOver handOverOnce(int fd, const NarrowString& request) {
 }
 
 // A connection to the first instance's listener, or -1 when nobody of this
-// user listens there (yet, or any more).
-int connectToFirstInstance(const NarrowString& path) {
+// user listens there (yet, or any more); missing tells whether the socket
+// file was there at all.
+int connectToFirstInstance(const NarrowString& path, bool& missing) {
+    missing = false;
     struct sockaddr_un address;
     if (!socketAddress(path, address)) return -1;
     FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd.get() < 0) return -1;
     // Also bounds the connect while the listener's backlog is full.
     setTimeouts(fd.get(), kTransferPatienceMs);
-    if (connect(fd.get(), reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) return -1;
+    if (connect(fd.get(), reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
+        missing = errno == ENOENT;
+        return -1;
+    }
     if (!peerIsUser(fd.get())) return -1;
     return fd.release();
 }
@@ -358,6 +464,7 @@ bool setUpSingleInstance(Launcher& launcher) {
     if (!platform::currentDirectory(folder)) folder.clear();
     bool requestFits = encodeHandOverRequest(launcher.arguments, folder, request);
     int64_t deadline = nowMs() + kDecisionPatienceMs;
+    int64_t missingSince = -1;
     int untaken = 0;
     for (;;) {
         // Only a living first instance holds the lock: no two first
@@ -373,22 +480,34 @@ bool setUpSingleInstance(Launcher& launcher) {
             launcher.singleInstance = false;
             return true;
         }
-        FileDescriptor connection(connectToFirstInstance(endpoint.socketPath));
+        bool missing = false;
+        FileDescriptor connection(connectToFirstInstance(endpoint.socketPath, missing));
         if (connection.get() >= 0) {
-            if (!requestFits) return giveUp("the arguments do not fit a request");
+            missingSince = -1;
+            if (!requestFits)
+                return giveUp(u"The arguments are too long to hand over to the running instance of this program.",
+                              endpoint.socketPath);
             HandOver result = handOverOnce(connection.get(), request);
             if (result == HandOver::Taken) {
                 TRACE_EVENT("hand-over").field("result", "handed over");
                 launcher.firstInstanceProcess = new FileDescriptor(connection.release());
                 return true;
             }
-            if (result == HandOver::Failed) return giveUp("the first instance refused the request");
-            if (++untaken >= kMaxUntakenAttempts) return giveUp("the list was not taken in 100 rounds");
+            if (result == HandOver::Failed || ++untaken >= kMaxUntakenAttempts)
+                return giveUp(u"The running instance of this program did not take the arguments.",
+                              endpoint.socketPath);
             // The first instance ended before it took the arguments: they
             // go to the next first instance, which may be this launch.
             deadline = nowMs() + kDecisionPatienceMs;
+        } else if (missing && missingSince >= 0 && nowMs() - missingSince >= kMissingSocketPatienceMs) {
+            return giveUp(u"The running instance of this program cannot be reached: its socket file was removed.",
+                          endpoint.socketPath);
         } else if (nowMs() >= deadline) {
-            return giveUp("no first instance could be reached or become within 10 s");
+            return giveUp(u"The running instance of this program does not answer.", endpoint.socketPath);
+        } else if (missing && missingSince < 0) {
+            missingSince = nowMs();
+        } else if (!missing) {
+            missingSince = -1;
         }
         pauseMs(kRetryMs);
     }
@@ -402,7 +521,8 @@ bool waitForFirstInstance(Launcher& launcher, int32_t& code) {
     // The connection ends with the first instance. Its exit code cannot be
     // read here (it is no child of this process): -1, never success.
     if (!receiveAll(connection->get(), answer, sizeof answer)) {
-        TRACE_EVENT("hand-over").field("result", "the first instance ended before answering").field("code", code);
+        platform::writeStandardError(u"The running instance of this program ended before it answered.");
+        TRACE_EVENT("hand-over").field("result", "the first instance ended before answering");
         return true;
     }
     code = decodeAnswer(answer);
@@ -421,8 +541,9 @@ void releaseSingleInstance(Launcher& launcher) {
         // Launches still in the backlog see their connection end untaken and
         // try again. The lock goes last: the launch that takes it next finds
         // this socket file gone and makes its own.
+        listener->watch.reset();
         listener->socket.reset();
-        if (listener->bound) unlink(listener->path.c_str());
+        if (listener->bound) unlink(listener->endpoint.socketPath.c_str());
         listener->lock.reset();
         delete listener;
         launcher.instanceListener = nullptr;

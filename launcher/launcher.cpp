@@ -8,6 +8,7 @@
 #include "launcher/settings.h"
 #include "runtime/missing_runtime.h"
 #include "runtime/runtime_search.h"
+#include "splash/runtime_splash.h"
 #include "splash/splash.h"
 #include "support/platform.h"
 #include "vm/console_control.h"
@@ -82,10 +83,7 @@ int32_t Launcher::run() {
 
     uint32_t result = startVmThread(*this);
     if (result == VmThreadSucceeded) return 0;
-    if (runtimeSplashClose) {
-        runtimeSplashClose();
-        runtimeSplashClose = nullptr;
-    }
+    closeRuntimeSplash(*this);
     return result == VmThreadMainThrew ? 1 : -1;
 }
 
@@ -101,9 +99,6 @@ Launcher::~Launcher() {
     }
     releaseSingleInstance(*this);
     if (vmReadyEvent) platform::closeHandle(vmReadyEvent);
-    if (runtimeSplashClose) {
-        runtimeSplashClose();
-        runtimeSplashClose = nullptr;
-    }
+    closeRuntimeSplash(*this);
     if (current == this) current = nullptr;
 }

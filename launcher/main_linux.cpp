@@ -12,7 +12,12 @@ int main(int argc, char** argv) {
     // the java command takes them.
     setlocale(LC_ALL, "");
     // Started again by the launcher to show a dialog.
-    if (dialogs::isDialogProcess()) return dialogs::dialogProcessMain();
+    if (dialogs::isDialogProcess()) return dialogs::dialogProcessMain(argv[0]);
+    // The dialogs take the class of the program's windows from its main class.
+    dialogs::setMainClassSource([]() {
+        Launcher* launcher = currentLauncher();
+        return launcher ? launcher->mainClass : WideString();
+    });
     platform::setArguments(argc, argv);
     int32_t code;
     // Started again to create the start-up cache after a program ended.

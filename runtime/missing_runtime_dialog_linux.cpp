@@ -30,7 +30,6 @@ void browse(gtk::Widget*, void* data) {
     gtk::Widget* chooser = gtk.file_chooser_dialog_new(state.chooserTitle.c_str(), state.dialog, gtk::kChooseFolder,
                                                        "Cancel", gtk::kResponseCancel, "Select", gtk::kResponseAccept,
                                                        nullptr);
-    gtk.window_set_keep_above(chooser, 1);
     // Where the system keeps its runtimes, rather than the recent files.
     const char* home = getenv("HOME");
     if (!gtk.file_chooser_set_current_folder(chooser, "/usr/lib/jvm") && home) gtk.file_chooser_set_current_folder(chooser, home);
@@ -41,12 +40,19 @@ void browse(gtk::Widget*, void* data) {
             // The same decision as the launcher makes: OK only for a folder
             // that holds a runtime this program can host.
             bool usable = state.decisions->pick(platform::fromNative(folder));
-            gtk.entry_set_text(state.path, folder);
+            // The name as the system shows it: a folder name that is no
+            // UTF-8 is shown whole, not cut where GTK stops reading.
+            char* shown = gtk.g_filename_display_name(folder);
+            gtk.entry_set_text(state.path, shown ? shown : "");
+            gtk.g_free(shown);
             gtk.dialog_set_response_sensitive(state.dialog, 1, usable);
             gtk.g_free(folder);
         }
     }
     gtk.widget_destroy(chooser);
+    // Back on the field, not on "Browse...": Enter now means OK (when OK
+    // is enabled), not another chooser.
+    gtk.widget_grab_focus(state.path);
     dialogs::dumpWidgets(gtk, state.dialog);
 }
 
@@ -69,7 +75,6 @@ int dialogs::missingRuntimeDialog(gtk::Functions& gtk, const List<NarrowString>&
                                                       nullptr);
     gtk.window_set_resizable(dialog, 0);
     gtk.window_set_position(dialog, gtk::kPositionCenter);
-    gtk.window_set_keep_above(dialog, 1);
     gtk.dialog_set_default_response(dialog, 1);
     gtk.dialog_set_response_sensitive(dialog, 1, 0);
 
@@ -83,11 +88,12 @@ int dialogs::missingRuntimeDialog(gtk::Functions& gtk, const List<NarrowString>&
     gtk::Widget* top = gtk.box_new(gtk::kOrientationHorizontal, 12);
     gtk.box_pack_start(top, gtk.image_new_from_icon_name("dialog-error", gtk::kIconSizeDialog), 0, 0, 0);
     gtk::Widget* texts = gtk.box_new(gtk::kOrientationVertical, 6);
-    gtk::Widget* message = leftLabel(gtk, fields[kMessage].c_str());
+    gtk::Widget* message = leftLabel(gtk, dialogs::shownText(fields[kMessage]).c_str());
     gtk.label_set_line_wrap(message, 1);
+    gtk.label_set_line_wrap_mode(message, gtk::kWrapWordChar);
     gtk.label_set_max_width_chars(message, 48);
     gtk.box_pack_start(texts, message, 0, 0, 0);
-    gtk::Widget* link = gtk.link_button_new(fields[kAddress].c_str());
+    gtk::Widget* link = gtk.link_button_new(dialogs::shownText(fields[kAddress]).c_str());
     gtk::Widget* linkRow = gtk.box_new(gtk::kOrientationHorizontal, 0);
     gtk.box_pack_start(linkRow, link, 0, 0, 0);
     gtk.box_pack_start(texts, linkRow, 0, 0, 0);
@@ -99,6 +105,7 @@ int dialogs::missingRuntimeDialog(gtk::Functions& gtk, const List<NarrowString>&
     gtk.box_pack_start(row, gtk.label_new("JRE Path:"), 0, 0, 0);
     gtk::Widget* path = gtk.entry_new();
     gtk.editable_set_editable(path, 0);
+    gtk.entry_set_activates_default(path, 1);
     gtk.box_pack_start(row, path, 1, 1, 0);
     gtk::Widget* browseButton = gtk.button_new_with_label("Browse...");
     gtk.box_pack_start(row, browseButton, 0, 0, 0);
@@ -108,6 +115,9 @@ int dialogs::missingRuntimeDialog(gtk::Functions& gtk, const List<NarrowString>&
     gtk.g_signal_connect_data(browseButton, "clicked", reinterpret_cast<gtk::Callback>(browse), &state, nullptr, 0);
 
     gtk.widget_show_all(dialog);
+    // The first focus is the field, never the link: Enter right away does
+    // nothing while OK is disabled, and opens no browser.
+    gtk.widget_grab_focus(path);
     dialogs::watch(gtk, dialog);
     int response = gtk.dialog_run(dialog);
     gtk.widget_destroy(dialog);

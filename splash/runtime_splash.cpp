@@ -58,3 +58,9 @@ bool startRuntimeSplash(Launcher& launcher, const WideString& libraryPath, const
     setFileJarName(name.c_str(), nullptr);
     return true;
 }
+
+void closeRuntimeSplash(Launcher& launcher) {
+    if (!launcher.runtimeSplashClose) return;
+    launcher.runtimeSplashClose();
+    launcher.runtimeSplashClose = nullptr;
+}

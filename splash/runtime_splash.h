@@ -22,4 +22,8 @@ bool runtimeSplashImageName(const WideString& imagePath, NarrowString& name);
 // when the launcher's own window is to show the image instead.
 bool startRuntimeSplash(Launcher& launcher, const WideString& libraryPath, const WideString& imagePath);
 
+// Takes the library's splash down (SplashClose) when it holds one; a second
+// call does nothing.
+void closeRuntimeSplash(Launcher& launcher);
+
 #endif

@@ -11,9 +11,22 @@
 namespace dialogs {
 
 // The rule: a message goes to standard error always, and is also shown as a
-// dialog when standard error is not a terminal (and a display lets GTK
-// start). VEDA_LAUNCHER_DIALOGS=always or never decides instead.
+// dialog when neither standard input nor standard error is a terminal (a
+// start from a menu or a file manager; a display must let GTK start too).
+// VEDA_LAUNCHER_DIALOGS "always" or "never", in any letter case, decides
+// instead; any other value is the rule.
 bool wanted();
+bool wantedFor(const char* setting, bool inputIsTerminal, bool errorIsTerminal);
+
+// The class the program's windows get from the runtime (its main class with
+// dashes for dots), given to the dialogs so that a desktop groups them with
+// the program; the entry point names where the main class is read.
+void setMainClassSource(WideString (*mainClass)());
+NarrowString windowClassOf(const WideString& mainClass);
+
+// Text as GTK takes it: valid UTF-8 without NUL. A NUL is shown as the
+// symbol for it, a byte that is no UTF-8 as the replacement character.
+NarrowString shownText(const NarrowString& bytes);
 
 // What a dialog process shows: its kind and its texts.
 struct Request {
@@ -25,13 +38,17 @@ struct Request {
 constexpr int kNotShown = -100;
 
 // Shows the request in a dialog process and waits for it: the answer code,
-// with the text the dialog gives back in answer, or kNotShown.
-int show(const Request& request, NarrowString* answer = nullptr);
+// with the text the dialog gives back in answer, or kNotShown. A message
+// given is written on the standard error once the dialog process can show
+// the dialog, before it does.
+int show(const Request& request, NarrowString* answer = nullptr, const WideString* message = nullptr);
 
-// In the dialog process: true when this process was started to show a
-// dialog, and its whole work, whose result is its exit code.
+// In the dialog process: true only when this process was started by a
+// launcher's show (the door: a variable naming that launcher and the pipe
+// it holds, then the token on that pipe); a variable alone is ignored. Then
+// its whole work, whose result is its exit code.
 bool isDialogProcess();
-int dialogProcessMain();
+int dialogProcessMain(const char* programPath);
 
 // For the dialogs' own files: the dialogs of each kind, run in the dialog
 // process with GTK loaded and started. The result is the answer code.

@@ -23,6 +23,7 @@ struct Functions {
     Boolean (*init_check)(int*, char***);
     Widget* (*dialog_new_with_buttons)(const char*, Widget*, int, const char*, ...);
     Widget* (*message_dialog_new)(Widget*, int, int, int, const char*, ...);
+    Widget* (*message_dialog_get_message_area)(Widget*);
     int (*dialog_run)(Widget*);
     Widget* (*dialog_add_button)(Widget*, const char*, int);
     Widget* (*dialog_get_content_area)(Widget*);
@@ -34,12 +35,13 @@ struct Functions {
     void (*window_set_default_size)(Widget*, int, int);
     void (*window_set_resizable)(Widget*, Boolean);
     void (*window_set_position)(Widget*, int);
-    void (*window_set_keep_above)(Widget*, Boolean);
     void (*window_present)(Widget*);
     void (*widget_destroy)(Widget*);
     void (*widget_show_all)(Widget*);
     void (*widget_set_sensitive)(Widget*, Boolean);
     Boolean (*widget_is_sensitive)(Widget*);
+    void (*widget_grab_focus)(Widget*);
+    Boolean (*widget_is_focus)(Widget*);
     void (*widget_set_size_request)(Widget*, int, int);
     void (*widget_set_margin_start)(Widget*, int);
     void (*widget_get_allocation)(Widget*, Allocation*);
@@ -57,6 +59,7 @@ struct Functions {
     Widget* (*label_new)(const char*);
     const char* (*label_get_text)(Widget*);
     void (*label_set_line_wrap)(Widget*, Boolean);
+    void (*label_set_line_wrap_mode)(Widget*, int);
     void (*label_set_xalign)(Widget*, float);
     void (*label_set_max_width_chars)(Widget*, int);
     void (*label_set_selectable)(Widget*, Boolean);
@@ -64,6 +67,7 @@ struct Functions {
     Widget* (*image_new_from_icon_name)(const char*, int);
     Widget* (*entry_new)();
     void (*entry_set_text)(Widget*, const char*);
+    void (*entry_set_activates_default)(Widget*, Boolean);
     const char* (*entry_get_text)(Widget*);
     void (*editable_set_editable)(Widget*, Boolean);
     Widget* (*button_new_with_label)(const char*);
@@ -83,6 +87,9 @@ struct Functions {
     unsigned long (*g_signal_connect_data)(void*, const char*, Callback, void*, void*, int);
     unsigned (*g_timeout_add)(unsigned, int (*)(void*), void*);
     void (*g_free)(void*);
+    char* (*g_filename_display_name)(const char*);
+    void (*g_set_prgname)(const char*);
+    void (*gdk_set_program_class)(const char*);
     const char* (*g_type_name)(size_t);
     size_t (*container_get_type)();
     Boolean (*g_type_check_instance_is_a)(void*, size_t);
@@ -106,6 +113,7 @@ enum {
     kChooseFolder = 2,
     kPolicyAutomatic = 1,
     kPositionCenter = 1,
+    kWrapWordChar = 2,
 };
 
 }  // namespace gtk

@@ -172,6 +172,22 @@ bool argumentVector(List<WideString>& arguments) {
 uint32_t lastError() { return lastErrorCode; }
 WideString lastErrorText() { return fromNative(lastErrorWords); }
 
+size_t utf8Sequence(const unsigned char* p, size_t available) {
+    if (available == 0) return 0;
+    if (p[0] < 0x80) return 1;
+    size_t extra = p[0] >= 0xC2 && p[0] <= 0xDF ? 1 : p[0] >= 0xE0 && p[0] <= 0xEF ? 2 : p[0] >= 0xF0 && p[0] <= 0xF4 ? 3 : 0;
+    if (extra == 0 || available <= extra) return 0;
+    uint32_t code = p[0] & (0x3F >> extra);
+    for (size_t k = 1; k <= extra; ++k) {
+        if ((p[k] & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (p[k] & 0x3F);
+    }
+    // Overlong forms, surrogates and code points beyond Unicode are no UTF-8.
+    static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return extra + 1;
+}
+
 // Text in the locale's character set, as the java command takes it. A byte
 // that is no character there stands for itself (as U+DC80 + byte), so that
 // every path read from the system reaches the system again unchanged.
@@ -790,10 +806,10 @@ int showExceptionDialog(const WideString& trace) {
     dialogs::Request request;
     request.kind = "exception";
     request.fields.push_back(toUtf8(trace));
-    int answer = dialogs::show(request);
+    // The dialog's trace on the standard error too, for the program's log,
+    // before the dialog shows: the program may end while it is up.
+    int answer = dialogs::show(request, nullptr, &trace);
     if (answer == dialogs::kNotShown) return kExceptionDialogNotShown;
-    // The dialog's trace on the standard error too, for the program's log.
-    writeStandardError(trace);
     return answer;
 }
 

@@ -23,6 +23,9 @@ NarrowString toNative(const WideString& text);
 // The memory limit of the control group this process runs in (0 when none
 // is set), read below a file-system root ("" for the system's own).
 uint64_t controlGroupLimit(const char* root);
+// The length of the UTF-8 sequence at p (well-formed, no overlong form, no
+// surrogate), or 0 when none starts there.
+size_t utf8Sequence(const unsigned char* p, size_t available);
 
 // A message on the standard error: its text, with a line break added when
 // it has none.

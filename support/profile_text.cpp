@@ -147,7 +147,8 @@ WideString decodeText(const NarrowString& bytes) {
         return text;
     }
     size_t skip = (bytes.size() >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) ? 3 : 0;
-    return fromUtf8(bytes.data() + skip, bytes.size() - skip);
+    // A name that is no UTF-8 (a folder picked on Linux) survives the file.
+    return fromUtf8KeepingBytes(bytes.data() + skip, bytes.size() - skip);
 }
 
 NarrowString encodeLike(const NarrowString& original, const WideString& text) {
@@ -161,7 +162,7 @@ NarrowString encodeLike(const NarrowString& original, const WideString& text) {
         return bytes;
     }
     bool mark = original.size() >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF;
-    return (mark ? NarrowString("\xEF\xBB\xBF") : NarrowString()) + toUtf8(text);
+    return (mark ? NarrowString("\xEF\xBB\xBF") : NarrowString()) + toUtf8KeepingBytes(text);
 }
 
 }  // namespace profile

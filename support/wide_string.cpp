@@ -125,7 +125,8 @@ WideString decimal(long long value) {
     return u"-" + decimalUnsigned(0ULL - static_cast<unsigned long long>(value));
 }
 
-WideString fromUtf8(const char* text, size_t length) {
+// A byte that is no UTF-8 becomes U+FFFD, or, keeping bytes, U+DC80 + byte.
+static WideString decodeUtf8(const char* text, size_t length, bool keepBytes) {
     WideString result;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     size_t i = 0;
@@ -137,7 +138,7 @@ WideString fromUtf8(const char* text, size_t length) {
         else if ((c & 0xE0) == 0xC0) { code = c & 0x1F; extra = 1; }
         else if ((c & 0xF0) == 0xE0) { code = c & 0x0F; extra = 2; }
         else if ((c & 0xF8) == 0xF0) { code = c & 0x07; extra = 3; }
-        else { result += u'\uFFFD'; ++i; continue; }
+        else { result += keepBytes ? static_cast<char16_t>(0xDC00 + c) : u'\uFFFD'; ++i; continue; }
         bool valid = true;
         for (size_t k = 1; k <= extra; ++k) {
             if (i + k >= length || (p[i + k] & 0xC0) != 0x80) { valid = false; break; }
@@ -145,7 +146,7 @@ WideString fromUtf8(const char* text, size_t length) {
         }
         static const unsigned long minimum[4] = {0, 0x80, 0x800, 0x10000};
         if (!valid || code < minimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            result += u'\uFFFD';
+            result += keepBytes && c >= 0x80 ? static_cast<char16_t>(0xDC00 + c) : u'\uFFFD';
             ++i;
             continue;
         }
@@ -161,10 +162,19 @@ WideString fromUtf8(const char* text, size_t length) {
     return result;
 }
 
-NarrowString toUtf8(const WideString& text) {
+WideString fromUtf8(const char* text, size_t length) { return decodeUtf8(text, length, false); }
+
+WideString fromUtf8KeepingBytes(const char* text, size_t length) { return decodeUtf8(text, length, true); }
+
+static NarrowString encodeUtf8(const WideString& text, bool keepBytes) {
     NarrowString out;
     for (size_t i = 0; i < text.size(); ++i) {
         unsigned long code = text[i];
+        bool lowAlone = code >= 0xDC80 && code <= 0xDCFF && (i == 0 || text[i - 1] < 0xD800 || text[i - 1] > 0xDBFF);
+        if (keepBytes && lowAlone) {
+            out += static_cast<char>(code - 0xDC00);
+            continue;
+        }
         if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
             text[i + 1] <= 0xDFFF) {
             code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
@@ -190,6 +200,10 @@ NarrowString toUtf8(const WideString& text) {
     }
     return out;
 }
+
+NarrowString toUtf8(const WideString& text) { return encodeUtf8(text, false); }
+
+NarrowString toUtf8KeepingBytes(const WideString& text) { return encodeUtf8(text, true); }
 
 WideString operator+(const WideString& a, char16_t b) {
     WideString result(a);

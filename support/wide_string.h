@@ -99,5 +99,10 @@ WideString decimalUnsigned(unsigned long long value);
 // UTF-8 <-> UTF-16 (lossless for valid input; invalid bytes become U+FFFD).
 WideString fromUtf8(const char* text, size_t length);
 NarrowString toUtf8(const WideString& text);
+// The same for text that may hold bytes that are no UTF-8 (a name from a
+// file system): each stands for itself as U+DC80 + byte, and goes back as
+// that byte.
+WideString fromUtf8KeepingBytes(const char* text, size_t length);
+NarrowString toUtf8KeepingBytes(const WideString& text);
 
 #endif

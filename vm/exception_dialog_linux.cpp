@@ -17,7 +17,6 @@ int dialogs::exceptionDialog(gtk::Functions& gtk, const List<NarrowString>& fiel
     gtk.window_set_resizable(dialog, 1);
     gtk.window_set_default_size(dialog, 560, 480);
     gtk.window_set_position(dialog, gtk::kPositionCenter);
-    gtk.window_set_keep_above(dialog, 1);
     // Enter ignores, as the Windows dialog's default button does.
     gtk.dialog_set_default_response(dialog, kIgnore);
 
@@ -42,7 +41,9 @@ int dialogs::exceptionDialog(gtk::Functions& gtk, const List<NarrowString>& fiel
     gtk::Widget* trace = gtk.text_view_new();
     gtk.text_view_set_editable(trace, 0);
     gtk.text_view_set_monospace(trace, 1);
-    gtk.text_buffer_set_text(gtk.text_view_get_buffer(trace), fields[0].c_str(), static_cast<int>(fields[0].size()));
+    // GTK takes no NUL and no broken UTF-8: such a trace would show empty.
+    NarrowString text = shownText(fields[0]);
+    gtk.text_buffer_set_text(gtk.text_view_get_buffer(trace), text.c_str(), static_cast<int>(text.size()));
     gtk.container_add(scroller, trace);
     gtk.box_pack_start(column, scroller, 1, 1, 0);
 

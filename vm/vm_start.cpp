@@ -5,6 +5,7 @@
 #include "instance/hand_over.h"
 #include "launcher/environment.h"
 #include "launcher/launcher.h"
+#include "splash/runtime_splash.h"
 #include "splash/splash.h"
 #include "support/messages.h"
 #include "support/platform.h"
@@ -297,8 +298,11 @@ MainResult runMainClass(Launcher& launcher) {
     bool neverDetaches = launcher.runtimeVendor == RuntimeVendor::Ibm;
     jthrowable exception = env->ExceptionOccurred();
     if (exception) {
-        // The splash is gone before any dialog about the exception.
+        // The splash is gone before any dialog about the exception, the
+        // runtime library's too: it would stay up behind the dialog and,
+        // after Ignore, until the program ends.
         closeSplash(launcher);
+        closeRuntimeSplash(launcher);
         // A console program has no dialog: the trace goes to its standard error.
         if (launcher.failureCheck && !platform::consoleFlavour()) {
             env->ExceptionClear();

@@ -289,6 +289,18 @@ class RuntimeLibraryTest(SplashCase):
         self.assertEqual(events, ["SplashInit", "SplashLoadFile", "SplashSetFileJarName", "create",
                                   "SplashClose"])
 
+    def test_closed_before_the_exception_dialog(self):
+        app = self.library_app()
+        app.write_ini(launcher_settings(main_class="standin.Throws", app={"Failure Check": "Yes"},
+                                        more=[("Display", {"Splash Screen": to_windows_path(app.file("s.bmp")),
+                                                           "Preffer Native Splash Screen": "Yes"})]))
+        r = app.run(press=harness.IDOK)
+        self.assertEqual([(d["title"], d["pressed"]) for d in r.dialogs], [("Java Exception", harness.IDOK)])
+        # Closed before the trace is read for the dialog, not after the program.
+        events = [e for e in r.events() if e.startswith("Splash") or e in ("main", "print_stack_trace", "destroy")]
+        self.assertEqual(events, ["SplashInit", "SplashLoadFile", "SplashSetFileJarName", "main", "SplashClose",
+                                  "print_stack_trace", "destroy"])
+
     def test_missing_entry_point_falls_back_to_the_own_window(self):
         app = self.library_app(library=lambda src, dst: harness.rename_export(src, dst, "SplashInit", "SplashInix"))
         r = app.run()

@@ -71,6 +71,7 @@ class LinuxCase(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.dir, True)
         self.root = os.path.join(self.dir, "root")
         os.makedirs(os.path.join(self.root, "usr", "lib", "jvm"))
+        os.makedirs(os.path.join(self.root, "tmp"))
 
     def app(self, name="MyApp", settings=None, folder="app", jar=True):
         """An application folder; returns the executable's path."""
@@ -108,6 +109,7 @@ class LinuxCase(unittest.TestCase):
         return bin_dir
 
     def run_app(self, exe, args=(), env=None, timeout=60, cwd=None, **kwargs):
+        kwargs.setdefault("stdin", subprocess.DEVNULL)
         return subprocess.run([exe] + list(args), env=env if env is not None else self.env(), cwd=cwd or self.dir,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout, **kwargs)
 

@@ -19,6 +19,7 @@
 #include "runtime/installed_runtimes.h"
 #include "runtime/java_home.h"
 #include "runtime/pe_image.h"
+#include "support/dialog_linux.h"
 #include "support/platform.h"
 #include "support/platform_linux.h"
 #include "support/trace.h"
@@ -510,6 +511,58 @@ TEST(LinuxMemory, TheControlGroupsLowestLimitOnTheWayUp) {
         EXPECT_EQ(platform::controlGroupLimit(root.c_str()), row.limit) << row.name;
         system(("rm -rf '" + root + "'").c_str());
     }
+}
+
+TEST_F(LinuxSettingsFileTest, NamesThatAreNoUtf8SurviveTheFile) {
+    // A folder named in Latin-1, as the system gives it, and a byte of the
+    // same kind elsewhere in the file: both written back as they were.
+    writeBytes("[Java Runtime Environment]\nMain Class=A\xE9\n");
+    ASSERT_TRUE(platform::writeProfileString(path(), u"Java Runtime Environment", u"JRE Path",
+                                             platform::fromNative("/opt/jdk-\xE9")));
+    EXPECT_EQ(readBytes(), "[Java Runtime Environment]\nMain Class=A\xE9\nJRE Path=/opt/jdk-\xE9\n");
+    char16_t buffer[64];
+    platform::readProfileString(path(), u"Java Runtime Environment", u"JRE Path", buffer, 64);
+    EXPECT_EQ(std::string(platform::toNative(WideString(buffer)).c_str()), "/opt/jdk-\xE9");
+}
+
+TEST(LinuxDialogs, ShownOnlyWithoutATerminalUnlessTheVariableSays) {
+    struct Row {
+        const char* setting;
+        bool inputTerminal, errorTerminal, shown;
+    } rows[] = {
+        {nullptr, false, false, true},  // a menu or a file manager
+        {nullptr, false, true, false},  // a terminal reads the standard error
+        {nullptr, true, false, false},  // out=$(tool 2>&1) typed in a terminal
+        {"", true, true, false},
+        {"always", true, true, true},
+        {"Always", true, false, true},
+        {"NEVER", false, false, false},
+        {"sometimes", false, false, true},  // no such value: the rule
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << (row.setting ? row.setting : "(unset)") << row.inputTerminal << row.errorTerminal);
+        EXPECT_EQ(dialogs::wantedFor(row.setting, row.inputTerminal, row.errorTerminal), row.shown);
+    }
+}
+
+TEST(LinuxDialogs, TextAsGtkTakesIt) {
+    struct Row {
+        std::string given, shown;
+    } rows[] = {
+        {"plain \xC3\xA9 \xF0\x9F\x98\x80", "plain \xC3\xA9 \xF0\x9F\x98\x80"},
+        {std::string("Nul \0here", 9), "Nul \xE2\x90\x80here"},
+        {"cut \xC3", "cut \xEF\xBF\xBD"},
+        {"latin \xE9t\xE9", "latin \xEF\xBF\xBDt\xEF\xBF\xBD"},
+        {"overlong \xC0\xAF", "overlong \xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"surrogate \xED\xA0\x80", "surrogate \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.shown);
+        NarrowString shown = dialogs::shownText(NarrowString(row.given.data(), row.given.size()));
+        EXPECT_EQ(std::string(shown.data(), shown.size()), row.shown);
+    }
+    EXPECT_EQ(std::string(dialogs::windowClassOf(u"org.example.App").c_str()), "org-example-App");
+    EXPECT_EQ(std::string(dialogs::windowClassOf(u"org/example/App").c_str()), "org-example-App");
 }
 
 }  // namespace

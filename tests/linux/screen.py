@@ -51,6 +51,14 @@ class Display:
             self.xdotool("windowfocus", "--sync", ids[-1])
         self.xdotool("key", *keys)
 
+    def window_properties(self, window_title, *names):
+        """The X properties of the window with this title, as xprop prints them."""
+        ids = self.xdotool("search", "--name", "^%s$" % window_title).split()
+        if not ids:
+            raise AssertionError("no window %r" % window_title)
+        return subprocess.run(["xprop", "-display", self.name, "-id", ids[-1]] + list(names), stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=20).stdout.decode()
+
     def pixels(self):
         """The screen as (width, height, bytes of R, G, B per pixel)."""
         x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
@@ -126,9 +134,11 @@ def parse_dump(text):
         if line.startswith("title="):
             title = _unquote(line[len("title="):])
         elif line.startswith("widget "):
-            m = re.match(r'widget type="([^"]*)" text="((?:[^"\\]|\\.)*)" sensitive=(\d) x=(-?\d+) y=(-?\d+) w=(\d+) h=(\d+)', line)
+            m = re.match(r'widget type="([^"]*)" text="((?:[^"\\]|\\.)*)" sensitive=(\d)(?: focus=(\d))? '
+                         r'x=(-?\d+) y=(-?\d+) w=(\d+) h=(\d+)', line)
             widgets.append({"type": m.group(1), "text": _unquote('"%s"' % m.group(2)), "sensitive": m.group(3) == "1",
-                            "x": int(m.group(4)), "y": int(m.group(5)), "w": int(m.group(6)), "h": int(m.group(7))})
+                            "focus": m.group(4) == "1", "x": int(m.group(5)), "y": int(m.group(6)),
+                            "w": int(m.group(7)), "h": int(m.group(8))})
     return title, widgets
 
 

@@ -2,6 +2,7 @@
 in both forms, the answer as exit code, a first instance that ends while
 answering, a stale socket taken over, and many launches at once."""
 import os
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -25,6 +26,8 @@ class SingleInstanceCase(LinuxCase):
     def setUp(self):
         super().setUp()
         self.runtime_dir = tempfile.mkdtemp(prefix="xdg-", dir=self.dir)  # mode 0700
+        # The user's folder under the case's stand-in for the system's root.
+        self.folder = os.path.join(self.root, "tmp", "veda-launcher-%d" % os.geteuid())
         self.log = os.path.join(self.dir, "single.log")
         self.ready = os.path.join(self.dir, "ready")
         self.stop = os.path.join(self.dir, "stop")
@@ -87,16 +90,16 @@ class SingleInstanceCase(LinuxCase):
         open(self.stop, "w").close()
         self.assertEqual(first.wait(timeout=30), code)
 
-    def test_void_form_hands_arguments_over_through_the_folder_under_tmp(self):
+    def test_void_form_hands_arguments_over_through_the_folder_under_tmp_whatever_the_session_says(self):
         exe = self.single_app("app.SingleVoid")
-        env = self.env(JAVA_HOME=JDK17, XDG_RUNTIME_DIR=None)
-        first = self.start_first(exe, env)
-        folder = "/tmp/veda-launcher-%d" % os.geteuid()
-        socket_path = os.path.join(folder, socket_name(exe))
-        # The lock file stays by design; this case's folder is shared with other runs.
-        self.addCleanup(lambda: os.path.exists(socket_path + ".lock") and os.remove(socket_path + ".lock"))
+        # A launch from cron or su has no runtime folder; one from the
+        # desktop has it: both meet in the same place.
+        first = self.start_first(exe, self.env(JAVA_HOME=JDK17, XDG_RUNTIME_DIR=None))
+        env = self.env(JAVA_HOME=JDK17, XDG_RUNTIME_DIR=self.runtime_dir)
+        socket_path = os.path.join(self.folder, socket_name(exe))
         self.assertTrue(os.path.exists(socket_path))
-        self.assertEqual(os.lstat(folder).st_mode & 0o777, 0o700)
+        self.assertEqual(os.listdir(self.runtime_dir), [])
+        self.assertEqual(os.lstat(self.folder).st_mode & 0o777, 0o700)
         self.second(exe, ODD_ARGUMENTS, env, 0)
         self.assertEqual(self.log_lines(), ["secondary 2 [with space] [grüße ✓ 日本]"])
         self.stop_first(first)
@@ -107,7 +110,7 @@ class SingleInstanceCase(LinuxCase):
         exe = self.single_app("app.SingleInt")
         env = self.env(JAVA_HOME=JDK17, XDG_RUNTIME_DIR=self.runtime_dir)
         first = self.start_first(exe, env)
-        self.assertTrue(os.path.exists(os.path.join(self.runtime_dir, socket_name(exe))))
+        self.assertTrue(os.path.exists(os.path.join(self.folder, socket_name(exe))))
         self.second(exe, ["answer:7"] + ODD_ARGUMENTS, env, 7)
         # secondaryMain halts the first instance before it answers: -1.
         self.second(exe, ["halt:5"], env, 255)
@@ -121,13 +124,96 @@ class SingleInstanceCase(LinuxCase):
         crashed = self.start_first(exe, env)
         crashed.send_signal(signal.SIGKILL)
         crashed.wait(timeout=30)
-        socket_path = os.path.join(self.runtime_dir, socket_name(exe))
+        socket_path = os.path.join(self.folder, socket_name(exe))
         self.assertTrue(os.path.exists(socket_path), "the killed instance leaves its socket")
         first = self.start_first(exe, env, ready=self.ready + "2")
         self.assertEqual(len(self.log_lines("main", 2)), 2)
         self.second(exe, ["answer:9"], env, 9)
         self.assertEqual(self.log_lines(), ["secondary 1 [answer:9]"])
         self.stop_first(first)
+
+    def test_a_removed_socket_file_is_made_again_by_the_first_instance(self):
+        exe = self.single_app("app.SingleInt")
+        trace = os.path.join(self.dir, "trace.log")
+        env = self.env(JAVA_HOME=JDK17, VEDA_LAUNCHER_TRACE=trace)
+        first = self.start_first(exe, env)
+        socket_path = os.path.join(self.folder, socket_name(exe))
+        os.remove(socket_path)  # a temp cleaner
+        start = time.monotonic()
+        self.second(exe, ["answer:4"], env, 4)
+        self.assertLess(time.monotonic() - start, 5)
+        with open(trace, encoding="utf-8") as f:
+            self.assertIn('restored="yes"', f.read())
+        self.stop_first(first)
+
+    def test_a_launch_that_cannot_reach_the_first_instance_says_why_at_once(self):
+        exe = self.single_app("app.SingleInt")
+        env = self.env(JAVA_HOME=JDK17)
+        first = self.start_first(exe, env)
+        # A first instance that cannot make its socket again (stopped here):
+        # its lock still says it lives.
+        first.send_signal(signal.SIGSTOP)
+        self.addCleanup(first.send_signal, signal.SIGCONT)
+        deadline = time.monotonic() + 10
+        while True:
+            with open("/proc/%d/stat" % first.pid) as f:
+                if f.read().rsplit(")", 1)[1].split()[0] == "T":
+                    break
+            self.assertLess(time.monotonic(), deadline, "the first instance did not stop")
+            time.sleep(0.01)
+        os.remove(os.path.join(self.folder, socket_name(exe)))
+        start = time.monotonic()
+        done = self.run_app(exe, ["answer:4"], env=env, timeout=30)
+        self.assertEqual(done.returncode, 255)
+        self.assertIn(b"cannot be reached", done.stderr)
+        self.assertLess(time.monotonic() - start, 8)
+        first.send_signal(signal.SIGCONT)
+        self.stop_first(first)
+
+    def test_a_folder_others_may_enter_receives_no_socket(self):
+        exe = self.single_app("app.SingleInt")
+        os.makedirs(self.folder)
+        os.chmod(self.folder, 0o755)
+        trace = os.path.join(self.dir, "trace.log")
+        first = self.start_first(exe, self.env(JAVA_HOME=JDK17, VEDA_LAUNCHER_TRACE=trace))
+        self.assertEqual(os.listdir(self.folder), [])
+        with open(trace, encoding="utf-8") as f:
+            self.assertIn('reason="no private folder to meet in"', f.read())
+        self.stop_first(first)
+
+    def test_the_ending_first_instance_removes_its_socket_before_it_lets_go_of_the_lock(self):
+        # Its removal slowed: a launch waiting meanwhile becomes the next
+        # first instance only once the old socket file is gone, so its own
+        # socket is never removed under it.
+        exe = self.single_app("app.SingleInt")
+        env = self.env(JAVA_HOME=JDK17)
+        strace = shutil.which("strace")
+        if not strace:
+            self.skipTest("no strace")
+        slowed = [strace, "-f", "-qq", "--seccomp-bpf", "-o", "/dev/null", "-e", "trace=unlink",
+                  "-e", "inject=unlink:delay_enter=1500000"]
+        ending = subprocess.Popen(slowed + [exe] + self.first_args(), env=env, cwd=self.dir,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.started.append(ending)
+        self.wait_until_ready([ending], self.ready)
+        trace = os.path.join(self.dir, "trace.log")
+        socket_path = os.path.join(self.folder, socket_name(exe))
+        open(self.stop, "w").close()
+        # Once its listener is closed, the next launch waits for the lock.
+        deadline = time.monotonic() + 30
+        while self.connections(socket_path) > 0:
+            self.assertLess(time.monotonic(), deadline, "the first instance did not end")
+            time.sleep(0.01)
+        ready = self.ready + "2"
+        waiting = self.launch(exe, ["log:" + self.log, "ready:" + ready, "stop:" + self.stop + "2"],
+                              dict(env, VEDA_LAUNCHER_TRACE=trace))
+        self.assertEqual(ending.wait(timeout=60), 0)
+        self.wait_until_ready([waiting], ready)
+        self.second(exe, ["answer:9"], env, 9)
+        with open(trace, encoding="utf-8") as f:
+            self.assertNotIn("restored=", f.read())
+        open(self.stop + "2", "w").close()
+        self.assertEqual(waiting.wait(timeout=30), 0)
 
     def connections(self, socket_path):
         """Sockets bound to the path: the listener and the connections it accepted."""
@@ -138,7 +224,7 @@ class SingleInstanceCase(LinuxCase):
         exe = self.single_app("app.SingleInt")
         env = self.env(JAVA_HOME=JDK17, XDG_RUNTIME_DIR=self.runtime_dir)
         held = self.launch(exe, self.first_args(), dict(env, SINGLE_HOLD=os.path.join(self.dir, "never")))
-        socket_path = os.path.join(self.runtime_dir, socket_name(exe))
+        socket_path = os.path.join(self.folder, socket_name(exe))
         self.assertTrue(self.wait_for_file(socket_path))
         waiting = {n: self.launch(exe, self.first_args("answer:%d" % n), env) for n in range(1, 6)}
         deadline = time.monotonic() + 20

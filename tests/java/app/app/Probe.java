@@ -9,6 +9,8 @@ import java.nio.file.Paths;
  * printed.
  */
 public class Probe {
+    static Object held;
+
     public static void main(String[] args) throws Exception {
         StringBuilder line = new StringBuilder("main");
         for (String a : args) line.append(" [").append(a).append(']');
@@ -32,7 +34,32 @@ public class Probe {
                     System.exit(Integer.parseInt(value));
                     break;
                 case "throw":
-                    throw new IllegalStateException("thrown by main: " + value);
+                    // "\\0" stands for a NUL, which no argument can hold.
+                    throw new IllegalStateException("thrown by main: " + value.replace("\\0", "\0"));
+                case "listen": {
+                    // A listening socket the program holds open; its port in the file.
+                    java.net.ServerSocket server = new java.net.ServerSocket(0);
+                    Files.write(Paths.get(value), Integer.toString(server.getLocalPort()).getBytes("UTF-8"));
+                    held = server;
+                    break;
+                }
+                case "exitwhen": {
+                    // Ends the program from another thread once the file exists.
+                    final String file = value;
+                    Thread t = new Thread(() -> {
+                        while (!Files.exists(Paths.get(file))) {
+                            try {
+                                Thread.sleep(20);
+                            } catch (InterruptedException e) {
+                                return;
+                            }
+                        }
+                        System.exit(3);
+                    });
+                    t.setDaemon(true);
+                    t.start();
+                    break;
+                }
                 case "hook": {
                     // Writes the file when the runtime shuts down (a signal, System.exit).
                     final String file = value;
