@@ -16,7 +16,7 @@ void SplashInit() { calls += "SplashInit();"; }
 void SplashLoadFile(const char* file) { calls += std::string("SplashLoadFile(") + file + ");"; }
 
 void SplashSetFileJarName(const char* file, const char* jar) {
-    calls += std::string("SplashSetFileJarName(") + file + "," + jar + ");";
+    calls += std::string("SplashSetFileJarName(") + file + "," + (jar ? jar : "null") + ");";
 }
 
 void SplashClose() { calls += "SplashClose();"; }

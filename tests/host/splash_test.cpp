@@ -176,11 +176,11 @@ TEST_F(RuntimeSplashTest, LibraryGetsItsThreeCallsInOrder) {
     ASSERT_TRUE(startRuntimeSplash(launcher, library, u"C:\\App\\splash.bmp"));
     EXPECT_EQ(libraryCalls(HOST_SPLASH_LIBRARY),
               before + "SplashInit();SplashLoadFile(C:\\App\\splash.bmp);"
-                       "SplashSetFileJarName(C:\\App\\splash.bmp,);");
+                       "SplashSetFileJarName(C:\\App\\splash.bmp,null);");
     ASSERT_NE(launcher.runtimeSplashClose, nullptr);
     launcher.runtimeSplashClose();
     EXPECT_EQ(libraryCalls(HOST_SPLASH_LIBRARY).substr(before.size()),
-              "SplashInit();SplashLoadFile(C:\\App\\splash.bmp);SplashSetFileJarName(C:\\App\\splash.bmp,);"
+              "SplashInit();SplashLoadFile(C:\\App\\splash.bmp);SplashSetFileJarName(C:\\App\\splash.bmp,null);"
               "SplashClose();");
     launcher.runtimeSplashClose = nullptr;
 }

@@ -136,7 +136,8 @@ TEST(InstanceSocket, AnArgumentIsMeasuredInUnitsNotBytes) {
     const uint8_t bytes[] = {1, 0, 0, 0, 2, 0, 0, 0, 'a', 0};
     List<uint8_t> exact(bytes, bytes + sizeof bytes);
     List<WideString> decoded;
-    EXPECT_FALSE(decodeHandOverPayload(exact.data(), exact.size(), decoded));
+    WideString folder;
+    EXPECT_FALSE(decodeHandOverPayload(exact.data(), exact.size(), decoded, folder));
 }
 
 TEST(InstanceSocket, AnswersKeepTheirSign) {
