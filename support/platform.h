@@ -191,10 +191,8 @@ void* librarySymbol(void* library, const char* name);
 // its result. False when no thread could be created.
 bool runOnThread(uint32_t stackSize, uint32_t (*body)(void*), void* argument, uint32_t& result);
 [[noreturn]] void sleepForever();
-// Runs handler when the process ends, however (the C library's exit, the
-// system's process exit), before its exit code is final: the handler may
-// end the process with a code of its own through exitNow. Once per process.
-void onProcessExit(void (*handler)());
+// Ends the process at once with this exit code (from inside the runtime's
+// abort, which would end it with its own).
 [[noreturn]] void exitNow(int32_t code);
 void sleepMilliseconds(uint32_t milliseconds);
 void closeHandle(void* handle);

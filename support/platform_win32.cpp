@@ -9,15 +9,6 @@
 
 void fatalStop() { TerminateProcess(GetCurrentProcess(), 3); for (;;) Sleep(INFINITE); }
 
-// The process's end as every module sees it: the system calls the
-// executable's thread-local callbacks with DLL_PROCESS_DETACH however the
-// process exits, the runtime's own C library included.
-static void (*g_processExit)() = nullptr;
-static void NTAPI processDetach(PVOID, DWORD reason, PVOID) {
-    if (reason == DLL_PROCESS_DETACH && g_processExit) g_processExit();
-}
-extern "C" __attribute__((section(".CRT$XLY"), used)) const PIMAGE_TLS_CALLBACK kProcessDetachCallback = processDetach;
-
 namespace platform {
 
 uint32_t lastError() { return GetLastError(); }
@@ -521,7 +512,6 @@ bool runOnThread(uint32_t stackSize, uint32_t (*body)(void*), void* argument, ui
     return true;
 }
 
-void onProcessExit(void (*handler)()) { g_processExit = handler; }
 void exitNow(int32_t code) {
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
     for (;;) Sleep(INFINITE);

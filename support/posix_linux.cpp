@@ -9,7 +9,6 @@
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <time.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include "support/platform.h"
@@ -94,7 +93,6 @@ void sleepMilliseconds(uint32_t milliseconds) {
     }
 }
 
-void onProcessExit(void (*handler)()) { atexit(handler); }
 void exitNow(int32_t code) { _exit(code); }
 
 bool processRunning(uint32_t id) { return kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM; }

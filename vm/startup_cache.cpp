@@ -718,41 +718,41 @@ void applyStartupCache(Launcher& launcher) {
     }
 }
 
-// --- A recording that ends the process ---------------------------------------
-// A runtime that cannot write its recording at the end (25: a full disk,
-// classes it cannot archive) ends the process itself with exit code 1, past
-// the exit hook. Armed from the launch of a recording run until the exit
-// hook or the teardown's return says the recording is whole; in the
-// teardown after main the program's own code is known and is kept.
+// --- A recording that aborts --------------------------------------------------
+// A runtime that cannot write its recording at the end (25: a full disk, a
+// file size limit, classes it cannot archive) aborts: its abort hook runs,
+// then it ends the process with exit code 1, past the exit hook. Armed from
+// the launch of a recording run until the exit hook or the teardown's
+// return says the recording is whole; in the teardown after main the
+// program's own code is known and is kept.
 namespace {
 enum class Guard { Off, Armed, Teardown };
 Guard g_guard = Guard::Off;
 StartupCacheWork* g_guarded = nullptr;
-
-void recordingEndedTheProcess() {
-    if (g_guard == Guard::Off || !g_guarded) return;
-    const bool teardown = g_guard == Guard::Teardown;
-    g_guard = Guard::Off;
-    StartupCacheWork& work = *g_guarded;
-    markFailed(work.folder, work.key, u"the runtime ended the process while recording");
-    platform::deleteFile(work.recording);
-    TRACE_EVENT("startup cache")
-        .field("create", "skipped")
-        .field("reason", "the runtime ended the process while writing its recording");
-    if (teardown) platform::exitNow(work.programCode);
-}
 }  // namespace
 
 static void armRecordingGuard(StartupCacheWork& work) {
-    static bool registered = false;
-    if (!registered) platform::onProcessExit(recordingEndedTheProcess);
-    registered = true;
     g_guarded = &work;
     g_guard = Guard::Armed;
 }
 
 void guardStartupCacheTeardown(Launcher& launcher) {
     if (g_guard == Guard::Armed && g_guarded == &launcher.startupCacheWork) g_guard = Guard::Teardown;
+}
+
+void startupCacheAborted(Launcher& launcher) {
+    StartupCacheWork& work = launcher.startupCacheWork;
+    if (g_guard == Guard::Off || g_guarded != &work) return;
+    const bool teardown = g_guard == Guard::Teardown;
+    g_guard = Guard::Off;
+    work.finished = true;
+    markFailed(work.folder, work.key, u"the runtime aborted while recording");
+    platform::deleteFile(work.recording);
+    TRACE_EVENT("startup cache")
+        .field("create", "skipped")
+        .field("reason", "the runtime aborted while recording")
+        .field("exit code", static_cast<int64_t>(teardown ? work.programCode : 1));
+    if (teardown) platform::exitNow(work.programCode);
 }
 
 // The creator's job file: the folder, the key, the recording, the new

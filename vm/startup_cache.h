@@ -124,10 +124,12 @@ bool parseCacheRecord(const NarrowString& text, CacheRecord& record);
 
 // After buildVmOptions: decides and appends the cache's options.
 void applyStartupCache(Launcher& launcher);
-// Before the virtual machine's teardown after main: a runtime that ends the
-// process from inside it because it cannot write its recording (exit code
-// 1) ends it with the program's own code instead, leaving the failure mark.
+// Before the virtual machine's teardown after main, and from the runtime's
+// abort hook: a runtime that aborts because it cannot write its recording
+// (and would end the process with exit code 1) leaves the failure mark, and
+// in the teardown the process ends with the program's own code.
 void guardStartupCacheTeardown(Launcher& launcher);
+void startupCacheAborted(Launcher& launcher);
 // When the program has ended, on every exit path (main returned, System.exit,
 // a signal, Stop in the exception dialog): starts the detached creation of
 // the cache from what the run recorded. Once.
