@@ -529,9 +529,9 @@ class StartupCacheTest(LauncherCase):
             if any(n.endswith(".rec") for n in names) and not any(n.endswith(".job") for n in names):
                 break
             time.sleep(0.1)
-        self.assertEqual([n[-4:] for n in names], [".jsa", ".rec"], names)
+        self.assertEqual([os.path.splitext(n)[1] for n in names], [".jsa", ".lock", ".rec"], names)
         self.assertEqual([p for p in theirs if not os.path.exists(p)], [])
-        with open(os.path.join(folder, names[1]), encoding="utf-8") as f:
+        with open(os.path.join(folder, names[2]), encoding="utf-8") as f:
             self.assertNotEqual(f.read().split("\n")[3], "0", "the archive's change time")
         with open(app.file("jre/bin/java-calls.txt"), encoding="utf-8") as f:
             call = f.read().split("\n")
