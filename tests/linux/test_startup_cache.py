@@ -6,6 +6,7 @@ import fcntl
 import glob
 import os
 import resource
+import shutil
 import signal
 import subprocess
 import time
@@ -312,6 +313,25 @@ class StartupCacheTest(StartupCacheCase):
         r, lines = self.traced(exe)
         self.assertEqual((r.returncode, r.stdout), (0, b"main\n"))
         self.assertIn('reason="no valid cache, and another launch\'s creation of it is under way"', lines[0])
+
+    def test_the_key_sees_a_jar_a_manifest_names_and_a_copy_that_keeps_the_time(self):
+        exe = self.app(settings=self.cache_settings(JDK17, class_path="\\lib\\wrapper.jar"))
+        lib = os.path.join(os.path.dirname(exe), "lib")
+        with zipfile.ZipFile(os.path.join(lib, "wrapper.jar"), "w") as jar:
+            jar.writestr("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nClass-Path: probe-app.jar\r\n\r\n")
+        for jar in ("probe-app.jar", "wrapper.jar"):
+            with self.subTest(replaced=jar):
+                self.assertEqual(self.launch(exe).returncode, 0)
+                self.recorded()
+                r, lines = self.traced(exe)
+                self.assertIn('decision="use the archive"', lines[0])
+                # Replaced as "cp -p" does: the same size and modification time.
+                path = os.path.join(lib, jar)
+                shutil.copy2(path, path + ".new")
+                os.replace(path + ".new", path)
+                r, lines = self.traced(exe)
+                self.assertEqual((r.returncode, r.stdout), (0, b"main\n"))
+                self.assertIn('decision="list the classes for an archive"', lines[0])
 
     @unittest.skipUnless(RUNTIME25, "no runtime 25 or later under /usr/lib/jvm")
     def test_a_recording_launch_ends_with_the_programs_exit_code(self):
