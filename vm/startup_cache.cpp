@@ -210,11 +210,14 @@ List<WideString> startupCacheOptions(const CacheDecision& decision, const CacheS
 }
 
 List<WideString> startupCacheCreation(const CacheDecision& decision, const WideString& javaCommand,
-                                      const CacheFiles& files, const List<WideString>& userOptions,
-                                      const WideString& classPath) {
+                                      const WideString& vmName, const CacheFiles& files,
+                                      const List<WideString>& userOptions, const WideString& classPath) {
     List<WideString> command;
     if (decision.plan != CachePlan::AotRecord && decision.plan != CachePlan::ClassListRecord) return command;
     command.push_back(javaCommand);
+    // The virtual machine the launch used: another one (the client one of a
+    // runtime that has both) refuses the cache on every launch.
+    if (!vmName.empty()) command.push_back(u"-" + vmName);
     if (decision.plan == CachePlan::AotRecord) {
         command.push_back(u"-XX:AOTMode=create");
         command.push_back(u"-XX:AOTConfiguration=" + files.recording);
@@ -448,19 +451,43 @@ static bool fileInUse(const WideString& folder, const WideString& name) {
     return !probe.take(job) && platform::fileExists(job);
 }
 
-// Keeps the folder from growing: every cache file but the key's record, the
-// file it names, its lock and the one kept goes (older keys, broken-off
-// writes), except what another launch or creation still writes. Only names
-// the cache makes are touched. A file in use elsewhere may refuse; the next
-// recording takes it.
+// The caches of other keys kept beside a new one: two executables (or
+// option sets) that share the folder keep theirs instead of taking turns.
+static const size_t kOtherKeysKept = 3;
+
+// Keeps the folder from growing: every cache file goes (older keys,
+// broken-off writes) but the key's record, the file it names, its lock, the
+// one kept, and the same of the newest other keys; except what another
+// launch or creation still writes. Only names the cache makes are touched.
+// A file in use elsewhere may refuse; the next recording takes it.
 static void removeOthers(const WideString& folder, const WideString& key, const WideString& kept) {
     CacheRecord record;
     if (!readRecord(folder, key, record)) record.fileName = kept;
-    for (const WideString& name : platform::findFiles(inFolder(folder, u"*"))) {
-        if (!isCacheFileName(name) || name == key + u".rec" || name == key + u".lock" || name == kept ||
-            name == record.fileName)
+    List<WideString> keep = {key + u".rec", key + u".lock", kept, record.fileName};
+    const List<WideString> names = platform::findFiles(inFolder(folder, u"*"));
+    // The other records, newest first.
+    List<WideString> others;
+    List<uint64_t> written;
+    for (const WideString& name : names) {
+        platform::FileFacts facts;
+        if (!isCacheFileName(name) || !name.endsWith(u".rec") || name == key + u".rec" ||
+            !platform::fileFacts(inFolder(folder, name), facts))
             continue;
-        if (!fileInUse(folder, name)) platform::deleteFile(inFolder(folder, name));
+        size_t at = 0;
+        while (at < others.size() && written[at] >= facts.modified) ++at;
+        others.insert(others.begin() + static_cast<ptrdiff_t>(at), name.left(16));
+        written.insert(written.begin() + static_cast<ptrdiff_t>(at), facts.modified);
+    }
+    for (size_t i = 0; i < others.size() && i < kOtherKeysKept; ++i) {
+        CacheRecord theirs;
+        if (!readRecord(folder, others[i], theirs)) continue;
+        for (const WideString& name : {others[i] + u".rec", others[i] + u".lock", others[i] + u".failed", theirs.fileName})
+            keep.push_back(name);
+    }
+    for (const WideString& name : names) {
+        bool staying = !isCacheFileName(name);
+        for (const WideString& own : keep) staying = staying || name == own;
+        if (!staying && !fileInUse(folder, name)) platform::deleteFile(inFolder(folder, name));
     }
 }
 
@@ -710,7 +737,9 @@ void applyStartupCache(Launcher& launcher) {
     StartupCacheWork& work = launcher.startupCacheWork;
     work.folder = folder;
     work.key = key;
-    work.creation = startupCacheCreation(decision, java, files, runtimeOptions, launcher.classPath);
+    const WideString libraryDirectory = libraryFolder(launcher.jvmLibraryPath);
+    const WideString vmName = fileNameOf(libraryDirectory.left(libraryDirectory.size() ? libraryDirectory.size() - 1 : 0));
+    work.creation = startupCacheCreation(decision, java, vmName, files, runtimeOptions, launcher.classPath);
     if (!work.creation.empty()) {
         work.recording = files.recording;
         work.fresh = files.fresh;

@@ -87,11 +87,12 @@ struct CacheFiles {
 List<WideString> startupCacheOptions(const CacheDecision& decision, const CacheSituation& situation,
                                      const CacheFiles& files);
 // The creator's command after a recording run (empty for other plans): the
-// runtime's java command, then its arguments, with the class path and the
-// user's options that shape the cache.
+// runtime's java command with the launch's virtual machine (vmName, the
+// folder of its library: "server", "client"), then its arguments, with the
+// class path and the user's options that shape the cache.
 List<WideString> startupCacheCreation(const CacheDecision& decision, const WideString& javaCommand,
-                                      const CacheFiles& files, const List<WideString>& userOptions,
-                                      const WideString& classPath);
+                                      const WideString& vmName, const CacheFiles& files,
+                                      const List<WideString>& userOptions, const WideString& classPath);
 
 // The cache's folder: the product's folder under the per-user cache root
 // ("Product Name", then "Product Code", or the executable's name without

@@ -536,7 +536,8 @@ class StartupCacheTest(LauncherCase):
         with open(app.file("jre/bin/java-calls.txt"), encoding="utf-8") as f:
             call = f.read().split("\n")
         list_option = options[1].split("=", 1)[1]
-        self.assertEqual(call[:5], ["-Xshare:dump", "-XX:SharedClassListFile=" + list_option,
+        # The virtual machine the launch used, then the dump.
+        self.assertEqual(call[:6], ["-server", "-Xshare:dump", "-XX:SharedClassListFile=" + list_option,
                                     "-XX:SharedArchiveFile=" + list_option[:-len(".classlist")] + ".jsa",
                                     "-Xlog:disable", "-Djava.class.path=%s\\app.jar" % app.win_path])
 

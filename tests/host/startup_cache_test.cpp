@@ -124,10 +124,10 @@ TEST(StartupCacheTest, CreatorsMakeTheCacheFromTheRecording) {
         std::string command;
     } rows[] = {
         {CachePlan::AotRecord,
-         "J -XX:AOTMode=create -XX:AOTConfiguration=R -XX:AOTCache=N -Xlog:disable -Xmx1g -XX:+UseZGC "
+         "J -client -XX:AOTMode=create -XX:AOTConfiguration=R -XX:AOTCache=N -Xlog:disable -Xmx1g -XX:+UseZGC "
          "--add-modules=java.sql -Djava.class.path=a.jar"},
         {CachePlan::ClassListRecord,
-         "J -Xshare:dump -XX:SharedClassListFile=R -XX:SharedArchiveFile=N -Xlog:disable -Xmx1g -XX:+UseZGC "
+         "J -client -Xshare:dump -XX:SharedClassListFile=R -XX:SharedArchiveFile=N -Xlog:disable -Xmx1g -XX:+UseZGC "
          "--add-modules=java.sql -Djava.class.path=a.jar"},
         {CachePlan::ArchiveUse, ""},
         {CachePlan::AotUse, ""},
@@ -139,7 +139,7 @@ TEST(StartupCacheTest, CreatorsMakeTheCacheFromTheRecording) {
         const char* user = "-Xmx1g -Dapp=1 -javaagent:a.jar -agentlib:jdwp=transport=dt_socket,server=y,address=5005 "
                            "-XX:+LogVMOutput -XX:LogFile=vm.log -XX:+HeapDumpOnOutOfMemoryError -XX:OnError=x "
                            "-XX:StartFlightRecording -Xlog:gc -XX:+UseZGC --add-modules=java.sql";
-        EXPECT_EQ(joined(startupCacheCreation(decision, u"J", files, splitAt(W(user), u' '), u"a.jar")), row.command)
+        EXPECT_EQ(joined(startupCacheCreation(decision, u"J", u"client", files, splitAt(W(user), u' '), u"a.jar")), row.command)
             << static_cast<int>(row.plan);
     }
 }

@@ -124,9 +124,14 @@ class StartupCacheTest(StartupCacheCase):
                     record, cache, size = self.recorded()
                     with open(cache, "rb") as f:
                         whole = f.read()
-                # Older keys' files are gone: one record, its cache and the key's lock.
-                self.assertEqual(sorted(os.listdir(self.folder())),
-                                 sorted([os.path.basename(record), os.path.basename(cache), os.path.basename(record)[:16] + ".lock"]))
+                # Broken-off files are gone: each key (the stale one's is
+                # kept) has its record, the cache it names and its lock.
+                named = []
+                for name in glob.glob(os.path.join(self.folder(), "*.rec")):
+                    with open(name) as f:
+                        named += [os.path.basename(name), f.read().split("\n")[0], os.path.basename(name)[:16] + ".lock"]
+                self.assertEqual(len(named), 6)
+                self.assertEqual(sorted(os.listdir(self.folder())), sorted(named))
 
     def test_two_concurrent_first_launches_leave_one_valid_cache(self):
         for version, home in self.runtimes():
@@ -313,6 +318,15 @@ class StartupCacheTest(StartupCacheCase):
         r, lines = self.traced(exe)
         self.assertEqual((r.returncode, r.stdout), (0, b"main\n"))
         self.assertIn('reason="no valid cache, and another launch\'s creation of it is under way"', lines[0])
+
+    def test_two_programs_sharing_the_folder_keep_their_caches(self):
+        programs = [self.app(settings=self.cache_settings(JDK17)), self.app(settings=self.cache_settings(JDK17), folder="b")]
+        for exe in programs:
+            self.assertEqual(self.launch(exe).returncode, 0)
+            self.recorded()
+        for exe in programs + programs:
+            r, lines = self.traced(exe)
+            self.assertIn('decision="use the archive"', lines[0])
 
     def test_the_key_sees_a_jar_a_manifest_names_and_a_copy_that_keeps_the_time(self):
         exe = self.app(settings=self.cache_settings(JDK17, class_path="\\lib\\wrapper.jar"))
