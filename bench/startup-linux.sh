@@ -11,12 +11,25 @@
 # start to the first line of main and of the whole run, and the ratio
 # launcher / java.
 #
+#   bash bench/startup-linux.sh --paired [pairs]   (default 31 pairs)
+#
+# The paired mode: the launcher with a valid cache and java, alternated in
+# pairs (the first of a pair alternates), the Swing program's first window;
+# the ratio per pair, its median and how many pairs the launcher won.
+#
 # Needs the linux preset built (cmake --preset linux && cmake --build --preset linux).
 set -uo pipefail
 
-runs="${1:-21}"
-case "$runs" in
-    '' | *[!0-9]* | 0) echo "usage: bash bench/startup-linux.sh [runs]" >&2; exit 2 ;;
-esac
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-exec python3 "$repo/bench/linux/startup_linux.py" "$runs"
+mode=()
+if [ "${1:-}" = "--paired" ]; then
+    mode=(--paired)
+    shift
+    runs="${1:-31}"
+else
+    runs="${1:-21}"
+fi
+case "$runs" in
+    '' | *[!0-9]* | 0) echo "usage: bash bench/startup-linux.sh [--paired] [runs]" >&2; exit 2 ;;
+esac
+exec python3 "$repo/bench/linux/startup_linux.py" "${mode[@]}" "$runs"

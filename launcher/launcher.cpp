@@ -82,6 +82,7 @@ int32_t Launcher::run() {
     applyStartupCache(*this);
 
     uint32_t result = startVmThread(*this);
+    startupCacheWork.programCode = result == VmThreadSucceeded ? 0 : result == VmThreadMainThrew ? 1 : -1;
     if (result == VmThreadSucceeded) return 0;
     closeRuntimeSplash(*this);
     return result == VmThreadMainThrew ? 1 : -1;
@@ -91,12 +92,15 @@ Launcher::~Launcher() {
     closeSplash(*this);
     // Destroying waits until the Java program's last non-daemon thread ends.
     if (javaVM) {
+        // A recording the runtime cannot write ends the process from inside.
+        guardStartupCacheTeardown(*this);
         javaVM->DestroyJavaVM();
         // A console control event from now on finds no virtual machine.
         javaVM = nullptr;
-        // After main returned: the runtime has written its recording.
-        finishStartupCache(*this);
     }
+    // After main returned the runtime has written its recording; without a
+    // virtual machine there is none.
+    finishStartupCache(*this);
     releaseSingleInstance(*this);
     if (vmReadyEvent) platform::closeHandle(vmReadyEvent);
     closeRuntimeSplash(*this);

@@ -34,6 +34,7 @@ struct StartupCacheWork {
     WideString fresh;            // the cache the creator writes
     List<WideString> creation;   // the creator's command: program, then arguments
     bool finished = false;
+    int32_t programCode = 0;     // the launch's exit code once main has ended
 };
 
 // Which registry vendor key a runtime came from; None for a runtime taken

@@ -120,6 +120,19 @@ bool writableFolder(const WideString& path);
 // The per-user folder of caches that may be removed at any time: the local
 // (non-roaming) application data on Windows, $XDG_CACHE_HOME on Linux.
 WideString perUserCacheFolder();
+// The start-up cache's own folder, made so that only this user may use it
+// (Linux: mode 0700; Windows: the per-user access list it inherits): 0,
+// kErrorAlreadyExists, or another error code.
+uint32_t createPrivateDirectory(const WideString& path);
+// What a path in the cache's own folder, or that folder, is to the launcher:
+// missing; this user's own (no link, owned by the user, a folder that nobody
+// else may write to, a regular file where a file is asked for); or anything
+// else (another's, a link, a pipe, a device, a folder in a file's place),
+// which the launcher never opens.
+enum class Ownership { Missing, Own, Other };
+Ownership ownership(const WideString& path, bool folder);
+// The bytes this user may still write on the volume of a folder; false when unknown.
+bool freeSpace(const WideString& folder, uint64_t& bytes);
 // Starts the launcher's own executable again, detached from this process
 // (no console, no window, standard streams on the null device, no waiting),
 // at the lowest priority, with variable=value added to its environment.
@@ -201,6 +214,9 @@ void* librarySymbol(void* library, const char* name);
 // its result. False when no thread could be created.
 bool runOnThread(uint32_t stackSize, uint32_t (*body)(void*), void* argument, uint32_t& result);
 [[noreturn]] void sleepForever();
+// Ends the process at once with this exit code (from inside the runtime's
+// abort, which would end it with its own).
+[[noreturn]] void exitNow(int32_t code);
 void sleepMilliseconds(uint32_t milliseconds);
 void closeHandle(void* handle);
 void signalEvent(void* event);

@@ -249,6 +249,18 @@ bool replaceFile(const WideString& from, const WideString& to) {
 
 bool writableFolder(const WideString& path) { return access(host::hostPath(path).c_str(), W_OK | X_OK) == 0; }
 
+uint32_t createPrivateDirectory(const WideString& path) {
+    int error = posix::makePrivateFolder(host::hostPath(path).c_str());
+    return error == 0 ? 0 : error == EEXIST ? kErrorAlreadyExists : 5;
+}
+
+Ownership ownership(const WideString& path, bool folder) {
+    static const Ownership kOutcomes[] = {Ownership::Missing, Ownership::Own, Ownership::Other};
+    return kOutcomes[posix::ownership(host::hostPath(path).c_str(), folder)];
+}
+
+bool freeSpace(const WideString& folder, uint64_t& bytes) { return posix::freeSpace(host::hostPath(folder).c_str(), bytes); }
+
 // The host tests start no processes: the cache's creation runs on the
 // real systems only (tests/linux, tests/e2e).
 bool startDetachedSelf(const WideString&, const WideString&) { return false; }

@@ -468,8 +468,11 @@ bool removeDirectory(const WideString& path) { return rmdir(toNative(path).c_str
 bool deleteFile(const WideString& path) { return unlink(toNative(path).c_str()) == 0; }
 
 ReadOnlyMapping::ReadOnlyMapping(const WideString& path) {
-    FileDescriptor fd(open(toNative(path).c_str(), O_RDONLY | O_CLOEXEC));
+    // Not blocked by a pipe in a file's place; only regular files are read.
+    FileDescriptor fd(open(toNative(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) return;
+    struct stat info;
+    if (syscall(SYS_newfstatat, fd.get(), "", &info, AT_EMPTY_PATH) != 0 || !S_ISREG(info.st_mode)) return;
     off_t end = lseek(fd.get(), 0, SEEK_END);
     if (end < 0) return;
     size_ = static_cast<size_t>(end);
@@ -559,6 +562,18 @@ bool replaceFile(const WideString& from, const WideString& to) {
 }
 
 bool writableFolder(const WideString& path) { return access(toNative(path).c_str(), W_OK | X_OK) == 0; }
+
+uint32_t createPrivateDirectory(const WideString& path) {
+    int error = posix::makePrivateFolder(toNative(path).c_str());
+    return error == 0 ? 0 : error == EEXIST ? kErrorAlreadyExists : 5;
+}
+
+Ownership ownership(const WideString& path, bool folder) {
+    static const Ownership kOutcomes[] = {Ownership::Missing, Ownership::Own, Ownership::Other};
+    return kOutcomes[posix::ownership(toNative(path).c_str(), folder)];
+}
+
+bool freeSpace(const WideString& folder, uint64_t& bytes) { return posix::freeSpace(toNative(folder).c_str(), bytes); }
 
 namespace {
 // An argument or environment vector built before a fork: the child may

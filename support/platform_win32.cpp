@@ -2,6 +2,8 @@
 #include <string.h>
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include "support/platform.h"
 #include "support/system_library_win32.h"
 #include "support/win32.h"
@@ -149,6 +151,99 @@ bool writableFolder(const WideString& path) {
     OwnedHandle file(CreateFileW(wide(probe), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     return file.valid();
+}
+
+uint32_t createPrivateDirectory(const WideString& path) {
+    // The per-user folder's access list, inherited, admits this user, the
+    // system and the administrators only; ownership() verifies it.
+    return CreateDirectoryW(wide(path), nullptr) ? 0 : GetLastError();
+}
+
+namespace {
+// The security calls, looked up: systems before NT have none.
+struct Security {
+    using NamedInfo = DWORD(WINAPI*)(LPCWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*, PSID*, PACL*, PACL*,
+                                     PSECURITY_DESCRIPTOR*);
+    using OpenToken = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
+    using TokenInfo = BOOL(WINAPI*)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+    using Equal = BOOL(WINAPI*)(PSID, PSID);
+    using WellKnown = BOOL(WINAPI*)(PSID, WELL_KNOWN_SID_TYPE);
+    using Ace = BOOL(WINAPI*)(PACL, DWORD, LPVOID*);
+    NamedInfo namedInfo = systemFunction<NamedInfo>(L"advapi32.dll", "GetNamedSecurityInfoW");
+    OpenToken openToken = systemFunction<OpenToken>(L"advapi32.dll", "OpenProcessToken");
+    TokenInfo tokenInfo = systemFunction<TokenInfo>(L"advapi32.dll", "GetTokenInformation");
+    Equal equal = systemFunction<Equal>(L"advapi32.dll", "EqualSid");
+    WellKnown wellKnown = systemFunction<WellKnown>(L"advapi32.dll", "IsWellKnownSid");
+    Ace ace = systemFunction<Ace>(L"advapi32.dll", "GetAce");
+    bool present() const { return namedInfo && openToken && tokenInfo && equal && wellKnown && ace; }
+};
+
+struct OwnedLocal {
+    HLOCAL memory = nullptr;
+    ~OwnedLocal() {
+        if (memory) LocalFree(memory);
+    }
+};
+
+// This user, the system or the administrators: who may own and write the
+// cache's folder.
+bool trusted(const Security& api, PSID sid, PSID user) {
+    return api.equal(sid, user) || api.wellKnown(sid, WinLocalSystemSid) || api.wellKnown(sid, WinBuiltinAdministratorsSid) ||
+           api.wellKnown(sid, WinCreatorOwnerSid);
+}
+
+// Whether a folder is owned by a trusted account and nobody else may write to it.
+bool privateFolder(const WideString& path) {
+    Security api;
+    if (!api.present()) return true;  // no security on this system: nothing to compare
+    HANDLE tokenHandle = nullptr;
+    if (!api.openToken(GetCurrentProcess(), TOKEN_QUERY, &tokenHandle)) return false;
+    OwnedHandle token(tokenHandle);
+    union {
+        TOKEN_USER user;
+        BYTE bytes[256];
+    } buffer;
+    DWORD size = 0;
+    if (!api.tokenInfo(token.get(), TokenUser, &buffer, sizeof buffer, &size)) return false;
+    PSID owner = nullptr;
+    PACL access = nullptr;
+    OwnedLocal descriptor;
+    if (api.namedInfo(wide(path), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                      nullptr, &access, nullptr, reinterpret_cast<PSECURITY_DESCRIPTOR*>(&descriptor.memory)) != 0)
+        return false;
+    // No access list at all lets everybody in.
+    if (!owner || !access || !trusted(api, owner, buffer.user.User.Sid)) return false;
+    const DWORD kWriting = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD |
+                           DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    for (DWORD i = 0; i < access->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* entry = nullptr;
+        if (!api.ace(access, i, reinterpret_cast<LPVOID*>(&entry))) return false;
+        if (entry->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (entry->Header.AceFlags & INHERIT_ONLY_ACE)) continue;
+        if ((entry->Mask & kWriting) && !trusted(api, reinterpret_cast<PSID>(&entry->SidStart), buffer.user.User.Sid))
+            return false;
+    }
+    return true;
+}
+}  // namespace
+
+Ownership ownership(const WideString& path, bool folder) {
+    DWORD attributes = GetFileAttributesW(wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Ownership::Missing : Ownership::Other;
+    }
+    if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) ||
+        ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != folder)
+        return Ownership::Other;
+    // Files inherit the verified folder's access list.
+    return !folder || privateFolder(path) ? Ownership::Own : Ownership::Other;
+}
+
+bool freeSpace(const WideString& folder, uint64_t& bytes) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(wide(folder + u"\\"), &available, nullptr, nullptr)) return false;
+    bytes = available.QuadPart;
+    return true;
 }
 
 // One argument as the C runtime's command-line parser reads it back.
@@ -494,6 +589,11 @@ bool runOnThread(uint32_t stackSize, uint32_t (*body)(void*), void* argument, ui
     GetExitCodeThread(thread.get(), &code);
     result = code;
     return true;
+}
+
+void exitNow(int32_t code) {
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    for (;;) Sleep(INFINITE);
 }
 
 void sleepForever() {

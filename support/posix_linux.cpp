@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -56,6 +57,26 @@ uint64_t changeStamp(const char* path) {
     return static_cast<uint64_t>(info.st_ctim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_ctim.tv_nsec);
 }
 
+int ownership(const char* path, bool folder) {
+    struct stat info;
+    // The link itself, not what it points to.
+    if (syscall(SYS_newfstatat, AT_FDCWD, path, &info, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT || errno == ENOTDIR ? 0 : 2;
+    if (info.st_uid != geteuid()) return 2;
+    // Files are safe in a folder nobody else may write to, whatever their
+    // own mode (the umask may give the group write access).
+    if (folder) return S_ISDIR(info.st_mode) && (info.st_mode & 022) == 0 ? 1 : 2;
+    return S_ISREG(info.st_mode) ? 1 : 2;
+}
+
+int makePrivateFolder(const char* path) { return mkdir(path, 0700) == 0 ? 0 : errno; }
+
+bool freeSpace(const char* folder, uint64_t& bytes) {
+    struct statvfs volume;
+    if (statvfs(folder, &volume) != 0) return false;
+    bytes = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
+    return true;
+}
+
 }  // namespace posix
 
 namespace platform {
@@ -71,6 +92,8 @@ void sleepMilliseconds(uint32_t milliseconds) {
     while (nanosleep(&span, &span) != 0 && errno == EINTR) {
     }
 }
+
+void exitNow(int32_t code) { _exit(code); }
 
 bool processRunning(uint32_t id) { return kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM; }
 

@@ -21,6 +21,13 @@ void lockExclusive(const char* path, intptr_t& handle, bool& held);
 // The status change time in nanoseconds; 0 when the file cannot be read.
 uint64_t changeStamp(const char* path);
 
+// The start-up cache's checks of its own folder and files (platform.h):
+// 0 missing, 1 this user's own, 2 anything else.
+int ownership(const char* path, bool folder);
+// A folder only this user may use: 0, EEXIST, or another error number.
+int makePrivateFolder(const char* path);
+bool freeSpace(const char* folder, uint64_t& bytes);
+
 }  // namespace posix
 
 #endif

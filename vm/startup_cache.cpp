@@ -8,6 +8,7 @@
 #include "runtime/version.h"
 #include "support/platform.h"
 #include "support/trace.h"
+#include "vm/jar_manifest.h"
 
 const char16_t* const kCacheJobVariable = u"VEDA_LAUNCHER_CACHE_JOB";
 
@@ -97,8 +98,45 @@ UserOptionFacts userOptionFacts(const List<WideString>& options) {
         }
         for (const char16_t* const* limit = kModuleLimits; *limit; ++limit)
             if (option.startsWith(*limit)) facts.limitsModules = true;
+        if (option.startsWith(u"-XX:MaxMetaspaceSize=")) facts.limitsMetadata = true;
+        if (option.startsWith(u"-XX:StartFlightRecording") || option == u"-XX:+FlightRecorder")
+            facts.flightRecording = true;
     }
     return facts;
+}
+
+List<WideString> splitRuntimeOptions(const WideString& text) {
+    List<WideString> options;
+    WideString option;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || text[i] == u' ' || text[i] == u'\t' || text[i] == u'\n' || text[i] == u'\r') {
+            if (!option.empty()) options.push_back(option);
+            option.clear();
+        } else {
+            option += text[i];
+        }
+    }
+    return options;
+}
+
+bool optionForCreator(const WideString& option) {
+    // Heap size, collector and object layout decide the archived objects;
+    // the module options what is archived. The unlocking options let the
+    // others through.
+    static const char16_t* const kPrefixes[] = {u"-Xmx", u"--add-modules", u"--module-path", u"--add-exports",
+                                                u"--add-opens", u"--add-reads", u"--enable-preview", u"-Djdk.module.",
+                                                nullptr};
+    static const char16_t* const kAdvanced[] = {u"MaxHeapSize", u"UseCompressedOops", u"UseCompressedClassPointers",
+                                                u"UseCompactObjectHeaders", u"ObjectAlignmentInBytes", u"ZGenerational",
+                                                u"UnlockExperimentalVMOptions", u"UnlockDiagnosticVMOptions", nullptr};
+    for (const char16_t* const* prefix = kPrefixes; *prefix; ++prefix)
+        if (option.startsWith(*prefix)) return true;
+    if (!option.startsWith(u"-XX:")) return false;
+    const WideString name = advancedOptionName(option);
+    if (name.startsWith(u"Use") && name.endsWith(u"GC")) return true;
+    for (const char16_t* const* advanced = kAdvanced; *advanced; ++advanced)
+        if (name == *advanced) return true;
+    return false;
 }
 
 bool optionShapesArchive(const WideString& option) {
@@ -122,14 +160,23 @@ CacheDecision decideStartupCache(const CacheSituation& s) {
     if (!s.defaultArchive) return {CachePlan::None, "the runtime has no default archive (classes.jsa)"};
     if (s.user.namesArchive) return {CachePlan::None, "the parameters name an archive or AOT option"};
     if (s.user.limitsModules) return {CachePlan::None, "the parameters patch, upgrade or limit modules"};
-    if (s.directoryOnClassPath) return {CachePlan::None, "a non-empty folder on the class path cannot be archived"};
-    if (!s.folderWritable) return {CachePlan::None, "the cache folder cannot be written"};
+    if (s.directoryOnClassPath)
+        return {CachePlan::None, "a non-empty folder on the class or module path (or named by a jar) cannot be archived"};
+    if (*s.folderProblem) return {CachePlan::None, s.folderProblem};
     const bool aot = s.release.feature >= 25;
     if (s.validCache)
         return aot ? CacheDecision{CachePlan::AotUse, "a valid ahead-of-time cache"}
                    : CacheDecision{CachePlan::ArchiveUse, "a valid archive"};
     if (!s.javaCommand) return {CachePlan::None, "no valid cache, and no bin/java to create one"};
     if (s.creationFailed) return {CachePlan::None, "no valid cache, and its creation failed before"};
+    if (s.creationUnderWay) return {CachePlan::None, "no valid cache, and another launch's creation of it is under way"};
+    // What the runtime refuses to record under ends a recording run with
+    // the runtime's own exit code: never a recording then.
+    if (s.lowOnSpace) return {CachePlan::None, "no valid cache, and too little free space to record one"};
+    if (aot && s.user.limitsMetadata)
+        return {CachePlan::None, "no valid cache, and the parameters limit the metadata a recording needs"};
+    if (aot && s.user.flightRecording)
+        return {CachePlan::None, "no valid cache, and the parameters ask for flight recording, which recording turns off"};
     // 13 to 24 could also write a dynamic archive themselves, but a static
     // one made from the class list starts the program sooner and keeps the
     // dump out of the program's exit.
@@ -163,11 +210,14 @@ List<WideString> startupCacheOptions(const CacheDecision& decision, const CacheS
 }
 
 List<WideString> startupCacheCreation(const CacheDecision& decision, const WideString& javaCommand,
-                                      const CacheFiles& files, const List<WideString>& userOptions,
-                                      const WideString& classPath) {
+                                      const WideString& vmName, const CacheFiles& files,
+                                      const List<WideString>& userOptions, const WideString& classPath) {
     List<WideString> command;
     if (decision.plan != CachePlan::AotRecord && decision.plan != CachePlan::ClassListRecord) return command;
     command.push_back(javaCommand);
+    // The virtual machine the launch used: another one (the client one of a
+    // runtime that has both) refuses the cache on every launch.
+    if (!vmName.empty()) command.push_back(u"-" + vmName);
     if (decision.plan == CachePlan::AotRecord) {
         command.push_back(u"-XX:AOTMode=create");
         command.push_back(u"-XX:AOTConfiguration=" + files.recording);
@@ -180,9 +230,67 @@ List<WideString> startupCacheCreation(const CacheDecision& decision, const WideS
     command.push_back(u"-Xlog:disable");
     // The cache holds for the class path and the options it was made with.
     for (const WideString& option : userOptions)
-        if (optionShapesArchive(option)) command.push_back(option);
+        if (optionForCreator(option)) command.push_back(option);
     command.push_back(u"-Djava.class.path=" + classPath);
     return command;
+}
+
+// --- The folder and its files -----------------------------------------------
+
+const char16_t* const kCacheFolderName = u"veda-launcher-cache";
+
+// One folder name, however the system reads paths: no separator, drive or
+// control character, and not "." or ".." (Windows also drops a name's
+// trailing dots and blanks, so "..." or " " would be the folder above).
+static bool singleFolderName(const WideString& name) {
+    bool onlyDots = true;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] < 0x20 || WideString(u"\\/:").find(name[i]) != WideString::npos) return false;
+        if (name[i] != u'.' && name[i] != u' ') onlyDots = false;
+    }
+    return !name.empty() && !onlyDots;
+}
+
+List<WideString> cacheFolderParts(const WideString& productName, const WideString& productCode,
+                                  const WideString& executableName) {
+    // The product's name as the per-user settings folder writes it.
+    WideString product;
+    for (size_t i = 0; i < productName.size(); ++i)
+        if (WideString(u"\\?\"|><:/*").find(productName[i]) == WideString::npos) product += productName[i];
+    List<WideString> parts;
+    if (!product.empty()) parts.push_back(product);
+    if (!productCode.empty()) parts.push_back(productCode);
+    if (parts.empty()) parts.push_back(executableName);
+    for (const WideString& part : parts)
+        if (!singleFolderName(part)) return List<WideString>();
+    parts.push_back(kCacheFolderName);
+    return parts;
+}
+
+static bool isKey(const WideString& text) {
+    if (text.size() != 16) return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!((text[i] >= u'0' && text[i] <= u'9') || (text[i] >= u'a' && text[i] <= u'f'))) return false;
+    return true;
+}
+
+static bool parseDecimal(const WideString& text, uint64_t& value);
+
+bool isCacheFileName(const WideString& name) {
+    static const char16_t* const kKeyFiles[] = {u".rec", u".failed", u".lock", nullptr};
+    static const char16_t* const kRunFiles[] = {u".aot", u".jsa", u".aotconf", u".classlist", u".job", u".rtmp",
+                                                u".vmlog", nullptr};
+    size_t dot = name.find(u'.');
+    if (dot == WideString::npos) return false;
+    const WideString stem = name.left(dot), kind = name.substr(dot);
+    for (const char16_t* const* k = kKeyFiles; *k; ++k)
+        if (kind == *k) return isKey(stem);
+    uint64_t process = 0;
+    for (const char16_t* const* k = kRunFiles; *k; ++k)
+        if (kind == *k)
+            return stem.size() > 17 && stem[16] == u'-' && isKey(stem.left(16)) &&
+                   parseDecimal(stem.substr(17), process) && process != 0 && process <= 0xffffffffu;
+    return false;
 }
 
 // --- Hash and record --------------------------------------------------------
@@ -294,8 +402,8 @@ static bool validCache(const WideString& folder, const WideString& key, WideStri
     if (!readRecord(folder, key, record)) return false;
     path = inFolder(folder, record.fileName);
     platform::FileFacts facts;
-    *why = "the recorded file is missing";
-    if (!platform::fileFacts(path, facts) || !facts.exists) return false;
+    *why = "the recorded file is missing, or not a file of this user's own";
+    if (platform::ownership(path, false) != platform::Ownership::Own || !platform::fileFacts(path, facts)) return false;
     *why = "the file's size differs from the record";
     if (facts.size != record.size) return false;
     // Not written since its hash was taken.
@@ -326,6 +434,11 @@ static WideString stemOf(const WideString& name) {
 // or any file of a job its creator holds.
 static bool fileInUse(const WideString& folder, const WideString& name) {
     const WideString stem = stemOf(name);
+    // A key's lock while a creator holds it (removed, it would lock nothing).
+    if (name.endsWith(u".lock")) {
+        platform::ExclusiveFile probe;
+        return !probe.take(inFolder(folder, name)) && platform::fileExists(inFolder(folder, name));
+    }
     if (name.endsWith(u".classlist") || name.endsWith(u".aotconf") || name.endsWith(u".rtmp")) {
         size_t dash = stem.findLast(u'-');
         uint64_t id = 0;
@@ -338,16 +451,43 @@ static bool fileInUse(const WideString& folder, const WideString& name) {
     return !probe.take(job) && platform::fileExists(job);
 }
 
-// Keeps the folder from growing: every file but the key's record, the file
-// it names and the one kept goes (older keys, broken-off writes), except
-// what another launch or creation still writes. A file in use elsewhere may
-// refuse; the next recording takes it.
+// The caches of other keys kept beside a new one: two executables (or
+// option sets) that share the folder keep theirs instead of taking turns.
+static const size_t kOtherKeysKept = 3;
+
+// Keeps the folder from growing: every cache file goes (older keys,
+// broken-off writes) but the key's record, the file it names, its lock, the
+// one kept, and the same of the newest other keys; except what another
+// launch or creation still writes. Only names the cache makes are touched.
+// A file in use elsewhere may refuse; the next recording takes it.
 static void removeOthers(const WideString& folder, const WideString& key, const WideString& kept) {
     CacheRecord record;
     if (!readRecord(folder, key, record)) record.fileName = kept;
-    for (const WideString& name : platform::findFiles(inFolder(folder, u"*"))) {
-        if (name == u"." || name == u".." || name == key + u".rec" || name == kept || name == record.fileName) continue;
-        if (!fileInUse(folder, name)) platform::deleteFile(inFolder(folder, name));
+    List<WideString> keep = {key + u".rec", key + u".lock", kept, record.fileName};
+    const List<WideString> names = platform::findFiles(inFolder(folder, u"*"));
+    // The other records, newest first.
+    List<WideString> others;
+    List<uint64_t> written;
+    for (const WideString& name : names) {
+        platform::FileFacts facts;
+        if (!isCacheFileName(name) || !name.endsWith(u".rec") || name == key + u".rec" ||
+            !platform::fileFacts(inFolder(folder, name), facts))
+            continue;
+        size_t at = 0;
+        while (at < others.size() && written[at] >= facts.modified) ++at;
+        others.insert(others.begin() + static_cast<ptrdiff_t>(at), name.left(16));
+        written.insert(written.begin() + static_cast<ptrdiff_t>(at), facts.modified);
+    }
+    for (size_t i = 0; i < others.size() && i < kOtherKeysKept; ++i) {
+        CacheRecord theirs;
+        if (!readRecord(folder, others[i], theirs)) continue;
+        for (const WideString& name : {others[i] + u".rec", others[i] + u".lock", others[i] + u".failed", theirs.fileName})
+            keep.push_back(name);
+    }
+    for (const WideString& name : names) {
+        bool staying = !isCacheFileName(name);
+        for (const WideString& own : keep) staying = staying || name == own;
+        if (!staying && !fileInUse(folder, name)) platform::deleteFile(inFolder(folder, name));
     }
 }
 
@@ -374,24 +514,34 @@ static bool recordCache(const WideString& folder, const WideString& key, const W
     return true;
 }
 
-static WideString cacheFolderOf(Launcher& launcher) {
-    // Named as the per-user settings are: Product Name, then Product Code.
-    WideString product;
-    for (size_t i = 0; i < launcher.productName.size(); ++i)
-        if (WideString(u"\\?\"|><:/*").find(launcher.productName[i]) == WideString::npos) product += launcher.productName[i];
-    List<WideString> parts;
-    if (!product.empty()) parts.push_back(product);
-    if (!launcher.productCode.empty()) parts.push_back(launcher.productCode);
+// The cache's own folder, made when missing (the product's folders as
+// anyone's, the last one private); empty, with the reason, when it cannot
+// be used.
+static WideString cacheFolderOf(Launcher& launcher, const char** why) {
     WideString module;
     // Without product information, the executable's name keeps programs apart.
-    if (parts.empty() && platform::modulePath(module)) parts.push_back(fileNameOf(module));
+    List<WideString> parts = cacheFolderParts(launcher.productName, launcher.productCode,
+                                              platform::modulePath(module) ? fileNameOf(module) : WideString());
     WideString folder = platform::perUserCacheFolder();
-    if (folder.empty() || parts.empty()) return WideString();
+    *why = "the product's name or code is not a single folder name";
+    if (parts.empty()) return WideString();
+    *why = "the cache folder cannot be written";
+    if (folder.empty()) return WideString();
     platform::createDirectory(folder);
-    for (const WideString& part : parts) {
-        folder += platform::kPathSeparator + part;
-        platform::createDirectory(folder);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        folder += platform::kPathSeparator + parts[i];
+        if (i + 1 < parts.size())
+            platform::createDirectory(folder);
+        else
+            platform::createPrivateDirectory(folder);
     }
+    switch (platform::ownership(folder, true)) {
+        case platform::Ownership::Own: break;
+        case platform::Ownership::Missing: return WideString();
+        default: *why = "the cache folder is not this user's own, or others may write to it"; return WideString();
+    }
+    if (!platform::writableFolder(folder)) return WideString();
+    *why = "";
     return folder;
 }
 
@@ -400,21 +550,78 @@ static WideString libraryFolder(const WideString& library) {
     return slash == WideString::npos ? WideString() : library.left(slash + 1);
 }
 
-// The key text: the runtime (library, its size and time, release version),
-// every class-path entry with its size and time, the shaping options.
-static WideString keyText(Launcher& launcher, const RuntimeRelease& release, bool& directoryOnClassPath) {
+// A path a jar's Class-Path names, on this system: relative to the jar's
+// folder, "/" written as the system's separator ("file:/C:/x" on Windows
+// loses its first slash).
+static WideString manifestEntryPath(const WideString& jar, const NarrowString& entry) {
+    const WideString written = fromUtf8(entry.data(), entry.size());
+    WideString path;
+    for (size_t i = 0; i < written.size(); ++i) path += written[i] == u'/' ? platform::kPathSeparator : written[i];
+    if (path[0] != platform::kPathSeparator) return jar.left(jar.findLast(platform::kPathSeparator) + 1) + path;
+    if (path.size() > 2 && path[2] == u':') return path.substr(1);
+    return path;
+}
+
+// One entry of the key: path, size and change stamp (which no copy carries
+// over, unlike the modification time that "cp -p" keeps).
+static void addKeyEntry(WideString& text, const WideString& path, const platform::FileFacts& facts) {
+    text += u"\n" + path + u" " + decimalUnsigned(facts.size) + u" " + decimalUnsigned(platform::changeStamp(path));
+}
+
+// The key text: the runtime (library, size, change stamp, release version),
+// every jar the program's classes can come from (the class path, the jars
+// their manifests name, transitively, the module path's jars) with its size
+// and change stamp, the shaping options.
+static WideString keyText(Launcher& launcher, const RuntimeRelease& release, const List<WideString>& runtimeOptions,
+                          bool& directoryOnClassPath) {
     WideString text = launcher.jvmLibraryPath;
     platform::FileFacts facts;
     platform::fileFacts(launcher.jvmLibraryPath, facts);
-    text += u"\n" + decimalUnsigned(facts.size) + u" " + decimalUnsigned(facts.modified) + u" " + release.version;
+    text += u"\n" + decimalUnsigned(facts.size) + u" " + decimalUnsigned(platform::changeStamp(launcher.jvmLibraryPath)) +
+            u" " + release.version;
     directoryOnClassPath = false;
-    for (const WideString& entry : splitAt(launcher.classPath, platform::kListSeparator)) {
-        platform::FileFacts entryFacts;
-        platform::fileFacts(entry, entryFacts);
-        if (entryFacts.directory && !entryFacts.emptyDirectory) directoryOnClassPath = true;
-        text += u"\n" + entry + u" " + decimalUnsigned(entryFacts.size) + u" " + decimalUnsigned(entryFacts.modified);
+    // Classes the runtime loads from a folder cannot be archived, and it
+    // refuses the whole recording for them.
+    List<WideString> paths = splitAt(launcher.classPath, platform::kListSeparator);
+    for (size_t i = 0; i < paths.size() && i < 4096; ++i) {
+        const WideString entry = paths[i];
+        if (entry.empty()) continue;
+        platform::fileFacts(entry, facts);
+        if (facts.directory && !facts.emptyDirectory) directoryOnClassPath = true;
+        addKeyEntry(text, entry, facts);
+        if (!facts.exists || facts.directory) continue;
+        platform::ReadOnlyMapping jar(entry);
+        List<NarrowString> named;
+        if (!jar.isOpen() || !jarClassPath(jar.data(), jar.size(), named)) continue;
+        for (const NarrowString& name : named) {
+            WideString path = manifestEntryPath(entry, name);
+            bool seen = false;
+            for (const WideString& known : paths) seen = seen || known == path;
+            if (!seen) paths.push_back(path);
+        }
     }
-    for (const WideString& option : launcher.userVmOptions)
+    for (const WideString& option : runtimeOptions) {
+        WideString modulePath;
+        if (option.startsWith(u"--module-path="))
+            modulePath = option.substr(14);
+        else if (option.startsWith(u"-Djdk.module.path="))
+            modulePath = option.substr(18);
+        for (const WideString& entry : splitAt(modulePath, platform::kListSeparator)) {
+            if (entry.empty() || !platform::fileFacts(entry, facts)) continue;
+            addKeyEntry(text, entry, facts);
+            if (!facts.directory) continue;
+            // A folder of modules: each jar in it; a folder there (an
+            // exploded module) cannot be archived.
+            for (const WideString& name : platform::findFiles(inFolder(entry, u"*"))) {
+                if (name == u"." || name == u"..") continue;
+                const WideString path = inFolder(entry, name);
+                platform::fileFacts(path, facts);
+                if (facts.directory) directoryOnClassPath = true;
+                addKeyEntry(text, path, facts);
+            }
+        }
+    }
+    for (const WideString& option : runtimeOptions)
         if (optionShapesArchive(option)) text += u"\n" + option;
     return text;
 }
@@ -430,15 +637,32 @@ static WideString failedMark(const WideString& folder, const WideString& key) {
     return inFolder(folder, key + u".failed");
 }
 
+static WideString keyLock(const WideString& folder, const WideString& key) { return inFolder(folder, key + u".lock"); }
+
+// A new mark: the launches that follow wait again.
+static void markFailed(const WideString& folder, const WideString& key, const WideString& why) {
+    platform::deleteFile(failedMark(folder, key));
+    platform::appendToFile(failedMark(folder, key), toUtf8(why + u"\n"));
+}
+
 // Whether this launch of the key is one that waits after a failed creation.
 static bool waitsAfterFailure(const WideString& folder, const WideString& key) {
     const WideString mark = failedMark(folder, key);
     platform::FileFacts facts;
-    if (!platform::fileFacts(mark, facts) || !facts.exists) return false;
+    if (platform::ownership(mark, false) != platform::Ownership::Own || !platform::fileFacts(mark, facts)) return false;
     if (facts.size < kFailedMarkLimit) return platform::appendToFile(mark, NarrowString("."));
     platform::deleteFile(mark);
     return false;
 }
+
+// Whether a creator holds the key's lock (a probe lets go at once).
+static bool creationUnderWay(const WideString& folder, const WideString& key) {
+    const WideString lock = keyLock(folder, key);
+    platform::ExclusiveFile probe;
+    return !probe.take(lock) && platform::fileExists(lock);
+}
+
+static void armRecordingGuard(StartupCacheWork& work);
 
 static const char* planName(CachePlan plan) {
     switch (plan) {
@@ -463,17 +687,35 @@ void applyStartupCache(Launcher& launcher) {
     s.defaultArchive = platform::fileExists(libraryFolder(launcher.jvmLibraryPath) + u"classes.jsa");
     WideString java = home + nativePath(kRuntimeLayout.javaCommand);
     s.javaCommand = platform::fileExists(java);
-    s.user = userOptionFacts(launcher.userVmOptions);
-    NarrowString keyBytes = toUtf8(keyText(launcher, s.release, s.directoryOnClassPath));
+    // The runtime reads these variables itself: their options count as the
+    // parameters do.
+    List<WideString> runtimeOptions;
+    for (const char16_t* variable : {u"JAVA_TOOL_OPTIONS", u"_JAVA_OPTIONS"}) {
+        WideString value;
+        if (platform::readEnvironment(variable, value))
+            for (const WideString& option : splitRuntimeOptions(value)) runtimeOptions.push_back(option);
+    }
+    for (const WideString& option : launcher.userVmOptions) runtimeOptions.push_back(option);
+    s.user = userOptionFacts(runtimeOptions);
+    NarrowString keyBytes = toUtf8(keyText(launcher, s.release, runtimeOptions, s.directoryOnClassPath));
     WideString key = hex16(contentHash(reinterpret_cast<const uint8_t*>(keyBytes.data()), keyBytes.size()));
 
-    WideString folder = cacheFolderOf(launcher);
-    s.folderWritable = !folder.empty() && platform::writableFolder(folder);
+    WideString folder = cacheFolderOf(launcher, &s.folderProblem);
+    // Something else in the place of the key's own files would make every
+    // launch a recording one, or stop it.
+    for (const WideString& name : {key + u".rec", key + u".failed", key + u".lock"})
+        if (!*s.folderProblem && platform::ownership(inFolder(folder, name), false) == platform::Ownership::Other)
+            s.folderProblem = "a file of this key in the cache folder is not this user's own";
     CacheFiles files;
     const char* invalid = "";
-    if (s.folderWritable) {
+    if (!*s.folderProblem) {
         s.validCache = validCache(folder, key, files.cache, &invalid);
-        if (!s.validCache) s.creationFailed = waitsAfterFailure(folder, key);
+        if (!s.validCache) {
+            s.creationFailed = waitsAfterFailure(folder, key);
+            s.creationUnderWay = creationUnderWay(folder, key);
+            uint64_t space = 0;
+            s.lowOnSpace = platform::freeSpace(folder, space) && space < kCacheSpaceNeeded;
+        }
     }
 
     CacheDecision decision = decideStartupCache(s);
@@ -495,11 +737,51 @@ void applyStartupCache(Launcher& launcher) {
     StartupCacheWork& work = launcher.startupCacheWork;
     work.folder = folder;
     work.key = key;
-    work.creation = startupCacheCreation(decision, java, files, launcher.userVmOptions, launcher.classPath);
+    const WideString libraryDirectory = libraryFolder(launcher.jvmLibraryPath);
+    const WideString vmName = fileNameOf(libraryDirectory.left(libraryDirectory.size() ? libraryDirectory.size() - 1 : 0));
+    work.creation = startupCacheCreation(decision, java, vmName, files, runtimeOptions, launcher.classPath);
     if (!work.creation.empty()) {
         work.recording = files.recording;
         work.fresh = files.fresh;
+        armRecordingGuard(work);
     }
+}
+
+// --- A recording that aborts --------------------------------------------------
+// A runtime that cannot write its recording at the end (25: a full disk, a
+// file size limit, classes it cannot archive) aborts: its abort hook runs,
+// then it ends the process with exit code 1, past the exit hook. Armed from
+// the launch of a recording run until the exit hook or the teardown's
+// return says the recording is whole; in the teardown after main the
+// program's own code is known and is kept.
+namespace {
+enum class Guard { Off, Armed, Teardown };
+Guard g_guard = Guard::Off;
+StartupCacheWork* g_guarded = nullptr;
+}  // namespace
+
+static void armRecordingGuard(StartupCacheWork& work) {
+    g_guarded = &work;
+    g_guard = Guard::Armed;
+}
+
+void guardStartupCacheTeardown(Launcher& launcher) {
+    if (g_guard == Guard::Armed && g_guarded == &launcher.startupCacheWork) g_guard = Guard::Teardown;
+}
+
+void startupCacheAborted(Launcher& launcher) {
+    StartupCacheWork& work = launcher.startupCacheWork;
+    if (g_guard == Guard::Off || g_guarded != &work) return;
+    const bool teardown = g_guard == Guard::Teardown;
+    g_guard = Guard::Off;
+    work.finished = true;
+    markFailed(work.folder, work.key, u"the runtime aborted while recording");
+    platform::deleteFile(work.recording);
+    TRACE_EVENT("startup cache")
+        .field("create", "skipped")
+        .field("reason", "the runtime aborted while recording")
+        .field("exit code", static_cast<int64_t>(teardown ? work.programCode : 1));
+    if (teardown) platform::exitNow(work.programCode);
 }
 
 // The creator's job file: the folder, the key, the recording, the new
@@ -510,6 +792,7 @@ void finishStartupCache(Launcher& launcher) {
     StartupCacheWork& work = launcher.startupCacheWork;
     if (work.finished) return;
     work.finished = true;
+    if (g_guarded == &work) g_guard = Guard::Off;
     if (work.creation.empty()) return;
     // The runtime writes the recording as it goes (the class list) or when
     // the program ends (the configuration): either way it is whole by now.
@@ -560,8 +843,27 @@ bool runStartupCacheJob(int32_t& code) {
     List<WideString> arguments;
     for (size_t i = kJobCommand + 1; i < lines.size(); ++i) arguments.push_back(lines[i]);
     // The java command takes options from this variable; the program's
-    // runtime, started through its library, does not.
-    platform::removeEnvironment(u"JDK_JAVA_OPTIONS");
+    // runtime, started through its library, does not. The runtime's own
+    // variables may name agents, logs and ports: the command carries those
+    // of their options that shape the cache.
+    for (const char16_t* variable : {u"JDK_JAVA_OPTIONS", u"JAVA_TOOL_OPTIONS", u"_JAVA_OPTIONS"})
+        platform::removeEnvironment(variable);
+
+    // One creation per key at a time; the others give up at once (a
+    // launch's probe of the lock lets go at once).
+    const WideString lock = keyLock(folder, key);
+    if (platform::ownership(lock, false) == platform::Ownership::Missing) platform::appendToFile(lock, NarrowString());
+    platform::ExclusiveFile creating;
+    for (int tries = 0; platform::ownership(lock, false) == platform::Ownership::Own && !creating.take(lock) && tries < 10;
+         ++tries)
+        platform::sleepMilliseconds(20);
+    if (!creating.held()) {
+        TRACE_EVENT("startup cache").field("created", output).field("outcome", "gave up: another creation of this key is under way");
+        platform::deleteFile(recording);
+        held.release();
+        platform::deleteFile(job);
+        return true;
+    }
 
     // A creation of the same key that ended first (two first launches at
     // once) keeps its cache, which launches may already use.
@@ -581,8 +883,7 @@ bool runStartupCacheJob(int32_t& code) {
             // The runtime refused this recording (not a process that was
             // killed, nor a recording that went away under a tidying).
             outcome = "failed: the next launches of this key do not record";
-            platform::deleteFile(failedMark(folder, key));
-            platform::appendToFile(failedMark(folder, key), toUtf8(decimalUnsigned(exitCode) + u"\n"));
+            markFailed(folder, key, decimalUnsigned(exitCode));
             removeOthers(folder, key, key + u".failed");
         } else {
             outcome = "failed";

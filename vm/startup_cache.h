@@ -29,10 +29,19 @@ struct UserOptionFacts {
     bool namesArchive = false;     // an archive or AOT option of their own
     bool limitsModules = false;    // --patch-module, --upgrade-module-path, --limit-modules
     bool namesLog = false;         // -Xlog in any form
+    bool limitsMetadata = false;   // -XX:MaxMetaspaceSize: a recording needs about twice the metadata
+    bool flightRecording = false;  // flight recording, which a recording run turns off
 };
 UserOptionFacts userOptionFacts(const List<WideString>& options);
 // Whether an option changes what is archived (and so belongs to the key).
 bool optionShapesArchive(const WideString& option);
+// Whether the creator takes an option: only what shapes the archive's
+// layout and contents (heap, collector, object layout, modules), never an
+// agent, a log, a port or a file of the program's.
+bool optionForCreator(const WideString& option);
+// The options in the variables the runtime reads itself (JAVA_TOOL_OPTIONS,
+// _JAVA_OPTIONS), blank-separated as the runtime splits them.
+List<WideString> splitRuntimeOptions(const WideString& text);
 
 // Everything the decision depends on.
 struct CacheSituation {
@@ -42,10 +51,14 @@ struct CacheSituation {
     bool javaCommand = false;          // <home>/bin/java, which creates a cache after the program
     bool directoryOnClassPath = false; // a non-empty folder among the class-path entries
     UserOptionFacts user;
-    bool folderWritable = false;
+    const char* folderProblem = "";    // why the cache's folder cannot be used; empty when it can
+    bool lowOnSpace = false;           // too little free space for a recording and its cache
     bool validCache = false;           // a complete cache whose recorded size and hash match
     bool creationFailed = false;       // the creator failed for this key before
+    bool creationUnderWay = false;     // another launch's creator holds this key
 };
+// The free space a recording and the cache made from it need at least.
+constexpr uint64_t kCacheSpaceNeeded = 256ull << 20;
 
 // Without a valid cache the program's run records what it loads, and a
 // detached creator makes the cache from that once the program has ended.
@@ -74,11 +87,24 @@ struct CacheFiles {
 List<WideString> startupCacheOptions(const CacheDecision& decision, const CacheSituation& situation,
                                      const CacheFiles& files);
 // The creator's command after a recording run (empty for other plans): the
-// runtime's java command, then its arguments, with the class path and the
-// user's options that shape the cache.
+// runtime's java command with the launch's virtual machine (vmName, the
+// folder of its library: "server", "client"), then its arguments, with the
+// class path and the user's options that shape the cache.
 List<WideString> startupCacheCreation(const CacheDecision& decision, const WideString& javaCommand,
-                                      const CacheFiles& files, const List<WideString>& userOptions,
-                                      const WideString& classPath);
+                                      const WideString& vmName, const CacheFiles& files,
+                                      const List<WideString>& userOptions, const WideString& classPath);
+
+// The cache's folder: the product's folder under the per-user cache root
+// ("Product Name", then "Product Code", or the executable's name without
+// both), then a folder of the launcher's own, which holds nothing else. Empty
+// when a part is not a single folder name (a separator, a drive, "." or "..").
+extern const char16_t* const kCacheFolderName;
+List<WideString> cacheFolderParts(const WideString& productName, const WideString& productCode,
+                                  const WideString& executableName);
+// Whether a file name is one the cache makes: "<key>.rec", "<key>.failed",
+// "<key>.lock", or "<key>-<process>.<kind>" (recordings, caches, jobs, the
+// record on its way). The tidying deletes nothing else.
+bool isCacheFileName(const WideString& name);
 
 // A 64-bit hash of bytes: fast enough to check a cache of a hundred
 // megabytes on every launch.
@@ -99,6 +125,12 @@ bool parseCacheRecord(const NarrowString& text, CacheRecord& record);
 
 // After buildVmOptions: decides and appends the cache's options.
 void applyStartupCache(Launcher& launcher);
+// Before the virtual machine's teardown after main, and from the runtime's
+// abort hook: a runtime that aborts because it cannot write its recording
+// (and would end the process with exit code 1) leaves the failure mark, and
+// in the teardown the process ends with the program's own code.
+void guardStartupCacheTeardown(Launcher& launcher);
+void startupCacheAborted(Launcher& launcher);
 // When the program has ended, on every exit path (main returned, System.exit,
 // a signal, Stop in the exception dialog): starts the detached creation of
 // the cache from what the run recorded. Once.

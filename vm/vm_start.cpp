@@ -77,6 +77,8 @@ static void JNICALL exitHook(jint code) {
 
 static void JNICALL abortHook() {
     Launcher* launcher = currentLauncher();
+    // A recording that could not be written: the program's own exit code.
+    if (launcher) startupCacheAborted(*launcher);
     if (launcher && launcher->vmListener) launcher->vmListener->abort();
 }
 

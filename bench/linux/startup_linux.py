@@ -87,7 +87,7 @@ class App:
         """Waits until a cache is recorded and no creation runs."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            files = glob.glob(os.path.join(self.cache, "*", "*", "*"))
+            files = glob.glob(os.path.join(self.cache, "**", "*"), recursive=True)
             if any(f.endswith(".rec") for f in files) and not any(f.endswith((".job", ".aotconf", ".classlist")) for f in files):
                 return
             time.sleep(0.05)
@@ -145,7 +145,34 @@ def compare(work, home, program, runs, env, label):
               % (statistics.median(tail) - statistics.median(plain_tail), summary(tail), summary(plain_tail)))
 
 
+def paired(work, home, program, pairs, env, label):
+    """The launcher with a valid cache against java, in pairs (which one goes
+    first alternates): each pair's ratio, their median, and how many pairs
+    the launcher won. One run says something on a busy machine."""
+    jar = os.path.join(PROGRAMS, program + ".jar")
+    cached = App(work, os.path.basename(home) + "-" + program + "-paired", home, jar, program, True)
+    java = [os.path.join(home, "bin", "java"), "-cp", jar, program]
+    timed([cached.exe], cached.env(env))
+    cached.settled()
+    timed([cached.exe], cached.env(env))  # warms the file caches
+    what = "shown" if program != "Trivial" else "main"
+    ratios = []
+    for i in range(pairs):
+        first, second = ([cached.exe], cached.env(env)), (java, env)
+        if i % 2:
+            first, second = second, first
+        a, b = timed(*first)[what], timed(*second)[what]
+        ratios.append(a / b if i % 2 == 0 else b / a)
+    faster = sum(1 for r in ratios if r < 1)
+    print("\nruntime %s, %s, %s: launcher with the cache / java, %d pairs" % (os.path.realpath(home), label,
+                                                                        "first window" if what == "shown" else "start to main", pairs))
+    print("  median ratio %.3f (%.3f-%.3f); the launcher faster in %d of %d pairs"
+          % (statistics.median(ratios), min(ratios), max(ratios), faster, pairs))
+
+
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] == "--paired":
+        return main_paired(int(sys.argv[2]) if len(sys.argv) > 2 else 31)
     runs = int(sys.argv[1]) if len(sys.argv) > 1 else 21
     for needed in (LAUNCHER, os.path.join(PROGRAMS, "Trivial.jar"), os.path.join(PROGRAMS, "SwingSample.jar")):
         if not os.path.isfile(needed):
@@ -159,6 +186,23 @@ def main():
         for home in runtimes():
             compare(work, home, "Trivial", runs, env, "the trivial program")
             compare(work, home, "SwingSample", runs, env, "the Swing program (300 components, a menu, a table)")
+    finally:
+        server.terminate()
+        server.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def main_paired(pairs):
+    for needed in (LAUNCHER, os.path.join(PROGRAMS, "SwingSample.jar")):
+        if not os.path.isfile(needed):
+            sys.exit("startup_linux: build the linux preset first (%s)" % needed)
+    work = tempfile.mkdtemp(prefix="bench-linux-")
+    server, display = start_xvfb()
+    try:
+        env = {k: v for k, v in os.environ.items() if k not in ("JAVA_HOME", "VEDA_LAUNCHER_TRACE", "JAVA_TOOL_OPTIONS")}
+        env["DISPLAY"] = display
+        for home in runtimes():
+            paired(work, home, "SwingSample", pairs, env, "the Swing program")
     finally:
         server.terminate()
         server.wait()

@@ -524,11 +524,17 @@ class StartupCacheTest(LauncherCase):
         with open(harness.java_standin_path(), "rb") as f:
             app.write_file("jre/bin/java.exe", f.read())
         local = os.path.join(app.case_dir, "local")
-        folder = os.path.join(local, "Cache Test", "C1")
+        product = os.path.join(local, "Cache Test", "C1")
+        folder = os.path.join(product, "veda-launcher-cache")
         os.makedirs(folder)
         # Left by a launch of another key whose process is gone: tidied away.
         with open(os.path.join(folder, "00000000000000ff-4000000.classlist"), "w") as f:
             f.write("java/lang/Object\n")
+        # The product's own files, even under a cache's name: never touched.
+        theirs = [os.path.join(product, "appdata.db"), os.path.join(product, "00000000000000ff-4000000.classlist")]
+        for path in theirs:
+            with open(path, "w") as f:
+                f.write("theirs\n")
         env = {"LOCALAPPDATA": harness.to_windows_path(local)}
         wfolder = re.escape(harness.to_windows_path(folder))
         r = app.run(env=env)
@@ -545,19 +551,37 @@ class StartupCacheTest(LauncherCase):
             if any(n.endswith(".rec") for n in names) and not any(n.endswith(".job") for n in names):
                 break
             time.sleep(0.1)
-        self.assertEqual([n[-4:] for n in names], [".jsa", ".rec"], names)
-        with open(os.path.join(folder, names[1]), encoding="utf-8") as f:
+        self.assertEqual([os.path.splitext(n)[1] for n in names], [".jsa", ".lock", ".rec"], names)
+        self.assertEqual([p for p in theirs if not os.path.exists(p)], [])
+        with open(os.path.join(folder, names[2]), encoding="utf-8") as f:
             self.assertNotEqual(f.read().split("\n")[3], "0", "the archive's change time")
         with open(app.file("jre/bin/java-calls.txt"), encoding="utf-8") as f:
             call = f.read().split("\n")
         list_option = options[1].split("=", 1)[1]
-        self.assertEqual(call[:5], ["-Xshare:dump", "-XX:SharedClassListFile=" + list_option,
+        # The virtual machine the launch used, then the dump.
+        self.assertEqual(call[:6], ["-server", "-Xshare:dump", "-XX:SharedClassListFile=" + list_option,
                                     "-XX:SharedArchiveFile=" + list_option[:-len(".classlist")] + ".jsa",
                                     "-Xlog:disable", "-Djava.class.path=%s\\app.jar" % app.win_path])
 
         r = app.run(env=env)
         self.assertExit(r, 0)
         self.assertEqual(self.options(r)[1], "-XX:SharedArchiveFile=%s\\%s" % (harness.to_windows_path(folder), names[0]))
+
+    def test_a_cache_folder_others_may_write_to_is_not_used(self):
+        app = self.make_app(launcher_settings(jre={"Start-up Cache": "auto"}, more=[
+            ("Product Information", [("Product Name", "Cache Test"), ("Product Code", "C1")])]), vm="server")
+        app.write_file("jre/release", b'IMPLEMENTOR="Example"\nJAVA_VERSION="17.0.2"\n')
+        app.write_file("jre/bin/server/classes.jsa", b"")
+        app.write_file("jre/bin/java.exe", b"")
+        local = os.path.join(app.case_dir, "local")
+        folder = os.path.join(local, "Cache Test", "C1", "veda-launcher-cache")
+        os.makedirs(folder)
+        # Writable by everybody: the system grants the world write access.
+        os.chmod(folder, 0o777)
+        r = app.run(env={"LOCALAPPDATA": harness.to_windows_path(local)})
+        self.assertExit(r, 0)
+        self.assertEqual(self.options(r), ["-Djava.class.path=%s\\app.jar" % app.win_path])
+        self.assertEqual(os.listdir(folder), [])
 
 
 if __name__ == "__main__":
