@@ -92,7 +92,8 @@ for launch in first second; do
     if [ "$launch" = first ]; then
         # The creator runs at the lowest priority after the program; its job file goes last.
         for _ in $(seq 600); do
-            ls "$demo"/cache/*/*/*.rec >/dev/null 2>&1 && ! ls "$demo"/cache/*/*/*.job >/dev/null 2>&1 && break
+            [ -n "$(find "$demo/cache" -name '*.rec' 2>/dev/null)" ] &&
+                [ -z "$(find "$demo/cache" -name '*.job' 2>/dev/null)" ] && break
             sleep 0.1
         done
         echo "-- the cache folder after the creation:"
