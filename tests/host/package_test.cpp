@@ -119,7 +119,7 @@ TEST(PackageLayoutTest, LinuxModes) {
         uint32_t mode;
     } cases[] = {
         {"HelloApp", 0755},          {"HelloApp.ini", 0644},          {"lib/hello.jar", 0644},
-        {"jre/bin/java", 0755},      {"jre/lib/jspawnhelper", 0755},  {"jre/lib/server/libjvm.so", 0755},
+        {"jre/bin/java", 0755},      {"jre/lib/jspawnhelper", 0755},  {"jre/lib/server/libjvm.so", 0644},
         {"jre/lib/modules", 0644},   {"lib/native.so", 0644},         {"jre/release", 0644},
     };
     for (const Case& c : cases) EXPECT_EQ(linuxFileMode(d, c.path), c.mode) << c.path;

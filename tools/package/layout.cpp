@@ -106,9 +106,9 @@ std::vector<LayoutItem> applicationLayout(const Description& d, Target target, c
 }
 
 uint32_t linuxFileMode(const Description& d, const std::string& path) {
-    bool runtimeProgram = path.compare(0, 8, "jre/bin/") == 0 || path == "jre/lib/jspawnhelper";
-    bool library = path.size() > 3 && (path.compare(path.size() - 3, 3, ".so") == 0 || path.find(".so.") != std::string::npos);
-    return path == d.name || runtimeProgram || (library && path.compare(0, 4, "jre/") == 0) ? 0755 : 0644;
+    bool runtimeProgram = path.compare(0, 8, "jre/bin/") == 0 || path == "jre/lib/jspawnhelper" || path == "jre/lib/jexec";
+    // Shared libraries need no execute permission (and Debian's rules want none).
+    return path == d.name || runtimeProgram ? 0755 : 0644;
 }
 
 std::string deliveryName(const Description& d, Target target) {
@@ -122,7 +122,7 @@ std::string desktopEntry(const Description& d, const std::string& exec, const st
     std::string categories = d.categories.back() == ';' ? d.categories : d.categories + ";";
     // With URL schemes the desktop passes addresses, local files as file://
     // ones (the launcher turns those back into paths); else paths.
-    std::string text = "[Desktop Entry]\nType=Application\nVersion=1.5\n";
+    std::string text = "[Desktop Entry]\nType=Application\nVersion=1.4\n";
     text += "Name=" + desktopValue(d.title) + "\n";
     text += "Comment=" + desktopValue(d.summary) + "\n";
     text += "Exec=" + desktopValue(execArgument(exec)) + (d.urlSchemes.empty() ? " %F" : " %U") + "\n";

@@ -32,7 +32,7 @@ std::vector<LayoutItem> applicationLayout(const Description& d, Target target, c
 
 // The mode of a file in the Linux delivery (its archive and package),
 // decided by its place so that it does not depend on the build machine:
-// the launcher, the runtime's programs and libraries are executable.
+// the launcher and the runtime's programs are executable.
 uint32_t linuxFileMode(const Description& d, const std::string& path);
 
 // The name of the folder and of its archives: <name>-<version>-<target>.

@@ -338,7 +338,29 @@ struct Packager {
         if (plugins.find("--generate-cds-archive") != std::string::npos) jlink.push_back("--generate-cds-archive");
         printf("  runtime: jlink --add-modules %s\n", modules.c_str());
         fflush(stdout);
-        if (runProgram(jlink, nullptr) != 0) return fail("jlink could not make the runtime");
+        // jlink's notes on classes the runtime leaves out are no news.
+        std::string log;
+        if (runProgram(jlink, &log, true) != 0) {
+            fputs(log.c_str(), stderr);
+            return fail("jlink could not make the runtime");
+        }
+        // The JDK's own programs and libraries may carry their symbol
+        // tables; the runtime made here goes without, as system packages do.
+        if (buildMachineTarget() == Target::LinuxX64 && !findProgram("strip").empty()) {
+            std::vector<std::string> strip = {"strip", "--strip-unneeded", "--remove-section=.comment",
+                                              "--remove-section=.note"};
+            for (const std::string& file : filesUnder(into)) {
+                fs::path path = into / fs::u8path(file);
+                std::ifstream in(path, std::ios::binary);
+                char magic[4] = {0, 0, 0, 0};
+                in.read(magic, 4);
+                if (in && magic[0] == 0x7F && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F') strip.push_back(shown(path));
+            }
+            if (strip.size() > 4 && runProgram(strip, &log, true) != 0) {
+                fputs(log.c_str(), stderr);
+                return fail("strip could not strip the runtime's libraries");
+            }
+        }
         return true;
     }
 
@@ -499,7 +521,8 @@ struct Packager {
             !writeText(root / "usr/share/lintian/overrides" / d.packageName, lintianOverrides(d)))
             return fail("cannot write the package's files");
         fs::create_directories(root / "usr/bin", code);
-        fs::create_symlink("../../" + opt + "/" + d.name, root / "usr/bin" / d.packageName, code);
+        // Between top folders a link is absolute (Debian's rule).
+        fs::create_symlink("/" + opt + "/" + d.name, root / "usr/bin" / d.packageName, code);
         if (code) return fail("cannot link usr/bin/" + d.packageName + ": " + code.message());
         // Modes by the rules, not by what the build machine left.
         uintmax_t bytes = 0;
@@ -517,8 +540,11 @@ struct Packager {
         fs::permissions(root / "DEBIAN", fs::perms(0755), code);
         fs::permissions(root / "DEBIAN/control", fs::perms(0644), code);
         std::string quiet;
-        if (runProgram({"dpkg-deb", "--root-owner-group", "-Zxz", "--build", shown(root), shown(deb)}, &quiet) != 0)
+        // xz at level 1: most of its gain over gzip in a quarter of the time.
+        if (runProgram({"dpkg-deb", "--root-owner-group", "-Zxz", "-z1", "--build", shown(root), shown(deb)}, &quiet, true) != 0) {
+            fputs(quiet.c_str(), stderr);
             return fail("dpkg-deb could not make " + shown(deb));
+        }
         fs::remove_all(root, code);
         made.push_back(deb.filename().u8string());
         return true;
@@ -537,9 +563,12 @@ struct Packager {
             return fail("cannot write " + shown(source));
         std::string quiet;
         int exit = runProgram({"wixl", "-a", target == Target::WindowsX64 ? "x64" : "x86", "-o", shown(msi), shown(source)},
-                              &quiet);
+                              &quiet, true);
         fs::remove(source, code);
-        if (exit != 0) return fail("wixl could not make " + shown(msi));
+        if (exit != 0) {
+            fputs(quiet.c_str(), stderr);
+            return fail("wixl could not make " + shown(msi));
+        }
         made.push_back(msi.filename().u8string());
         return true;
     }

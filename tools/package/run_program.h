@@ -10,8 +10,9 @@
 std::string findProgram(const std::string& name);
 
 // Runs arguments[0] with the others, its standard output collected in
-// output when given (standard error passes through); the exit code, or -1
-// when it could not be started.
-int runProgram(const std::vector<std::string>& arguments, std::string* output);
+// output when given, with its standard error too when errorsToo (else
+// standard error passes through); the exit code, or -1 when it could not
+// be started.
+int runProgram(const std::vector<std::string>& arguments, std::string* output, bool errorsToo = false);
 
 #endif

@@ -44,7 +44,7 @@ std::string findProgram(const std::string& name) {
     }
 }
 
-int runProgram(const std::vector<std::string>& arguments, std::string* output) {
+int runProgram(const std::vector<std::string>& arguments, std::string* output, bool errorsToo) {
     std::string program = findProgram(arguments[0]);
     if (program.empty()) return -1;
     std::vector<char*> argv;
@@ -59,6 +59,7 @@ int runProgram(const std::vector<std::string>& arguments, std::string* output) {
         readEnd.fd = fds[0];
         writeEnd.fd = fds[1];
         posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 1);
+        if (errorsToo) posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 2);
     }
     pid_t child;
     int started = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
