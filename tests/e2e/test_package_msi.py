@@ -1,0 +1,105 @@
+"""The packaging command's Windows installer under Wine: package-app (built
+for this machine) makes the .msi of a program with the stand-in runtime
+bundled; msiexec installs it for the user without asking, the installed
+executable starts, the file type's registry entries read back open a
+document through the registered command, and msiexec /x removes all of it."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import harness
+from harness import LauncherCase, Runtime
+
+DESCRIPTION = """[Package]
+Name=MsiApp
+Title=Msi App
+Version=1.2.3.0
+Vendor=Veda Tests
+Icon=app.png
+Files=app.jar
+Targets=windows-x86
+Built-in Sections=Java Runtime Environment;Class Path
+
+[Package Runtime]
+windows-x86=runtime
+
+[Package File Types]
+msitest=Msi test document
+
+[Java Runtime Environment]
+Main Class=standin.Records
+
+[Class Path]
+Class Path=\\lib\\app.jar
+"""
+
+
+def wine(*args):
+    return harness._wine(list(args), timeout=300)
+
+
+def registry_default(key):
+    """The default value of an HKCU key as reg.exe prints it, or None."""
+    status, out = wine("reg", "query", "HKCU\\" + key, "/ve")
+    if status != 0:
+        return None
+    for line in out.splitlines():
+        if "REG_SZ" in line:
+            return line.split("REG_SZ", 1)[1].strip()
+    return ""
+
+
+class PackageMsiTest(LauncherCase):
+    def test_install_open_a_document_and_uninstall(self):
+        tool = os.path.join(harness.dist_dir(), "host", "package-app")
+        if not os.path.isfile(tool) or not shutil.which("wixl"):
+            self.fail("needs dist/host/package-app (cmake --build --preset host) and wixl")
+        src = tempfile.mkdtemp(prefix="package-", dir=harness.work_root())
+        self.addCleanup(shutil.rmtree, src, True)
+        with open(os.path.join(src, "MsiApp.package.ini"), "w", encoding="utf-8") as f:
+            f.write(DESCRIPTION)
+        open(os.path.join(src, "app.jar"), "wb").close()
+        subprocess.run(["python3", os.path.join(harness.REPO, "sample", "make_icon.py"), os.path.join(src, "app.png")],
+                       check=True)
+        runtime = os.path.join(src, "runtime")
+        os.makedirs(os.path.join(runtime, "bin", "client"))
+        shutil.copyfile(harness.standin_path("x86"), os.path.join(runtime, "bin", "client", "jvm.dll"))
+        open(os.path.join(runtime, "bin", "java.dll"), "wb").close()
+        made = subprocess.run([tool, os.path.join(src, "MsiApp.package.ini")], stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=300)
+        self.assertEqual(made.returncode, 0, made.stderr.decode())
+        msi = os.path.join(src, "packages", "MsiApp-1.2.3.0-windows-x86.msi")
+
+        status, out = wine("msiexec", "/i", harness.to_windows_path(msi), "/qn")
+        self.addCleanup(wine, "msiexec", "/x", harness.to_windows_path(msi), "/qn")
+        self.assertEqual(status, 0, out)
+        status, out = wine("cmd", "/c", "echo", "%LOCALAPPDATA%")
+        installed = os.path.join(harness.from_windows_path(out.strip().splitlines()[-1]), "Programs", "MsiApp")
+        exe = os.path.join(installed, "MsiApp.exe")
+        self.assertTrue(os.path.isfile(exe), installed)
+
+        # The document's command, as the shell reads it, with "%1" filled in.
+        self.assertEqual(registry_default("Software\\Classes\\.msitest"), "MsiApp.msitest")
+        command = registry_default("Software\\Classes\\MsiApp.msitest\\shell\\open\\command")
+        self.assertEqual(command, '"%s" "%%1"' % harness.to_windows_path(exe))
+        document = "C:\\My Documents\\letter one.msitest"
+        rt = Runtime(os.path.join(installed, "jre"), "client")
+        r = harness.run_program(exe, raw_cmdline=command.replace("%1", document), records_from={"jre": rt})
+        self.assertEqual(r.exit_code, 0, r)
+        self.assertEqual(self.main_args(r), [document])
+
+        # The stand-in's record is no file of the installer's: it goes first.
+        os.remove(rt.log)
+        status, out = wine("msiexec", "/x", harness.to_windows_path(msi), "/qn")
+        self.assertEqual(status, 0, out)
+        self.assertFalse(os.path.exists(installed), os.listdir(installed) if os.path.isdir(installed) else "")
+        self.assertIsNone(registry_default("Software\\Classes\\.msitest"))
+        self.assertIsNone(registry_default("Software\\Classes\\MsiApp.msitest"))
+        self.assertIsNone(registry_default("Software\\Veda Tests\\MsiApp"))
+
+
+if __name__ == "__main__":
+    unittest.main()
