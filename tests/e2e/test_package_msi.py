@@ -68,23 +68,39 @@ class PackageMsiTest(LauncherCase):
         os.makedirs(os.path.join(runtime, "bin", "client"))
         shutil.copyfile(harness.standin_path("x86"), os.path.join(runtime, "bin", "client", "jvm.dll"))
         open(os.path.join(runtime, "bin", "java.dll"), "wb").close()
-        made = subprocess.run([tool, os.path.join(src, "MsiApp.package.ini")], stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=300)
-        self.assertEqual(made.returncode, 0, made.stderr.decode())
-        msi = os.path.join(src, "packages", "MsiApp-1.2.3.0-windows-x86.msi")
+        def package(version):
+            with open(os.path.join(src, "MsiApp.package.ini"), "w", encoding="utf-8") as f:
+                f.write(DESCRIPTION.replace("1.2.3.0", version))
+            made = subprocess.run([tool, os.path.join(src, "MsiApp.package.ini"), "--output", os.path.join(src, version)],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+            self.assertEqual(made.returncode, 0, made.stderr.decode())
+            return os.path.join(src, version, "MsiApp-%s-windows-x86.msi" % version)
+
+        # The older version first: the newer one replaces it.
+        old = package("1.2.2.0")
+        self.assertEqual(wine("msiexec", "/i", harness.to_windows_path(old), "/qn")[0], 0)
+        self.addCleanup(wine, "msiexec", "/x", harness.to_windows_path(old), "/qn")
+        msi = package("1.2.3.0")
 
         status, out = wine("msiexec", "/i", harness.to_windows_path(msi), "/qn")
         self.addCleanup(wine, "msiexec", "/x", harness.to_windows_path(msi), "/qn")
         self.assertEqual(status, 0, out)
         status, out = wine("cmd", "/c", "echo", "%LOCALAPPDATA%")
-        installed = os.path.join(harness.from_windows_path(out.strip().splitlines()[-1]), "Programs", "MsiApp")
+        local = out.strip().splitlines()[-1]
+        installed = os.path.join(harness.from_windows_path(local), "Programs", "MsiApp")
         exe = os.path.join(installed, "MsiApp.exe")
         self.assertTrue(os.path.isfile(exe), installed)
+        # One entry in the installed programs: 1.2.3 replaced 1.2.2.
+        self.assertEqual(self.uninstall_entries(), ["1.2.3"])
+        status, out = wine("cmd", "/c", "echo", "%APPDATA%")
+        shortcut = os.path.join(harness.from_windows_path(out.strip().splitlines()[-1]),
+                                "Microsoft", "Windows", "Start Menu", "Programs", "Msi App.lnk")
+        self.assertTrue(os.path.isfile(shortcut), shortcut)
 
         # The document's command, as the shell reads it, with "%1" filled in.
         self.assertEqual(registry_default("Software\\Classes\\.msitest"), "MsiApp.msitest")
         command = registry_default("Software\\Classes\\MsiApp.msitest\\shell\\open\\command")
-        self.assertEqual(command, '"%s" "%%1"' % harness.to_windows_path(exe))
+        self.assertEqual(command, '"%s\\Programs\\MsiApp\\MsiApp.exe" "%%1"' % local)
         document = "C:\\My Documents\\letter one.msitest"
         rt = Runtime(os.path.join(installed, "jre"), "client")
         r = harness.run_program(exe, raw_cmdline=command.replace("%1", document), records_from={"jre": rt})
@@ -99,6 +115,20 @@ class PackageMsiTest(LauncherCase):
         self.assertIsNone(registry_default("Software\\Classes\\.msitest"))
         self.assertIsNone(registry_default("Software\\Classes\\MsiApp.msitest"))
         self.assertIsNone(registry_default("Software\\Veda Tests\\MsiApp"))
+        self.assertFalse(os.path.exists(shortcut))
+        self.assertEqual(self.uninstall_entries(), [])
+
+    def uninstall_entries(self):
+        """The versions of the program's entries among the installed programs."""
+        status, out = wine("reg", "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "/s")
+        versions, ours = [], False
+        for line in out.splitlines():
+            fields = line.split("REG_SZ")
+            if fields[0].strip() == "DisplayName":
+                ours = fields[1].strip() == "Msi App"
+            elif fields[0].strip() == "DisplayVersion" and ours:
+                versions.append(fields[1].strip())
+        return versions
 
 
 if __name__ == "__main__":

@@ -604,14 +604,6 @@ struct Argument {
     fs::path path;
 };
 
-// The folder above this program's own (dist/ when it runs from dist/host).
-fs::path defaultLaunchers(const char* argv0) {
-    std::error_code code;
-    fs::path self = fs::canonical("/proc/self/exe", code);
-    if (code) self = fs::absolute(argv0, code);
-    return self.parent_path().parent_path();
-}
-
 int run(const std::vector<Argument>& arguments, const fs::path& launchersDefault) {
     const Argument* descriptionFile = nullptr;
     fs::path output, launchers = launchersDefault;
@@ -726,6 +718,14 @@ int wmain(int argc, wchar_t** argv) {
     return run(arguments, fs::absolute(fs::path(argv[0]), code).parent_path().parent_path());
 }
 #else
+// The folder above this program's own (dist/ when it runs from dist/host).
+fs::path defaultLaunchers(const char* argv0) {
+    std::error_code code;
+    fs::path self = fs::canonical("/proc/self/exe", code);
+    if (code) self = fs::absolute(argv0, code);
+    return self.parent_path().parent_path();
+}
+
 int main(int argc, char** argv) {
     std::vector<Argument> arguments;
     for (int i = 1; i < argc; ++i) arguments.push_back({argv[i], fs::path(argv[i])});
