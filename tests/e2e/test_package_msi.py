@@ -118,6 +118,36 @@ class PackageMsiTest(LauncherCase):
         self.assertFalse(os.path.exists(shortcut))
         self.assertEqual(self.uninstall_entries(), [])
 
+    def test_signed_executable_starts_with_its_built_in_settings(self):
+        # The README's signing step: the branded executable signed, then run.
+        tool = os.path.join(harness.dist_dir(), "host", "package-app")
+        src = tempfile.mkdtemp(prefix="package-", dir=harness.work_root())
+        self.addCleanup(shutil.rmtree, src, True)
+        with open(os.path.join(src, "MsiApp.package.ini"), "w", encoding="utf-8") as f:
+            f.write(DESCRIPTION.replace("windows-x86=runtime", "windows-x86=none"))
+        open(os.path.join(src, "app.jar"), "wb").close()
+        subprocess.run(["python3", os.path.join(harness.REPO, "sample", "make_icon.py"), os.path.join(src, "app.png")],
+                       check=True)
+        made = subprocess.run([tool, os.path.join(src, "MsiApp.package.ini")], stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=300)
+        self.assertEqual(made.returncode, 0, made.stderr.decode())
+        folder = os.path.join(src, "packages", "windows-x86", "MsiApp")
+        key, cert = os.path.join(src, "key.pem"), os.path.join(src, "cert.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=Veda Tests",
+                        "-keyout", key, "-out", cert], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        exe = os.path.join(folder, "MsiApp.exe")
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", exe, "-out", exe + ".signed"],
+                       check=True, stdout=subprocess.DEVNULL)
+        os.replace(exe + ".signed", exe)
+        rt = Runtime(os.path.join(folder, "jre"), "client")
+        os.makedirs(rt.dll_dir)
+        shutil.copyfile(harness.standin_path("x86"), rt.dll)
+        open(os.path.join(folder, "jre", "bin", "java.dll"), "wb").close()
+        r = harness.run_program(exe, args=["signed"], records_from={"jre": rt})
+        self.assertEqual(r.exit_code, 0, r)
+        self.assertEqual(self.one(r, "main")["class"], "standin/Records")
+        self.assertEqual(self.main_args(r), ["signed"])
+
     def uninstall_entries(self):
         """The versions of the program's entries among the installed programs."""
         status, out = wine("reg", "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "/s")
