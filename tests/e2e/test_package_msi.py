@@ -2,12 +2,14 @@
 for this machine) makes the .msi of a program with the stand-in runtime
 bundled; msiexec installs it for the user without asking, the installed
 executable starts, the file type's registry entries read back open a
-document through the registered command, and msiexec /x removes all of it."""
+document through the registered command (handed to the running first
+instance), and msiexec /x removes all of it."""
 
 import os
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 
 import harness
@@ -30,10 +32,13 @@ windows-x86=runtime
 msitest=Msi test document
 
 [Java Runtime Environment]
-Main Class=standin.Records
+Main Class=standin.SecondaryInt
 
 [Class Path]
 Class Path=\\lib\\app.jar
+
+[Application]
+Single Instance=yes
 """
 
 
@@ -68,6 +73,10 @@ class PackageMsiTest(LauncherCase):
         os.makedirs(os.path.join(runtime, "bin", "client"))
         shutil.copyfile(harness.standin_path("x86"), os.path.join(runtime, "bin", "client", "jvm.dll"))
         open(os.path.join(runtime, "bin", "java.dll"), "wb").close()
+        # The first instance's main waits, so that a document can be handed to it.
+        with open(os.path.join(runtime, "bin", "client", "standin.cfg"), "w") as f:
+            f.write("main_waits_ms=60000\nsecondary_result=7\n")
+
         def package(version):
             with open(os.path.join(src, "MsiApp.package.ini"), "w", encoding="utf-8") as f:
                 f.write(DESCRIPTION.replace("1.2.3.0", version))
@@ -103,12 +112,22 @@ class PackageMsiTest(LauncherCase):
         self.assertEqual(command, '"%s\\Programs\\MsiApp\\MsiApp.exe" "%%1"' % local)
         document = "C:\\My Documents\\letter one.msitest"
         rt = Runtime(os.path.join(installed, "jre"), "client")
+        # A document opened while the program runs is handed to it, whole.
+        first = harness.start_program(exe, args=["first"], records_from={"jre": rt}, timeout=120)
+        stop = os.path.join(rt.dll_dir, "standin.stop")
+        self.addCleanup(lambda: os.path.isdir(rt.dll_dir) and open(stop, "w").close())
+        deadline = time.monotonic() + 60
+        while not [e for e in rt.records() if e.get("event") == "main"] and time.monotonic() < deadline:
+            time.sleep(0.1)
         r = harness.run_program(exe, raw_cmdline=command.replace("%1", document), records_from={"jre": rt})
-        self.assertEqual(r.exit_code, 0, r)
-        self.assertEqual(self.main_args(r), [document])
+        self.assertEqual(r.exit_code, 7, r)
+        self.assertEqual([e["args"] for e in rt.records() if e.get("event") == "secondary_main"], [[document]])
+        open(stop, "w").close()
+        self.assertEqual(self.main_args(first.wait()), ["first"])
 
-        # The stand-in's record is no file of the installer's: it goes first.
+        # The stand-in's records are no files of the installer's: they go first.
         os.remove(rt.log)
+        os.remove(stop)
         status, out = wine("msiexec", "/x", harness.to_windows_path(msi), "/qn")
         self.assertEqual(status, 0, out)
         self.assertFalse(os.path.exists(installed), os.listdir(installed) if os.path.isdir(installed) else "")
@@ -145,7 +164,7 @@ class PackageMsiTest(LauncherCase):
         open(os.path.join(folder, "jre", "bin", "java.dll"), "wb").close()
         r = harness.run_program(exe, args=["signed"], records_from={"jre": rt})
         self.assertEqual(r.exit_code, 0, r)
-        self.assertEqual(self.one(r, "main")["class"], "standin/Records")
+        self.assertEqual(self.one(r, "main")["class"], "standin/SecondaryInt")
         self.assertEqual(self.main_args(r), ["signed"])
 
     def uninstall_entries(self):
