@@ -104,8 +104,10 @@ class PackageTest(unittest.TestCase):
         display = screen.Display()
         self.addCleanup(display.close)
         exe = os.path.join(self.unpacked(), "HelloApp")
-        app = subprocess.Popen([exe], env=clean_environment(DISPLAY=display.name, XDG_CONFIG_HOME=os.path.join(self.dir, "config")),
-                               cwd=self.dir, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        env = clean_environment(DISPLAY=display.name, XDG_CONFIG_HOME=os.path.join(self.dir, "config"))
+        output = open(os.path.join(self.dir, "first.txt"), "w+")
+        self.addCleanup(output.close)
+        app = subprocess.Popen([exe], env=env, cwd=self.dir, stdout=output, stderr=subprocess.DEVNULL)
         self.addCleanup(app.wait, 10)
         self.addCleanup(app.kill)
         window = ""
@@ -118,6 +120,12 @@ class PackageTest(unittest.TestCase):
         wm_class = run(["xprop", "-display", display.name, "-id", window, "WM_CLASS"]).stdout.decode()
         # WM_CLASS(STRING) = "instance", "class": the desktop matches the class.
         self.assertEqual(wm_class.split('"')[3], fields["StartupWMClass"], wm_class)
+        # A document opened from the desktop meanwhile goes to the running
+        # program (single instance) as one path; its answer is the count.
+        second = run([exe, "file:///tmp/second%20doc.hello"], env=env, cwd=self.dir)
+        self.assertEqual(second.returncode, 1, second.stderr.decode())
+        output.seek(0)
+        self.assertIn("Handed over by a later launch: /tmp/second doc.hello\n", output.read())
 
     def test_deb_passes_lintian_installs_and_removes(self):
         deb = os.path.join(self.out, "%s_1.0.0.0_amd64.deb" % PACKAGE)
