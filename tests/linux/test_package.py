@@ -5,12 +5,14 @@ the machine's JDK, its desktop entry validated and its window class compared
 with a real window's, its .deb checked by lintian, installed and removed."""
 import os
 import shutil
+import struct
 import subprocess
 import tarfile
 import tempfile
 import time
 import unittest
 import zipfile
+import zlib
 
 import screen
 from linux_harness import JDK17, REPO, clean_environment
@@ -126,6 +128,31 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(second.returncode, 1, second.stderr.decode())
         output.seek(0)
         self.assertIn("Handed over by a later launch: /tmp/second doc.hello\n", output.read())
+
+    def test_a_bad_description_names_its_lines_and_writes_nothing(self):
+        bad = os.path.join(self.dir, "bad")
+        os.makedirs(os.path.join(bad, "x64", "bin", "server"))
+        # An x64 library where windows-x86 needs an x86 one.
+        shutil.copyfile(os.path.join(REPO, "dist", "x64", "launcher.exe"), os.path.join(bad, "x64", "bin", "server", "jvm.dll"))
+        raw = b"".join(b"\0" + b"\x80" * 300 * 3 for _ in range(200))
+        chunk = lambda kind, data: (struct.pack(">I", len(data)) + kind + data +
+                                    struct.pack(">I", zlib.crc32(kind + data)))
+        with open(os.path.join(bad, "wide.png"), "wb") as f:
+            f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 300, 200, 8, 2, 0, 0, 0)) +
+                    chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+        with open(os.path.join(bad, "Bad.package.ini"), "w") as f:
+            f.write("[Package]\nName=Bad\nVersion=1.0.0.0\nVendor=V\nMaintainer=V <v@example.com>\n"
+                    "Icon=wide.png\nFiles=missing.jar\n[Package Runtime]\nwindows-x64=%s\nwindows-x86=x64\n" % JDK17)
+        result = run([PACKAGE_APP, os.path.join(bad, "Bad.package.ini")])
+        self.assertEqual(result.returncode, 1)
+        errors = result.stderr.decode().splitlines()
+        prefix = os.path.join(bad, "Bad.package.ini")
+        self.assertEqual([e.split(": error: ")[0] for e in errors], [prefix + ":6", prefix + ":7", prefix + ":9", prefix + ":10"])
+        for line, says in zip(errors, ("is 300 x 200 pixels", "missing.jar: no such file",
+                                       "is a runtime for Linux, not for windows-x64",
+                                       "is a runtime for x64; windows-x86 needs one for x86")):
+            self.assertIn(says, line)
+        self.assertFalse(any(n.startswith("packages") for n in os.listdir(bad)))
 
     def test_deb_passes_lintian_installs_and_removes(self):
         deb = os.path.join(self.out, "%s_1.0.0.0_amd64.deb" % PACKAGE)
