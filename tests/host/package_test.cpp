@@ -135,6 +135,7 @@ TEST(PackageLayoutTest, DesktopEntryAndFileTypes) {
     // Without URL schemes the desktop passes paths; a path with blanks is quoted.
     d.urlSchemes.clear();
     EXPECT_TRUE(contains(desktopEntry(d, "/opt/My App/HelloApp", "x"), "\nExec=\"/opt/My App/HelloApp\" %F\n"));
+    EXPECT_TRUE(contains(desktopEntry(d, "/opt/a\"b$/App", "x"), "\nExec=\"/opt/a\\\\\"b\\\\$/App\" %F\n"));
     EXPECT_TRUE(contains(mimeInfo(d), "<mime-type type=\"application/x-helloapp-hello\">"));
     EXPECT_TRUE(contains(mimeInfo(d), "<glob pattern=\"*.hello\"/>"));
     EXPECT_TRUE(contains(debianControl(d, 42), "Package: helloapp\nVersion: 1.2.3.0\nArchitecture: amd64\n"));

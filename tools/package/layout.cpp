@@ -37,12 +37,13 @@ std::string desktopValue(const std::string& text) {
 std::string execArgument(const std::string& text) {
     if (text.find_first_of(" \t\"'\\><~|&;$*?#()`=%") == std::string::npos) return text;
     std::string out = "\"";
+    // One backslash before the characters quoting reserves; the string
+    // value's own escaping (which doubles it) is applied afterwards.
     for (char c : text) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') out += "\\\\";
+        if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
         if (c == '%') out += '%';
         out += c;
     }
-    // Escapes in a string value are undone before the quoting is read.
     return out + "\"";
 }
 
