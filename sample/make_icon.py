@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the sample application's icon (a white "H" on a green tile) into an
 .ico file: 16, 32 and 48 pixel bitmaps and a PNG-compressed 256 pixel image.
-The demo brands HelloApp.exe with it."""
+The demo brands HelloApp.exe with it. Named *.png, the output is the 256
+pixel picture alone (what the packaging command takes)."""
 import os
 import sys
 
@@ -22,4 +23,9 @@ def pixel(x, y, size):
 
 if __name__ == "__main__":
     make_icon.pixel = pixel
-    make_icon.main(make_icon.output_name(sys.argv, "HelloApp.ico"))
+    out = make_icon.output_name(sys.argv, "HelloApp.ico")
+    if out.endswith(".png"):
+        with open(out, "wb") as f:
+            f.write(make_icon.png_entry(256))
+    else:
+        make_icon.main(out)

@@ -6,8 +6,9 @@
 # what the launcher did and what Windows reads from the executable.
 # A second copy without a runtime (build/demo/NoRuntimeApp) shows the dialog
 # that asks for one: the demo reads it, saves a screenshot and cancels it.
-# Last, scripts/demo_linux.sh runs the sample with the Linux launcher and
-# Debian's OpenJDK 17.
+# Then scripts/demo_linux.sh runs the sample with the Linux launcher and
+# Debian's OpenJDK 17; last, package-app makes the sample's deliveries for
+# Windows and Linux from sample/HelloApp.package.ini.
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"
@@ -149,4 +150,27 @@ echo "-- exit code: $code (the low byte of -1, as Wine gives it to a Unix shell)
 # The same application on Linux, really running Java.
 echo
 bash scripts/demo_linux.sh || status=1
+
+# One command makes every delivery of the sample (it needs the Linux
+# launcher, which demo_linux.sh has built).
+echo
+echo "== packaging the sample program: package-app HelloApp.package.ini"
+cmake --build --preset host -j2 --target package-app >/dev/null
+cmake --preset x64 >/dev/null
+cmake --build --preset x64 -j2 --target launcher >/dev/null
+input="$repo/build/demo/package"
+rm -rf "$input"
+mkdir -p "$input"
+cp sample/HelloApp.package.ini build/x86/sample/hello.jar "$input/"
+python3 sample/make_icon.py "$input/HelloApp.png"
+packages="$repo/build/demo/packages"
+[ -f "$packages/.package-app" ] || rm -rf "$packages"
+if JAVA_HOME="${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}" dist/host/package-app "$input/HelloApp.package.ini" \
+        --output "$packages" > "$repo/build/demo/package-log.txt"; then
+    echo "-- the packages of the sample program:"
+    sed -n '/^the packages of/,$p' "$repo/build/demo/package-log.txt" | tail -n +2
+else
+    cat "$repo/build/demo/package-log.txt"
+    status=1
+fi
 exit $status

@@ -11,6 +11,7 @@ packages=(
   libgtk-3-0 xdotool
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   wine wine64 wine32:i386 xvfb xauth x11-utils
+  wixl msitools lintian desktop-file-utils binutils osslsigncode openssl
 )
 
 missing=()

@@ -24,6 +24,7 @@
 #include <unistd.h>
 #include <wchar.h>
 
+#include "support/file_address.h"
 #include "support/dialog_linux.h"
 #include "support/message_texts.h"
 #include "support/platform.h"
@@ -161,7 +162,11 @@ const bool kWindowsKeysIgnored = true;
 void setArguments(int argc, char** argv) {
     List<WideString>& arguments = argumentList();
     arguments.clear();
-    for (int i = 1; i < argc; ++i) arguments.push_back(fromNative(argv[i]));
+    // A desktop hands local files over as file:// addresses (desktop entries
+    // with %U); the program receives their paths.
+    NarrowString path;
+    for (int i = 1; i < argc; ++i)
+        arguments.push_back(fromNative(fileAddressPath(NarrowString(argv[i]), path) ? path.c_str() : argv[i]));
 }
 
 bool argumentVector(List<WideString>& arguments) {
