@@ -49,6 +49,10 @@ enum : uint32_t { kReplyClaimed = 1, kReplyTaken = 2, kReplyAnswer = 3, kReplyRe
 // handed to it is ever served. Thread ids are multiples of four, so no
 // listener has this id.
 const uint32_t kRetiredListener = 0xFFFFFFFF;
+// The first instance's program asked for a restart: its block goes with its
+// process, and the launches waiting for it set up again once it has ended,
+// to hand over to the program's next run.
+const uint32_t kRestartingListener = 0xFFFFFFFE;
 
 // The executable's full path with every backslash turned into an underscore.
 WideString instanceName(const WideString& modulePath);

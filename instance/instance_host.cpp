@@ -27,6 +27,7 @@ void releaseSingleInstance(Launcher& launcher) {
 }
 
 void retireSingleInstance(Launcher& launcher) { releaseSingleInstance(launcher); }
+void abandonSingleInstance(Launcher&) {}
 
 bool takePairMark() { return false; }
 
@@ -43,6 +44,6 @@ int32_t startPairedProduct(Launcher& launcher) {
     MessageArgument code;
     code.isNumber = true;
     code.number = 50;  // ERROR_NOT_SUPPORTED
-    reportError(launcher.messageOwner, LaunchError{MsgWindowsException, {path, code}});
+    reportError(launcher.messageOwner, LaunchError{MsgWindowsException, {path, code}, {}});
     return -1;
 }

@@ -23,7 +23,7 @@ void reportNotStarted(Launcher& launcher, DWORD code) {
     MessageArgument number;
     number.isNumber = true;
     number.number = static_cast<int32_t>(code);
-    reportError(launcher.messageOwner, LaunchError{MsgWindowsException, {path, number}});
+    reportError(launcher.messageOwner, LaunchError{MsgWindowsException, {path, number}, {}});
 }
 
 // 0 when the file is the partner build's executable, else the error to report.

@@ -32,4 +32,10 @@ void releaseSingleInstance(Launcher& launcher);
 // instead of waiting for answers that never come; then it releases.
 void retireSingleInstance(Launcher& launcher);
 
+// From the runtime's exit, before the launch starts again: the program's
+// threads are stopped for good, so nothing is waited for; later launches
+// find no first instance (the block marked retired, the socket file gone)
+// and set up again. The process ends or is replaced right after.
+void abandonSingleInstance(Launcher& launcher);
+
 #endif

@@ -555,5 +555,16 @@ void releaseSingleInstance(Launcher& launcher) {
     launcher.isPrimaryInstance = false;
 }
 
+void abandonSingleInstance(Launcher& launcher) {
+    Listener* listener = static_cast<Listener*>(launcher.instanceListener);
+    if (!listener) return;
+    // The socket file goes first, so that a launch finds no first instance;
+    // the socket and the lock close when the process executes itself anew
+    // (connections in the backlog end untaken and try again).
+    if (listener->bound) unlink(listener->endpoint.socketPath.c_str());
+    listener->bound = false;
+    listener->socket.reset();
+}
+
 // Nothing here pair-launches: retiring is releasing.
 void retireSingleInstance(Launcher& launcher) { releaseSingleInstance(launcher); }

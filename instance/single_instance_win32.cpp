@@ -448,6 +448,8 @@ bool handArgumentsOver(Launcher& launcher, const WideString& name, UserOnlySecur
     // the 0 that would report success.
     launcher.firstInstanceProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, firstProcess);
     if (!launcher.firstInstanceProcess) return giveUp("the first instance's process cannot be watched");
+    // Its program restarts: the wait sets up again once the process has ended.
+    if (listener == kRestartingListener) return true;
     ProgramFiles files;
     if (!programFiles(launcher, files) ||
         !publishedByProgram(launcher.firstInstanceProcess, firstProcess, listener, files))
@@ -609,6 +611,11 @@ bool waitForFirstInstance(Launcher& launcher, int32_t& result) {
             TRACE_EVENT("hand-over").field("result", "the first instance started its paired program; set up again");
             setUpAgain = true;
         }
+        if (!taken && readField(launcher.instanceBlock, kListenerThreadIdOffset) == kRestartingListener) {
+            TRACE_EVENT("hand-over").field("result", "the first instance's program restarts; set up again");
+            WaitForSingleObject(process, kHandOverPatienceMs);
+            setUpAgain = true;
+        }
         DWORD code = 0;
         // A status that cannot be read must not pass for success (0).
         if (!GetExitCodeProcess(process, &code)) code = static_cast<DWORD>(-1);
@@ -648,6 +655,13 @@ void retireSingleInstance(Launcher& launcher) {
     if (launcher.isPrimaryInstance && launcher.instanceBlock)
         writeField(launcher.instanceBlock, kListenerThreadIdOffset, kRetiredListener);
     releaseSingleInstance(launcher);
+}
+
+void abandonSingleInstance(Launcher& launcher) {
+    // The objects go with the process, which ends right after; until then
+    // the block says retired, so launches set up again.
+    if (launcher.isPrimaryInstance && launcher.instanceBlock)
+        writeField(launcher.instanceBlock, kListenerThreadIdOffset, kRestartingListener);
 }
 
 void releaseSingleInstance(Launcher& launcher) {

@@ -5,6 +5,7 @@
 #include "launcher/command_line.h"
 #include "launcher/environment.h"
 #include "launcher/launcher_settings.h"
+#include "launcher/restart.h"
 #include "launcher/settings.h"
 #include "runtime/missing_runtime.h"
 #include "runtime/runtime_search.h"
@@ -23,16 +24,27 @@ Launcher* currentLauncher() { return current; }
 Launcher::Launcher() { current = this; }
 
 static bool chooseRuntime(Launcher& launcher);
+static bool initialiseInstance(Launcher& launcher);
 
 bool Launcher::initialise() {
+    platform::rememberStart();
+    takeStartAgainMark(*this);
     startedByPartner = takePairMark();
     readArguments(*this);
     if (!readLauncherSettings(*this)) return false;
+    // Windows: this process starts the runs and waits; a run it started
+    // carries its restart signal.
+    supervising = restartWanted && !platform::kRestartInPlace && !again.signal;
+    if (supervising) return true;
 
-    if (!setUpSingleInstance(*this)) return false;
+    return initialiseInstance(*this);
+}
+
+static bool initialiseInstance(Launcher& launcher) {
+    if (!setUpSingleInstance(launcher)) return false;
     // A second instance has handed its arguments over; run waits for the answer.
-    if (singleInstance && !isPrimaryInstance) return true;
-    return chooseRuntime(*this);
+    if (launcher.singleInstance && !launcher.isPrimaryInstance) return true;
+    return chooseRuntime(launcher);
 }
 
 static bool chooseRuntime(Launcher& launcher) {
@@ -49,6 +61,14 @@ static bool hasNoSplashSwitch(const List<WideString>& arguments) {
 }
 
 int32_t Launcher::run() {
+    int32_t lastRun = 0;
+    if (supervising && superviseRuns(*this, lastRun)) return lastRun;
+    if (supervising) {
+        // No run could be started: the program runs here, without restarts.
+        supervising = false;
+        restartWanted = false;
+        if (!initialiseInstance(*this)) return -1;
+    }
     while (singleInstance && !isPrimaryInstance) {
         int32_t answer = 0;
         if (waitForFirstInstance(*this, answer)) return answer;

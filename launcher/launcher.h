@@ -37,6 +37,19 @@ struct StartupCacheWork {
     int32_t programCode = 0;     // the launch's exit code once main has ended
 };
 
+// What a launch that the launcher started again itself is told through its
+// environment (launcher/restart.h): a restart of the program, or a launch
+// without the user's options file, which the runtime refused.
+struct StartAgainMark {
+    bool present = false;
+    uint32_t process = 0;          // the process that started it again
+    bool withoutUserOptions = false;
+    uint64_t signal = 0;           // Windows: the supervising process's restart event
+    List<uint64_t> restartTimes;   // earlier restarts, in monotonic milliseconds
+    WideString file;               // the options file left out
+    WideString words;              // the runtime's words about it
+};
+
 // Which registry vendor key a runtime came from; None for a runtime taken
 // from "JRE Path", from beside the executable or from the dialog.
 enum class RuntimeVendor { None, JavaSoft, JRockit, Ibm };
@@ -133,6 +146,21 @@ public:
     WideString classPath;
     List<WideString> userVmOptions;
     StartupCacheWork startupCacheWork;
+    // The options files (vm/options_file.h): the user's own file (its path
+    // is the program's veda.launcher.vmoptions) and how many options came
+    // from it, for a creation the runtime refuses.
+    WideString userOptionsFile;
+    size_t userFileOptions = 0;
+    // "Restart Exit Code": System.exit with it starts the program again.
+    bool restartWanted = false;
+    int32_t restartCode = 0;
+    // Windows: this process only starts the runs and waits for each.
+    bool supervising = false;
+    StartAgainMark again;
+    // While the virtual machine is being created, and its words meanwhile
+    // (a refused option, a heap it cannot reserve), for the message.
+    bool creatingVm = false;
+    NarrowString runtimeWords;
 };
 
 // The launcher of this process, for the virtual machine's hooks.

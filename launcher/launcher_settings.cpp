@@ -2,6 +2,7 @@
 
 #include "launcher/environment.h"
 #include "launcher/launcher.h"
+#include "launcher/restart.h"
 #include "launcher/settings.h"
 #include "support/messages.h"
 #include "support/platform.h"
@@ -56,6 +57,33 @@ WideString perUserSettingsPath(Launcher& launcher, const WideString& sourcePath,
     path += platform::kPathSeparator + launcher.productCode;
     if (create) platform::createDirectory(path);
     return path + platform::kPathSeparator + fileName;
+}
+
+// One folder name, however the system reads paths: no separator, drive or
+// control character, and not "." or ".." (Windows also drops a name's
+// trailing dots and blanks, so "..." or " " would be the folder above).
+static bool singleFolderName(const WideString& name) {
+    bool onlyDots = true;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] < 0x20 || WideString(u"\\/:").find(name[i]) != WideString::npos) return false;
+        if (name[i] != u'.' && name[i] != u' ') onlyDots = false;
+    }
+    return !name.empty() && !onlyDots;
+}
+
+List<WideString> programFolderParts(const WideString& productName, const WideString& productCode,
+                                    const WideString& executableName) {
+    // The product's name as the per-user settings folder writes it.
+    WideString product;
+    for (size_t i = 0; i < productName.size(); ++i)
+        if (WideString(u"\\?\"|><:/*").find(productName[i]) == WideString::npos) product += productName[i];
+    List<WideString> parts;
+    if (!product.empty()) parts.push_back(product);
+    if (!productCode.empty()) parts.push_back(productCode);
+    if (parts.empty()) parts.push_back(executableName);
+    for (const WideString& part : parts)
+        if (!singleFolderName(part)) return List<WideString>();
+    return parts;
 }
 
 WideString ownPerUserSettingsPath(Launcher& launcher, bool create) {
@@ -212,6 +240,11 @@ bool readLauncherSettings(Launcher& launcher) {
     launcher.libraryPath = settingsPathList(settings.read(kRuntimeSection, u"Library Path"), u"Library Path");
     launcher.pairProduct = settings.read(kApplicationSection, u"Pair Product");
     launcher.pairReturnCode = isYes(settings.read(kApplicationSection, u"Pair Return Code"));
+    WideString restart = settings.read(kApplicationSection, u"Restart Exit Code");
+    launcher.restartWanted = parseRestartCode(restart, launcher.restartCode);
+    if (!launcher.restartWanted && !restart.empty()) {
+        TRACE_EVENT("ignored").field("key", "Restart Exit Code").field("value", restart).field("reason", "not a whole number other than 0");
+    }
     if (platform::kWindowsKeysIgnored) ignoreWindowsKeys(launcher, settings);
     return true;
 }

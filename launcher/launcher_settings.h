@@ -18,6 +18,11 @@ WideString settingsPathFor(const WideString& modulePath);
 // create, the two folders are made (failures ignored).
 WideString perUserSettingsPath(Launcher& launcher, const WideString& sourcePath, bool create);
 // The launcher's own per-user copy; empty when the module path is unknown.
+// The parts of a folder of the program's own below a per-user folder:
+// "Product Name" and "Product Code" where given, else the executable's name;
+// empty when a part is no single folder name ("..", "a/b", "C:").
+List<WideString> programFolderParts(const WideString& productName, const WideString& productCode,
+                                    const WideString& executableName);
 WideString ownPerUserSettingsPath(Launcher& launcher, bool create);
 
 // The executable's built-in settings text (empty when it carries none).

@@ -15,7 +15,7 @@ static MessageArgument numberArgument(int32_t number) {
     return argument;
 }
 
-LaunchError LaunchError::plain(MessageId id) { return LaunchError{id, {}}; }
+LaunchError LaunchError::plain(MessageId id) { return LaunchError{id, {}, {}}; }
 
 // The failure's detail: the system's own words where it has them (then the
 // message says them in place of a number), else its error code.
@@ -27,12 +27,12 @@ static MessageArgument failureDetail() {
 
 LaunchError LaunchError::system(MessageId description) {
     MessageArgument detail = failureDetail();
-    return LaunchError{MsgWindowsException, {textArgument(platform::messageText(description)), detail}};
+    return LaunchError{MsgWindowsException, {textArgument(platform::messageText(description)), detail}, {}};
 }
 
 LaunchError LaunchError::library(const WideString& path) {
     MessageArgument detail = failureDetail();
-    return LaunchError{MsgVmLibraryNotLoaded, {textArgument(path), detail}};
+    return LaunchError{MsgVmLibraryNotLoaded, {textArgument(path), detail}, {}};
 }
 
 int creationReasonId(int32_t result) {
@@ -44,11 +44,17 @@ LaunchError LaunchError::vmCreation(int32_t result) {
     int reason = creationReasonId(result);
     WideString reasonText = reason ? platform::messageText(static_cast<MessageId>(reason)) : WideString();
     return LaunchError{MsgJniException,
-                       {textArgument(platform::messageText(MsgVmNotCreated)), textArgument(reasonText)}};
+                       {textArgument(platform::messageText(MsgVmNotCreated)), textArgument(reasonText)}, {}};
 }
 
 LaunchError LaunchError::named(MessageId id, const WideString& name) {
-    return LaunchError{id, {textArgument(name)}};
+    return LaunchError{id, {textArgument(name)}, {}};
+}
+
+LaunchError LaunchError::withDetail(const WideString& words) const {
+    LaunchError error = *this;
+    error.detail = words;
+    return error;
 }
 
 WideString formatMessage(const WideString& format, const List<MessageArgument>& arguments) {
@@ -85,8 +91,10 @@ WideString formatMessage(const WideString& format, const List<MessageArgument>& 
 
 WideString messageFor(const LaunchError& error) {
     WideString text = platform::messageText(error.id);
-    if (error.arguments.empty()) return text;
-    return formatMessage(text, error.arguments);
+    if (!error.arguments.empty()) text = formatMessage(text, error.arguments);
+    if (error.detail.empty()) return text;
+    if (!text.endsWith(u'\n')) text += u'\n';
+    return text + error.detail;
 }
 
 void reportError(void* owner, const LaunchError& error) { platform::showErrorBox(owner, messageFor(error)); }

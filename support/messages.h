@@ -39,6 +39,8 @@ enum MessageId : int {
     MsgReasonArguments = 230,
     MsgOptionWithoutValue = 232,
     MsgOptionOfTheSettings = 233,
+    MsgUserOptionsIgnored = 234,
+    MsgTooManyRestarts = 235,
 };
 
 // One value to fill into a format: a text or a signed 32-bit number.
@@ -62,8 +64,11 @@ struct LaunchError {
     static LaunchError library(const WideString& path);
     // 203: the description 213 and the reason for a creation result code.
     static LaunchError vmCreation(int32_t result);
-    // 211, 215, 232, 233: one name.
+    // 211, 215, 232, 233, 234: one name.
     static LaunchError named(MessageId id, const WideString& name);
+    // The same error with words of another's (the runtime's own) after it.
+    LaunchError withDetail(const WideString& words) const;
+    WideString detail;
 };
 
 // Reason text id for a failed creation result, or 0 when there is none.

@@ -4,6 +4,7 @@
 #ifndef SUPPORT_PLATFORM_H
 #define SUPPORT_PLATFORM_H
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -140,6 +141,38 @@ bool startDetachedSelf(const WideString& variable, const WideString& value);
 // Runs a program with arguments silently (standard streams on the null
 // device) and waits for it; false when it could not be started.
 bool runSilently(const WideString& program, const List<WideString>& arguments, uint32_t& exitCode);
+
+// Starting the launch again (launcher/restart.cpp). Where the process
+// executes itself anew (true: Linux), a restart happens in the process the
+// runtime ends; else (Windows) the first process supervises the runs.
+extern const bool kRestartInPlace;
+// Milliseconds of a clock that only goes forward, the same for every
+// process of the machine.
+uint64_t monotonicMilliseconds();
+// What a launch started again needs of this one's start, kept first thing:
+// the working directory and the environment as they were, the standard streams.
+void rememberStart();
+// The process that may have started this one again: this process itself
+// where it executes itself anew, else its parent.
+uint32_t startingProcessId();
+// Starts this executable again with the arguments, working directory and
+// environment it started with, and variable=value added. Linux: the
+// process executes itself anew (its descriptors but the standard streams
+// closed). Windows: a child with this process's standard streams, waited
+// for; then this process ends with the child's exit code. Returns only when
+// no new start could be made.
+bool startAgain(const WideString& variable, const WideString& value);
+// The same as a child that is waited for, giving its exit code (Windows).
+bool runAgainAndWait(const WideString& variable, const WideString& value, int32_t& code);
+// The supervising process's restart signal, which the runs inherit: made
+// (its number in value), raised by a run, taken (and reset) after a run.
+void* createRestartSignal(uint64_t& value);
+void raiseRestartSignal(uint64_t value);
+bool takeRestartSignal(void* signal);
+// The runtime's printed output, which the runtime hands to the launcher:
+// passed on to the stream it was meant for (a stream of the runtime's C
+// library), and its text added to kept when kept is not null.
+void passRuntimeOutput(void* stream, const char* format, va_list arguments, NarrowString* kept);
 
 // A whole file mapped read-only; empty when it could not be opened or mapped.
 class ReadOnlyMapping {

@@ -266,6 +266,29 @@ bool freeSpace(const WideString& folder, uint64_t& bytes) { return posix::freeSp
 bool startDetachedSelf(const WideString&, const WideString&) { return false; }
 bool runSilently(const WideString&, const List<WideString>&, uint32_t&) { return false; }
 
+// Nor do they start the launch again: the real systems' tests do.
+const bool kRestartInPlace = true;
+uint64_t monotonicMilliseconds() { return 0; }
+void rememberStart() {}
+uint32_t startingProcessId() { return processId(); }
+bool startAgain(const WideString&, const WideString&) { return false; }
+bool runAgainAndWait(const WideString&, const WideString&, int32_t&) { return false; }
+void* createRestartSignal(uint64_t&) { return nullptr; }
+void raiseRestartSignal(uint64_t) {}
+bool takeRestartSignal(void*) { return false; }
+
+void passRuntimeOutput(void* stream, const char* format, va_list arguments, NarrowString* kept) {
+    if (kept) {
+        va_list copy;
+        va_copy(copy, arguments);
+        char text[2048];
+        int length = vsnprintf(text, sizeof text, format, copy);
+        va_end(copy);
+        if (length > 0) kept->append(text, std::min(static_cast<size_t>(length), sizeof text - 1));
+    }
+    vfprintf(static_cast<FILE*>(stream), format, arguments);
+}
+
 bool argumentVector(List<WideString>&) { return false; }
 
 bool resolveLinks(const WideString& path, WideString& resolved) {
@@ -557,7 +580,8 @@ WideString messageText(MessageId id) {
         {218, u"" MSG_TEXT_218}, {219, u"" MSG_TEXT_219}, {220, u"" MSG_TEXT_220}, {221, u"" MSG_TEXT_221},
         {222, u"" MSG_TEXT_222}, {223, u"" MSG_TEXT_223}, {224, u"" MSG_TEXT_224}, {225, u"" MSG_TEXT_225},
         {226, u"" MSG_TEXT_226}, {227, u"" MSG_TEXT_227}, {228, u"" MSG_TEXT_228}, {229, u"" MSG_TEXT_229},
-        {230, u"" MSG_TEXT_230}, {232, u"" MSG_TEXT_232}, {233, u"" MSG_TEXT_233},
+        {230, u"" MSG_TEXT_230}, {232, u"" MSG_TEXT_232}, {233, u"" MSG_TEXT_233}, {234, u"" MSG_TEXT_234},
+        {235, u"" MSG_TEXT_235},
     };
     for (const auto& entry : kTexts)
         if (entry.id == id) return WideString(entry.text);

@@ -159,7 +159,12 @@ const char16_t* const kSearchPathVariable = u"PATH";
 const bool kSettingsNameAppended = true;
 const bool kWindowsKeysIgnored = true;
 
+static char** startArgumentVector = nullptr;
+
+char** startArguments() { return startArgumentVector; }
+
 void setArguments(int argc, char** argv) {
+    startArgumentVector = argv;
     List<WideString>& arguments = argumentList();
     arguments.clear();
     // A desktop hands local files over as file:// addresses (desktop entries
@@ -768,7 +773,8 @@ WideString messageText(MessageId id) {
         {221, u"" MSG_TEXT_221}, {222, u"Failed to load Java VM library: %s (%s).\n"}, {223, u"" MSG_TEXT_223},
         {224, u"" MSG_TEXT_224}, {225, u"" MSG_TEXT_225}, {226, u"" MSG_TEXT_226}, {227, u"" MSG_TEXT_227},
         {228, u"" MSG_TEXT_228}, {229, u"" MSG_TEXT_229}, {230, u"" MSG_TEXT_230},
-        {232, u"" MSG_TEXT_232}, {233, u"" MSG_TEXT_233},
+        {232, u"" MSG_TEXT_232}, {233, u"" MSG_TEXT_233}, {234, u"" MSG_TEXT_234},
+        {235, u"" MSG_TEXT_235},
     };
     for (const auto& entry : kTexts)
         if (entry.id == id) return WideString(entry.text);

@@ -13,6 +13,8 @@ namespace platform {
 
 // The arguments after the program name, kept for argumentVector.
 void setArguments(int argc, char** argv);
+// The whole argument vector as the process received it (for a new start).
+char** startArguments();
 
 // Text in the locale's character set (setlocale(LC_ALL, "") first). Bytes
 // that are no character there survive the round trip unchanged.

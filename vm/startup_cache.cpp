@@ -1,5 +1,7 @@
 #include "vm/startup_cache.h"
 
+#include "launcher/launcher_settings.h"
+
 #include <string.h>
 
 #include "launcher/environment.h"
@@ -239,31 +241,10 @@ List<WideString> startupCacheCreation(const CacheDecision& decision, const WideS
 
 const char16_t* const kCacheFolderName = u"veda-launcher-cache";
 
-// One folder name, however the system reads paths: no separator, drive or
-// control character, and not "." or ".." (Windows also drops a name's
-// trailing dots and blanks, so "..." or " " would be the folder above).
-static bool singleFolderName(const WideString& name) {
-    bool onlyDots = true;
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (name[i] < 0x20 || WideString(u"\\/:").find(name[i]) != WideString::npos) return false;
-        if (name[i] != u'.' && name[i] != u' ') onlyDots = false;
-    }
-    return !name.empty() && !onlyDots;
-}
-
 List<WideString> cacheFolderParts(const WideString& productName, const WideString& productCode,
                                   const WideString& executableName) {
-    // The product's name as the per-user settings folder writes it.
-    WideString product;
-    for (size_t i = 0; i < productName.size(); ++i)
-        if (WideString(u"\\?\"|><:/*").find(productName[i]) == WideString::npos) product += productName[i];
-    List<WideString> parts;
-    if (!product.empty()) parts.push_back(product);
-    if (!productCode.empty()) parts.push_back(productCode);
-    if (parts.empty()) parts.push_back(executableName);
-    for (const WideString& part : parts)
-        if (!singleFolderName(part)) return List<WideString>();
-    parts.push_back(kCacheFolderName);
+    List<WideString> parts = programFolderParts(productName, productCode, executableName);
+    if (!parts.empty()) parts.push_back(kCacheFolderName);
     return parts;
 }
 

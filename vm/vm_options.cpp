@@ -9,6 +9,7 @@
 #include "support/messages.h"
 #include "support/platform.h"
 #include "support/trace.h"
+#include "vm/options_file.h"
 
 static bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
@@ -139,35 +140,65 @@ static bool namesOption(const WideString& option, const char16_t* name) {
     return option == name || (option.startsWith(name) && option[WideString(name).size()] == u'=');
 }
 
-bool javaCommandOptions(const List<WideString>& options, List<WideString>& result, WideString& offending,
-                        bool& missingValue) {
+bool optionTakesNextWord(const WideString& option) {
+    if (option == u"-p") return true;
+    for (const char16_t* name : kOptionsWithValue)
+        if (option == name) return true;
+    return false;
+}
+
+// The options as the java command takes them. With file set, what would be
+// refused is left out with a trace line instead, and the result is true.
+static bool takeJavaCommandOptions(const List<WideString>& options, List<WideString>& result, WideString& offending,
+                                   bool& missingValue, const WideString* file) {
     for (size_t i = 0; i < options.size(); ++i) {
         const WideString& option = options[i];
-        for (const char16_t* name : kSettingsOptions) {
-            if (!namesOption(option, name)) continue;
-            offending = option;
-            missingValue = false;
-            return false;
+        bool belongsToSettings = file && option.startsWith(u"-Djava.class.path=");
+        for (const char16_t* name : kSettingsOptions) belongsToSettings = belongsToSettings || namesOption(option, name);
+        if (belongsToSettings) {
+            if (!file) {
+                offending = option;
+                missingValue = false;
+                return false;
+            }
+            TRACE_EVENT("vm option").field("refused", option).field("file", *file)
+                .field("reason", "the class path and the main class are the settings file's");
+            continue;
         }
         if (option == u"-server" || option == u"-client") {
             TRACE_EVENT("vm option").field("dropped", option).field("reason", "the java command ignores it");
             continue;
         }
-        WideString joined = option == u"-p" ? WideString(u"--module-path") : option;
-        bool takesValue = false;
-        for (const char16_t* name : kOptionsWithValue) takesValue = takesValue || joined == name;
-        if (!takesValue) {
+        if (!optionTakesNextWord(option)) {
             result.push_back(option);
             continue;
         }
         if (i + 1 >= options.size()) {
-            offending = option;
-            missingValue = true;
-            return false;
+            if (!file) {
+                offending = option;
+                missingValue = true;
+                return false;
+            }
+            TRACE_EVENT("vm option").field("refused", option).field("file", *file).field("reason", "no value after it");
+            continue;
         }
+        WideString joined = option == u"-p" ? WideString(u"--module-path") : option;
         result.push_back(joined + u"=" + options[++i]);
     }
     return true;
+}
+
+bool javaCommandOptions(const List<WideString>& options, List<WideString>& result, WideString& offending,
+                        bool& missingValue) {
+    return takeJavaCommandOptions(options, result, offending, missingValue, nullptr);
+}
+
+List<WideString> optionsFileOptions(const List<WideString>& lines, const WideString& file) {
+    List<WideString> result;
+    WideString offending;
+    bool missingValue = false;
+    takeJavaCommandOptions(lines, result, offending, missingValue, &file);
+    return result;
 }
 
 WideString javaCommandProperty(const WideString& mainClass, const List<WideString>& arguments,
@@ -235,6 +266,37 @@ static WideString composeClassPath(Launcher& launcher, SettingsStore& settings) 
     return classPath;
 }
 
+// One options file's options, appended; how many. A missing file is none.
+static size_t appendOptionsFile(const WideString& path, List<WideString>& options) {
+    if (path.empty() || !platform::fileExists(path)) return 0;
+    platform::ReadOnlyMapping file(path);
+    if (!file.isOpen()) return 0;
+    NarrowString bytes(reinterpret_cast<const char*>(file.data()), file.size());
+    List<WideString> taken = optionsFileOptions(optionsFileLines(bytes), path);
+    TRACE_EVENT("options file").field("path", path).field("options", static_cast<int64_t>(taken.size()));
+    for (const WideString& option : taken) options.push_back(option);
+    return taken.size();
+}
+
+// After the settings' options: the shipped file's, then the user's, so that
+// the user's -Xmx wins (the runtime takes the last).
+static void readOptionsFiles(Launcher& launcher, List<WideString>& options) {
+    WideString module;
+    if (!platform::modulePath(module)) return;
+    appendOptionsFile(besideOptionsPath(module), options);
+    launcher.userOptionsFile = userOptionsPath(platform::perUserSettingsFolder(), module, launcher.productName,
+                                               launcher.productCode);
+    if (!launcher.again.withoutUserOptions) {
+        launcher.userFileOptions = appendOptionsFile(launcher.userOptionsFile, options);
+        return;
+    }
+    // The runtime refused this file's options in the launch before: the
+    // program starts without them, and the user learns why.
+    TRACE_EVENT("options file").field("path", launcher.again.file).field("result", "left out: the runtime refused it");
+    reportError(errorBoxOwner(launcher), LaunchError::named(MsgUserOptionsIgnored, launcher.again.file)
+                                             .withDetail(launcher.again.words));
+}
+
 bool buildVmOptions(Launcher& launcher) {
     WideString path;
     if (!settingsFilePath(launcher, path)) return false;
@@ -259,6 +321,8 @@ bool buildVmOptions(Launcher& launcher) {
                     LaunchError::named(missingValue ? MsgOptionWithoutValue : MsgOptionOfTheSettings, offending));
         return false;
     }
+
+    readOptionsFiles(launcher, given);
 
     List<WideString> options;
     options.push_back(u"-Djava.class.path=" + classPath);
@@ -298,5 +362,8 @@ bool buildVmOptions(Launcher& launcher) {
     // from launch to launch.
     WideString command = javaCommandProperty(launcher.mainClass, launcher.arguments, launcher.userVmOptions);
     if (!command.empty()) launcher.vmOptions.push_back(platform::toAnsi(command));
+    // Where the program may write the user's options (the file need not exist).
+    if (!launcher.userOptionsFile.empty())
+        launcher.vmOptions.push_back(platform::toAnsi(u"-Dveda.launcher.vmoptions=" + launcher.userOptionsFile));
     return true;
 }

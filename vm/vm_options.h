@@ -33,6 +33,12 @@ uint32_t stackSizeOf(const WideString& option);
 // that belongs in "Class Path" or "Main Class" (the class path, -jar, -m).
 bool javaCommandOptions(const List<WideString>& options, List<WideString>& result, WideString& offending,
                         bool& missingValue);
+// The same for the lines of an options file: what would break the
+// launcher's own contract (those refused above, "-Djava.class.path=") or
+// lacks its value is left out with a trace line naming the file.
+List<WideString> optionsFileOptions(const List<WideString>& lines, const WideString& file);
+// Whether the java command takes this option's value as the next word.
+bool optionTakesNextWord(const WideString& option);
 
 // "-Dsun.java.command=<main class> <arguments>", as the java command sets
 // it (tools name the process by it); empty when an option sets it already.

@@ -5,6 +5,7 @@
 #include "instance/hand_over.h"
 #include "launcher/environment.h"
 #include "launcher/launcher.h"
+#include "launcher/restart.h"
 #include "splash/runtime_splash.h"
 #include "splash/splash.h"
 #include "support/messages.h"
@@ -73,32 +74,55 @@ static void JNICALL exitHook(jint code) {
     // written its recording and the process ends right after this hook.
     if (launcher) finishStartupCache(*launcher);
     if (launcher && launcher->vmListener) launcher->vmListener->exit(code);
+    if (launcher && !launcher->creatingVm) restartOnRequest(*launcher, code);
+}
+
+// The runtime ended creation itself (a heap it cannot reserve, an agent
+// that is missing): the process ends when this hook returns.
+static void creationEnded(Launcher& launcher) {
+    launcher.creatingVm = false;
+    startWithoutUserOptions(launcher);
+    reportError(errorBoxOwner(launcher), LaunchError::vmCreation(-1).withDetail(
+                                             platform::fromAnsi(launcher.runtimeWords.data(), launcher.runtimeWords.size())));
 }
 
 static void JNICALL abortHook() {
     Launcher* launcher = currentLauncher();
+    if (launcher && launcher->creatingVm) creationEnded(*launcher);
     // A recording that could not be written: the program's own exit code.
     if (launcher) startupCacheAborted(*launcher);
     if (launcher && launcher->vmListener) launcher->vmListener->abort();
 }
 
+// Everything the runtime prints goes where it was meant to go; while the
+// virtual machine is being created its words are kept too, for the message
+// about a creation that fails (a windowed program has nowhere to print).
+static jint JNICALL vfprintfHook(FILE* stream, const char* format, va_list arguments) {
+    Launcher* launcher = currentLauncher();
+    bool keep = launcher && launcher->creatingVm && launcher->runtimeWords.size() < 8192;
+    platform::passRuntimeOutput(stream, format, arguments, keep ? &launcher->runtimeWords : nullptr);
+    return 0;
+}
+
 bool createVm(Launcher& launcher) {
-    List<JavaVMOption> options(launcher.vmOptions.size() + 2);
-    size_t count = 0;
+    List<JavaVMOption> options(launcher.vmOptions.size() + 3);
+    // The hooks first: the runtime takes the options in order, and one it
+    // refuses ends the reading (its words must reach the hook).
+    options[0].optionString = const_cast<char*>("vfprintf");
+    options[0].extraInfo = reinterpret_cast<void*>(&vfprintfHook);
+    options[1].optionString = const_cast<char*>("abort");
+    options[1].extraInfo = reinterpret_cast<void*>(&abortHook);
+    options[2].optionString = const_cast<char*>("exit");
+    options[2].extraInfo = reinterpret_cast<void*>(&exitHook);
+    size_t count = 3;
     for (NarrowString& option : launcher.vmOptions) {
         TRACE_EVENT("vm option")
-            .field("index", static_cast<int64_t>(count))
+            .field("index", static_cast<int64_t>(count - 3))
             .field("text", platform::fromAnsi(option.data(), option.size()));
         options[count].optionString = &option[0];
         options[count].extraInfo = nullptr;
         ++count;
     }
-    options[count].optionString = const_cast<char*>("abort");
-    options[count].extraInfo = reinterpret_cast<void*>(&abortHook);
-    ++count;
-    options[count].optionString = const_cast<char*>("exit");
-    options[count].extraInfo = reinterpret_cast<void*>(&exitHook);
-    ++count;
 
     JavaVMInitArgs arguments;
     arguments.version = JNI_VERSION_1_2;
@@ -106,14 +130,22 @@ bool createVm(Launcher& launcher) {
     arguments.options = options.data();
     arguments.ignoreUnrecognized = JNI_FALSE;
 
+    launcher.creatingVm = true;
     jint result = launcher.createJavaVM(&launcher.javaVM, reinterpret_cast<void**>(&launcher.jniEnv), &arguments);
+    launcher.creatingVm = false;
     restoreLibraryVariable(launcher);
     if (result != 0) {
         launcher.javaVM = nullptr;
         launcher.jniEnv = nullptr;
-        reportError(errorBoxOwner(launcher), LaunchError::vmCreation(result));
+        // The user's options file may be what the runtime refused: the
+        // launch starts again without it (and returns here when it cannot).
+        startWithoutUserOptions(launcher);
+        reportError(errorBoxOwner(launcher),
+                    LaunchError::vmCreation(result).withDetail(
+                        platform::fromAnsi(launcher.runtimeWords.data(), launcher.runtimeWords.size())));
         return false;
     }
+    launcher.runtimeWords.clear();
     redirectStandardStreams(launcher);
     return true;
 }

@@ -40,6 +40,8 @@ TEXTS = {
     232: "The Java VM option %s needs a value after it.\n",
     233: "The Java VM option %s cannot be given here: the class path belongs in \"Class Path\" and the main "
          "class in \"Main Class\".\n",
+    234: "The Java VM options in %s were left out: the Java runtime refused them.\n",
+    235: "The program asked to be restarted more than 5 times within a minute: it was not restarted again.\n",
 }
 
 

@@ -33,6 +33,26 @@ public class Probe {
                 case "exit":
                     System.exit(Integer.parseInt(value));
                     break;
+                case "heap":
+                    System.out.println("heap " + Runtime.getRuntime().maxMemory() / (1024 * 1024) + "m");
+                    break;
+                case "vmoptions": {
+                    // The user's options file, as a program's settings screen writes it.
+                    java.nio.file.Path file = Paths.get(System.getProperty("veda.launcher.vmoptions"));
+                    Files.createDirectories(file.getParent());
+                    Files.write(file, (value + "\n").getBytes("UTF-8"));
+                    break;
+                }
+                case "restartonce": {
+                    // "<file>:<code>": the first run makes the file and asks for a restart.
+                    int split = value.lastIndexOf(':');
+                    java.nio.file.Path marker = Paths.get(value.substring(0, split));
+                    if (!Files.exists(marker)) {
+                        Files.write(marker, new byte[0]);
+                        System.exit(Integer.parseInt(value.substring(split + 1)));
+                    }
+                    break;
+                }
                 case "throw":
                     // "\\0" stands for a NUL, which no argument can hold.
                     throw new IllegalStateException("thrown by main: " + value.replace("\\0", "\0"));

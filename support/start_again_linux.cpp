@@ -1,0 +1,102 @@
+// Starting the launch again on Linux: the process executes itself anew, so
+// that whatever started it keeps waiting for the same process.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "support/platform.h"
+#include "support/platform_linux.h"
+
+extern char** environ;
+
+namespace platform {
+
+const bool kRestartInPlace = true;
+
+namespace {
+// The environment's entries and the working directory at the start: the
+// launch changes both (the runtime's folders, "Change Directory"). The
+// entries' texts stay valid: the C library never frees them.
+List<char*> startEntries;
+NarrowString startFolderPath;
+// The executable's path: after an update the new file is started, not the
+// replaced one the process still runs.
+NarrowString startProgramPath;
+List<char*>& startEnvironment() { return startEntries; }
+NarrowString& startFolder() { return startFolderPath; }
+NarrowString& startProgram() { return startProgramPath; }
+}  // namespace
+
+uint64_t monotonicMilliseconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+}
+
+void rememberStart() {
+    for (char** entry = environ; entry && *entry; ++entry) startEnvironment().push_back(*entry);
+    char* folder = getcwd(nullptr, 0);
+    if (folder) startFolder() = folder;
+    free(folder);
+    char program[4096];
+    ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+    if (length > 0) startProgram().assign(program, static_cast<size_t>(length));
+}
+
+uint32_t startingProcessId() { return static_cast<uint32_t>(getpid()); }
+
+bool startAgain(const WideString& variable, const WideString& value) {
+    char** arguments = startArguments();
+    if (!arguments || !arguments[0]) return false;
+    NarrowString mark = toNative(variable) + "=" + toNative(value);
+    NarrowString prefix = toNative(variable) + "=";
+    List<char*> environment;
+    for (char* entry : startEnvironment())
+        if (strncmp(entry, prefix.c_str(), prefix.size()) != 0) environment.push_back(entry);
+    environment.push_back(&mark[0]);
+    environment.push_back(nullptr);
+
+    // The runtime's and the launcher's descriptors stay behind (a jar held
+    // open, the single-instance lock); the standard streams are the user's.
+    if (DIR* folder = opendir("/proc/self/fd")) {
+        while (struct dirent* entry = readdir(folder)) {
+            int fd = atoi(entry->d_name);
+            if (fd > 2) fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        closedir(folder);
+    }
+    // The runtime's threads block signals the new runtime expects to receive.
+    sigset_t none;
+    sigemptyset(&none);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    if (!startFolder().empty() && chdir(startFolder().c_str()) != 0) return false;
+    execve(startProgram().empty() ? "/proc/self/exe" : startProgram().c_str(), arguments, environment.data());
+    return false;
+}
+
+bool runAgainAndWait(const WideString&, const WideString&, int32_t&) { return false; }
+void* createRestartSignal(uint64_t&) { return nullptr; }
+void raiseRestartSignal(uint64_t) {}
+bool takeRestartSignal(void*) { return false; }
+
+void passRuntimeOutput(void* stream, const char* format, va_list arguments, NarrowString* kept) {
+    if (kept) {
+        va_list copy;
+        va_copy(copy, arguments);
+        char text[2048];
+        int length = vsnprintf(text, sizeof text, format, copy);
+        va_end(copy);
+        if (length > 0) kept->append(text, static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length) : sizeof text - 1);
+    }
+    // One C library for both: the runtime's stream is the launcher's too.
+    FILE* file = static_cast<FILE*>(stream);
+    vfprintf(file, format, arguments);
+    fflush(file);
+}
+
+}  // namespace platform

@@ -1,0 +1,168 @@
+// Starting the launch again on Windows: a child process with this one's
+// command line, working directory, environment and standard streams, which
+// this process waits for; whatever started the launcher waits for this one.
+#include <windows.h>
+
+#include <stdio.h>
+
+#include "support/platform.h"
+#include "support/trace.h"
+#include "support/win32.h"
+
+namespace platform {
+
+const bool kRestartInPlace = false;
+
+namespace {
+// The environment block and the working directory at the start: the launch
+// changes both (the runtime's folders, "Change Directory").
+List<char16_t> startEnvironmentBlock;
+WideString startFolderPath;
+List<char16_t>& startEnvironment() { return startEnvironmentBlock; }
+WideString& startFolder() { return startFolderPath; }
+HANDLE startStreams[3] = {nullptr, nullptr, nullptr};
+
+// Ctrl+C reaches the run too, which ends the program its own way; this
+// process only waits for it.
+bool waitingForRun(int32_t code) { return code == 130; }
+
+bool startsWithIgnoringCase(const char16_t* entry, const WideString& prefix) {
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char16_t a = entry[i], b = prefix[i];
+        if (a >= u'a' && a <= u'z') a = static_cast<char16_t>(a - 32);
+        if (b >= u'a' && b <= u'z') b = static_cast<char16_t>(b - 32);
+        if (a != b) return false;
+    }
+    return true;
+}
+}  // namespace
+
+uint64_t monotonicMilliseconds() { return GetTickCount(); }
+
+void rememberStart() {
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+        const wchar_t* end = block;
+        while (*end) end += wcslen(end) + 1;
+        startEnvironment().assign(reinterpret_cast<const char16_t*>(block), reinterpret_cast<const char16_t*>(end));
+        FreeEnvironmentStringsW(block);
+    }
+    currentDirectory(startFolder());
+    startStreams[0] = GetStdHandle(STD_INPUT_HANDLE);
+    startStreams[1] = GetStdHandle(STD_OUTPUT_HANDLE);
+    startStreams[2] = GetStdHandle(STD_ERROR_HANDLE);
+}
+
+uint32_t startingProcessId() {
+    struct BasicInformation {
+        LONG_PTR exitStatus;
+        void* environmentBlock;
+        ULONG_PTR affinityMask;
+        LONG_PTR basePriority;
+        ULONG_PTR processId;
+        ULONG_PTR parentProcessId;
+    } information;
+    typedef LONG(WINAPI * Query)(HANDLE, int, void*, ULONG, ULONG*);
+    Query query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    if (!query || query(GetCurrentProcess(), 0, &information, sizeof information, nullptr) != 0) return 0;
+    return static_cast<uint32_t>(information.parentProcessId);
+}
+
+bool runAgainAndWait(const WideString& variable, const WideString& value, int32_t& code) {
+    WideString module;
+    if (!modulePath(module)) return false;
+    WideString prefix = variable + u"=";
+    List<char16_t> environment;
+    const List<char16_t>& start = startEnvironment();
+    for (size_t at = 0; at < start.size();) {
+        size_t length = 0;
+        while (start[at + length]) ++length;
+        if (!startsWithIgnoringCase(&start[at], prefix))
+            environment.insert(environment.end(), start.begin() + at, start.begin() + at + length + 1);
+        at += length + 1;
+    }
+    WideString entry = prefix + value;
+    environment.insert(environment.end(), entry.data(), entry.data() + entry.size() + 1);
+    environment.push_back(0);
+
+    WideString line = commandLine();
+    List<wchar_t> writable(line.data(), line.data() + line.size() + 1);
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    // The run writes where this process would have written (a console, a
+    // script's pipe); the streams must be inheritable to be handed on.
+    bool streams = false;
+    for (HANDLE stream : startStreams) {
+        if (!stream || stream == INVALID_HANDLE_VALUE) continue;
+        SetHandleInformation(stream, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+        streams = true;
+    }
+    if (streams) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = startStreams[0];
+        startup.hStdOutput = startStreams[1];
+        startup.hStdError = startStreams[2];
+    }
+    PROCESS_INFORMATION process;
+    // Inherited handles: the streams and the supervising process's restart signal.
+    if (!CreateProcessW(wide(module), writable.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                        environment.data(), startFolder().empty() ? nullptr : wide(startFolder()), &startup,
+                        &process))
+        return false;
+    OwnedHandle thread(process.hThread);
+    OwnedHandle child(process.hProcess);
+    onConsoleControl(waitingForRun);
+    WaitForSingleObject(child.get(), INFINITE);
+    DWORD exitCode = static_cast<DWORD>(-1);
+    GetExitCodeProcess(child.get(), &exitCode);
+    code = static_cast<int32_t>(exitCode);
+    return true;
+}
+
+bool startAgain(const WideString& variable, const WideString& value) {
+    int32_t code = -1;
+    if (!runAgainAndWait(variable, value, code)) return false;
+    TRACE_EVENT("exit").field("code", static_cast<int64_t>(code)).field("from", "the launch started again");
+    // The failed runtime stays as it is: nothing of it is torn down.
+    exitNow(code);
+}
+
+void* createRestartSignal(uint64_t& value) {
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE event = CreateEventW(&inherited, TRUE, FALSE, nullptr);
+    value = reinterpret_cast<uintptr_t>(event);
+    return event;
+}
+
+void raiseRestartSignal(uint64_t value) { SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value))); }
+
+bool takeRestartSignal(void* signal) {
+    if (WaitForSingleObject(signal, 0) != WAIT_OBJECT_0) return false;
+    ResetEvent(signal);
+    return true;
+}
+
+void passRuntimeOutput(void* stream, const char* format, va_list arguments, NarrowString* kept) {
+    char text[2048];
+    int length = _vsnprintf(text, sizeof text - 1, format, arguments);
+    if (length < 0) length = sizeof text - 1;
+    text[length] = 0;
+    if (kept) kept->append(text, static_cast<size_t>(length));
+    // The stream belongs to the runtime's C library, which is not this
+    // program's: that library tells which standard stream it is, and the
+    // system's standard handles are the process's, shared by both.
+    HANDLE target = GetStdHandle(STD_ERROR_HANDLE);
+    HMODULE library = nullptr;
+    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<LPCWSTR>(stream), &library)) {
+        typedef int(__cdecl * FileNumber)(void*);
+        FileNumber fileNumber =
+            reinterpret_cast<FileNumber>(reinterpret_cast<void*>(GetProcAddress(library, "_fileno")));
+        if (fileNumber && fileNumber(stream) == 1) target = GetStdHandle(STD_OUTPUT_HANDLE);
+    }
+    DWORD written = 0;
+    if (target && target != INVALID_HANDLE_VALUE) WriteFile(target, text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+}  // namespace platform
