@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "launcher/launcher.h"
+#include "vm/options_file.h"
 #include "test_support.h"
 
 namespace {
@@ -191,6 +192,73 @@ TEST(VmParametersTest, StackSizes) {
         {"-Xmx512k", 0},
     };
     for (const Case& c : cases) EXPECT_EQ(stackSizeOf(W(c.option)), c.bytes) << c.option;
+}
+
+// An options file's bytes, as users and programs write them, and what the
+// launcher takes from them: one option per line, whole.
+TEST(OptionsFileTest, LinesAsWritten) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        Strings options;
+    } cases[] = {
+        {"plain lines, either end", "-Xmx2g\r\n-Dproxy=a\n-Dlast=1\r-Dend=2", {"-Xmx2g", "-Dproxy=a", "-Dlast=1", "-Dend=2"}},
+        {"blanks trimmed, kept inside", "  \t-Dpath=C:\\My Files\\x  \n", {"-Dpath=C:\\My Files\\x"}},
+        {"comments and empty lines", "# more memory\n\n   \n  # indented\n-Xmx1g # not a comment\n",
+         {"-Xmx1g # not a comment"}},
+        {"quotes are the option's own", "-Dq=\"a b\"\n", {"-Dq=\"a b\""}},
+        {"UTF-8 with a mark", "\xEF\xBB\xBF-Dname=\xC3\xA4\n", {"-Dname=\xC3\xA4"}},
+        {"UTF-16 with a mark", std::string("\xFF\xFE-\0X\0s\0s\0" "1\0m\0\r\0\n\0#\0x\0", 20), {"-Xss1m"}},
+        {"a module option and its value on one line", "--add-opens  java.base/java.lang=ALL-UNNAMED\n-p /a b\n",
+         {"--add-opens", "java.base/java.lang=ALL-UNNAMED", "-p", "/a b"}},
+        {"nothing", "", {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(U(optionsFileLines(NarrowString(c.bytes.data(), c.bytes.size()))), c.options) << c.name;
+}
+
+// The java command's rules apply to a file's lines too; what would break the
+// launcher's contract is left out (with a trace line), never the launch.
+TEST(OptionsFileTest, RulesOfTheParametersApply) {
+    struct Case {
+        Strings lines;
+        Strings options;
+    } cases[] = {
+        {{"--add-opens", "java.base/java.lang=ALL-UNNAMED", "-p", "/fx"},
+         {"--add-opens=java.base/java.lang=ALL-UNNAMED", "--module-path=/fx"}},
+        {{"-server", "-Xmx1g"}, {"-Xmx1g"}},
+        {{"-cp", "-Da=1", "-jar", "x.jar", "-Djava.class.path=/elsewhere", "--module=m/c", "-Db=2"},
+         {"-Da=1", "x.jar", "-Db=2"}},
+        {{"-Da=1", "--add-modules"}, {"-Da=1"}},
+        {{"-Djava.class.pathx=1"}, {"-Djava.class.pathx=1"}},
+    };
+    for (const Case& c : cases) {
+        List<WideString> lines;
+        for (const std::string& line : c.lines) lines.push_back(W(line.c_str()));
+        EXPECT_EQ(U(optionsFileOptions(lines, W("Z:\\x.vmoptions"))), c.options) << c.lines[0];
+    }
+}
+
+TEST(OptionsFileTest, WhereTheFilesLie) {
+    EXPECT_EQ(U(besideOptionsPath(W("C:\\Apps\\v1.2\\My App.exe"))), "C:\\Apps\\v1.2\\My App.vmoptions");
+    EXPECT_EQ(U(besideOptionsPath(W("C:\\Apps\\v1.2\\App"))), "C:\\Apps\\v1.2\\App.vmoptions");
+    struct Case {
+        const char* name;
+        const char* code;
+        const char* path;  // "" for none
+    } cases[] = {
+        {"", "", "A:\\My App\\My App.vmoptions"},
+        {"Acme Editor", "", "A:\\Acme Editor\\My App.vmoptions"},
+        {"Acme", "2.0", "A:\\Acme\\2.0\\My App.vmoptions"},
+        {"", "2.0", "A:\\2.0\\My App.vmoptions"},
+        {"Ac:me", "", "A:\\Acme\\My App.vmoptions"},
+        {"Acme", "..", ""},
+        {"Acme", "a\\b", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(U(userOptionsPath(W("A:"), W("C:\\Apps\\My App.exe"), W(c.name), W(c.code))), c.path)
+            << c.name << "/" << c.code;
+    EXPECT_EQ(U(userOptionsPath(W(""), W("C:\\Apps\\My App.exe"), W(""), W(""))), "");
 }
 
 class VmOptionsTest : public LauncherTest {
@@ -386,6 +454,45 @@ TEST_F(VmOptionsTest, OutputFilesAndExtraArguments) {
     EXPECT_EQ(U(launcher.errorFile), "C:\\Logs\\%UNSET%.txt");
     EXPECT_EQ(U(launcher.extraArguments), "\"a b\"  c \"\" \"from env\" d\"e");
     EXPECT_EQ(U(launcher.arguments), Strings({"doc.txt", "-nosplash", "a b", "c", "from env", "d\"e"}));
+}
+
+// The settings' options, then the shipped file's, then the user's: the
+// runtime takes the last -Xmx, so the user's wins. Shares, the stack size
+// and references apply as in the settings; the program learns its file.
+TEST_F(VmOptionsTest, OptionsFilesComeAfterTheSettingsTheUsersLast) {
+    folder.write("app.jar", "");
+    folder.write("launcher.vmoptions", "-Xmx1g\n-Dshipped=%SHIPPED%\n-Xss2m\n");
+    folder.write("appdata/Acme/launcher.vmoptions", "# the user's\n-Xmx50P\n--add-opens java.base/java.lang=ALL-UNNAMED\n");
+    platform::host::setMemory(2147483648ull, 1073741824ull);
+    platform::host::setEnvironment(W("SHIPPED"), W("yes"));
+    platform::host::setEnvironment(W("APPDATA"), folder.path() + u"appdata");
+    launcher.productName = W("Acme");
+    ASSERT_TRUE(build("[Class Path]\nClass Path=\\app.jar\n[Java Runtime Environment]\n"
+                      "Virtual Machine Parameters=-Xmx256m\n"));
+    std::string userFile = inFolder("appdata\\Acme\\launcher.vmoptions");
+    EXPECT_EQ(launcher.vmOptions.back().c_str(), "-Dveda.launcher.vmoptions=" + userFile);
+    launcher.vmOptions.pop_back();
+    EXPECT_EQ(options(), Strings({"-Djava.class.path=" + inFolder("app.jar"), "-Xmx256m", "-Xmx1g", "-Dshipped=yes",
+                                  "-Xss2m", "-Xmx1048576K", "--add-opens=java.base/java.lang=ALL-UNNAMED"}));
+    EXPECT_EQ(launcher.threadStackSize, 2097152u);
+    EXPECT_EQ(launcher.userFileOptions, 2u);
+
+    // Started again because the runtime refused the user's file: without it,
+    // and the user is told which file and why.
+    Launcher again;
+    again.productName = W("Acme");
+    again.again.withoutUserOptions = true;
+    again.again.file = W(userFile.c_str());
+    again.again.words = W("Unrecognized VM option 'Bogus'\n");
+    settings("[Class Path]\nClass Path=\\app.jar\n");
+    ASSERT_TRUE(buildVmOptions(again));
+    EXPECT_EQ(again.userFileOptions, 0u);
+    EXPECT_EQ(std::string(again.vmOptions[2].c_str()), "-Dshipped=yes");
+    EXPECT_EQ(std::string(again.vmOptions[3].c_str()), "-Xss2m");
+    ASSERT_EQ(platform::host::shownMessages().size(), 1u);
+    EXPECT_EQ(U(platform::host::shownMessages()[0]), "The Java VM options in " + userFile +
+                                                       " were left out: the Java runtime refused them.\n"
+                                                       "Unrecognized VM option 'Bogus'\n");
 }
 
 TEST_F(VmOptionsTest, NothingExtraWhenTheKeysAreAbsent) {
