@@ -1164,12 +1164,14 @@ class LauncherCase(unittest.TestCase):
 
     def options(self, r):
         """The options the runtime was created with, without the launcher's
-        own: the two hooks and the java command's property (once)."""
+        own: the three hooks, the java command's property (once) and the
+        user's options file's path."""
         create = self.one(r, "create")
-        self.assertEqual(create["options"][-2:], ["abort", "exit"], create)
+        self.assertEqual(create["options"][:3], ["vfprintf", "abort", "exit"], create)
         command = [o for o in create["options"] if o.startswith("-Dsun.java.command=")]
         self.assertEqual(len(command), 1, create)
-        return [o for o in create["options"][:-2] if o not in command]
+        return [o for o in create["options"][3:]
+                if o not in command and not o.startswith("-Dveda.launcher.vmoptions=")]
 
     def loaded(self, r):
         """Windows paths of the jvm.dll files loaded in the run."""

@@ -250,6 +250,28 @@ class HandOverFaultTest(SingleInstanceCase):
         self.assertExit(first.wait(), 0)
 
 
+class RestartHandOverTest(SingleInstanceCase):
+    def test_a_document_handed_over_while_the_program_restarts_reaches_the_new_run(self):
+        # The first instance's program asks for a restart; a launch made
+        # while it ends neither runs the program itself nor loses its list.
+        app = self.make_app(single_settings(app=[("Restart Exit Code", "23")]),
+                            cfg={"main_waits_ms": MAIN_WAITS_MS, "exit_runs": 1, "exit_code": 23,
+                                 "consume_stop": 1, "secondary_result": 7})
+        self.addCleanup(self.stop, app)
+        first = self.start_first(app, ["first"])
+        self.stop(app)
+        self.wait_for(app, "exit_hook")
+        late = app.start(["late doc"], timeout=90)
+        self.assertExit(late.wait(), 7)
+        mains = self.events(app, "main")
+        self.assertEqual([m["args"] for m in mains], [["first"], ["first"]])
+        (secondary,) = self.events(app, "secondary_main")
+        self.assertEqual(secondary["args"], ["late doc"])
+        self.assertEqual(secondary["pid"], mains[1]["pid"])
+        self.stop(app)
+        self.assertExit(first.wait(), 0)
+
+
 class IndependenceTest(SingleInstanceCase):
     def test_yes_in_capitals_leaves_the_check_off(self):
         app = self.make_single(value="Yes")

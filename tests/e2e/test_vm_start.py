@@ -35,10 +35,15 @@ class OptionListTest(LauncherCase):
                     "Library Path": "C:\\libs",
                     "Virtual Machine Parameters": "-Dfirst=1 -Xmx64m -Dfirst=2",
                 }), arch=arch)
-                r = app.run(env={"Path": "C:\\base"})
+                r = app.run(env={"Path": "C:\\base", "APPDATA": app.win_path + "\\appdata"})
                 self.assertExit(r, 0)
                 create = self.one(r, "create")
                 self.assertEqual(create["options"], [
+                    # The hooks first: the runtime's words about a refused
+                    # option must reach the launcher.
+                    "vfprintf",
+                    "abort",
+                    "exit",
                     "-Djava.library.path=C:\\libs;%s\\;.;C:\\base;%s\\jre\\lib"
                     % (app.win_path, app.win_path),
                     "-Djava.class.path=%s\\app.jar" % app.win_path,
@@ -47,10 +52,10 @@ class OptionListTest(LauncherCase):
                     "-Dfirst=2",
                     # What the java command sets: tools name the process by it.
                     "-Dsun.java.command=standin.Records",
-                    "abort",
-                    "exit",
+                    # Where the program may write the user's options.
+                    "-Dveda.launcher.vmoptions=%s\\appdata\\App\\App.vmoptions" % app.win_path,
                 ])
-                self.assertEqual(create["extra"], [None] * 6 + ["hook", "hook"])
+                self.assertEqual(create["extra"], ["hook"] * 3 + [None] * 7)
                 self.assertEqual(create["version"], JNI_VERSION_1_2)
                 self.assertFalse(create["ignore_unrecognized"])
                 self.assertEqual(create["result"], 0)
@@ -355,10 +360,74 @@ class CreationFailureTest(LauncherCase):
                     jre={"Virtual Machine Parameters": "-Dok=1 -Xbogus"}), arch=arch)
                 r = app.run()
                 self.assertExit(r, -1)
-                self.assertOneBox(r, CREATE_FAILED % "unknown")
+                # The runtime's own words: a windowed program shows them nowhere else.
+                self.assertOneBox(r, CREATE_FAILED % "unknown" + "Unrecognized option: -Xbogus\n")
                 create = self.one(r, "create")
                 self.assertEqual(create["unrecognized"], ["-Xbogus"])
                 self.assertEqual(self.records(r, "destroy"), [])
+
+
+LEFT_OUT = "The Java VM options in %s were left out: the Java runtime refused them.\n"
+TOO_MANY_RESTARTS = "The program asked to be restarted more than 5 times within a minute: it was not restarted again.\n"
+NO_HEAP = "Error occurred during initialization of VM\nCould not reserve enough space for object heap\n"
+
+
+class OptionsFileTest(LauncherCase):
+    """The options files under Windows: read beside the executable and in the
+    user's folder; a user's file the runtime refuses (creation fails, or the
+    runtime ends the process while creating) is left out in a new start,
+    which the first process waits for."""
+
+    def test_a_refused_user_file_is_left_out_and_the_program_starts(self):
+        for arch, content, words in (("x86", "-Dmine=1\r\n-XX:Bogus\r\n", "Unrecognized option: -XX:Bogus\n"),
+                                     ("x64", "# more\r\n-Xmx100000g\r\n", NO_HEAP)):
+            with self.subTest(arch=arch, words=words):
+                app = self.make_app(launcher_settings(jre={"Virtual Machine Parameters": "-Xmx64m"}), arch=arch,
+                                    name="app-" + arch)
+                app.write_file("App.vmoptions", "-Dshipped=\u00e4\r\n".encode("utf-16"))
+                app.write_file("appdata/App/App.vmoptions", content.encode("utf-8"))
+                user_file = app.win_path + "\\appdata\\App\\App.vmoptions"
+                r = app.run(["doc"], env={"APPDATA": app.win_path + "\\appdata"})
+                self.assertExit(r, 0)
+                self.assertOneBox(r, LEFT_OUT % user_file + words)
+                first, second = self.records(r, "create")
+                self.assertNotEqual(first["pid"], second["pid"])
+                self.assertIn("-Dshipped=\u00e4", first["options"])
+                self.assertEqual([o for o in first["options"] if o in ("-Dmine=1", "-Xmx100000g")][:1],
+                                 ["-Dmine=1" if arch == "x86" else "-Xmx100000g"])
+                self.assertEqual(second["options"][3:6], ["-Djava.class.path=%s\\app.jar" % app.win_path,
+                                                          "-Xmx64m", "-Dshipped=\u00e4"])
+                self.assertIn("-Dveda.launcher.vmoptions=" + user_file, second["options"])
+                self.assertEqual(self.main_args(r), ["doc"])
+
+
+class RestartTest(LauncherCase):
+    """"Restart Exit Code": the first process starts each run and waits for
+    it; whatever started the launcher gets the last run's exit code."""
+
+    def test_a_program_that_asks_runs_again_with_the_same_arguments_in_both_builds(self):
+        for console in (False, True):
+            with self.subTest(console=console):
+                app = self.make_app(launcher_settings(app={"Restart Exit Code": "23"}),
+                                    cfg={"exit_runs": 1, "exit_code": 23}, name="app-%s" % console)
+                if console:
+                    app.install_launcher(console=True)
+                r = app.run(["doc one"])
+                self.assertExit(r, 0)
+                self.assertNoBox(r)
+                mains = self.records(r, "main")
+                self.assertEqual([m["args"] for m in mains], [["doc one"], ["doc one"]])
+                self.assertEqual([e["code"] for e in self.records(r, "exit_hook")], [23])
+                # Each run is a process of its own, started by the first.
+                self.assertNotEqual(mains[0]["pid"], mains[1]["pid"])
+
+    def test_a_program_that_asks_without_end_is_stopped(self):
+        app = self.make_app(launcher_settings(main_class="standin.Exits", app={"Restart Exit Code": "23"}),
+                            cfg={"exit_code": 23})
+        r = app.run(timeout=120)
+        self.assertExit(r, 23)
+        self.assertEqual(len(self.records(r, "main")), 6)
+        self.assertOneBox(r, TOO_MANY_RESTARTS)
 
 
 class MainClassTest(LauncherCase):

@@ -308,6 +308,12 @@ struct Config {
     int destroy_sleep_ms = 0;
     // Loads standin_dep.dll by its bare name while this library loads.
     int load_dependency = 0;
+    // Every main calls System.exit(exit_code) once it has done its work, in
+    // this many runs (counted in standin.runs beside the dll), then goes on:
+    // a program that asks for a restart.
+    int exit_runs = 0;
+    // The stop file is removed when main sees it, so the next run waits anew.
+    int consume_stop = 0;
 };
 
 Config g_cfg;
@@ -399,6 +405,8 @@ void load_config() {
         {"jni_version", &g_cfg.jni_version},
         {"destroy_sleep_ms", &g_cfg.destroy_sleep_ms},
         {"load_dependency", &g_cfg.load_dependency},
+        {"exit_runs", &g_cfg.exit_runs},
+        {"consume_stop", &g_cfg.consume_stop},
     };
     size_t pos = 0;
     while (pos < text.size()) {
@@ -863,6 +871,23 @@ bool write_system_stream(bool err, const std::string& bytes) {
     return true;
 }
 
+// This run's number among the runs of the dll's folder (1 for the first).
+int count_run() {
+    std::wstring path = g_dll_dir + L"\\standin.runs";
+    int runs = 0;
+    if (FILE* f = _wfopen(path.c_str(), L"rb")) {
+        if (std::fscanf(f, "%d", &runs) != 1) runs = 0;
+        std::fclose(f);
+    }
+    ++runs;
+    if (FILE* f = _wfopen(path.c_str(), L"wb")) {
+        std::fprintf(f, "%d", runs);
+        std::fclose(f);
+    }
+    Event("run").num("number", runs).emit();
+    return runs;
+}
+
 [[noreturn]] void system_exit(jint code) {
     g_shutting_down = true;
     if (g_exit_hook) {
@@ -897,6 +922,7 @@ void wait_for_stop_file() {
     while (GetTickCount() - start < static_cast<DWORD>(g_cfg.main_waits_ms)) {
         if (GetFileAttributesW(stop.c_str()) != INVALID_FILE_ATTRIBUTES) {
             stopped = true;
+            if (g_cfg.consume_stop) DeleteFileW(stop.c_str());
             break;
         }
         Sleep(20);
@@ -925,6 +951,7 @@ void run_main(EnvRec* e, const ClassInfo* cls, Obj* args) {
         if (e->pending) return;
     }
     wait_for_stop_file();
+    if (g_cfg.exit_runs > 0 && count_run() <= g_cfg.exit_runs) system_exit(g_cfg.exit_code);
     if (!g_wait_file.empty()) {
         // Keeps main running until the test has looked at the screen.
         DWORD limit = g_cfg.sleep_ms > 0 ? static_cast<DWORD>(g_cfg.sleep_ms) : 60000;
@@ -1802,6 +1829,13 @@ long long stack_reserve() {
 }
 #pragma GCC diagnostic pop
 
+void hook_print(jint(JNICALL* hook)(FILE*, const char*, va_list), const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    hook(stderr, format, arguments);
+    va_end(arguments);
+}
+
 bool recognised_option(const char* o) {
     static const char* const kNonDash[] = {"abort", "exit", "vfprintf"};
     // Logging, and the archive options the start-up cache adds, as a
@@ -1864,6 +1898,10 @@ JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* args) {
         if (a->nOptions > 0 && !a->options) bad_call("JNI_CreateJavaVM", "null options");
         std::string options = "[", extra = "[", unrecognised = "[";
         void(JNICALL * exit_hook)(jint) = nullptr;
+        void(JNICALL * abort_hook)() = nullptr;
+        jint(JNICALL * print_hook)(FILE*, const char*, va_list) = nullptr;
+        std::string first_bad;
+        bool heap_too_large = false;
         bool bad_option = false;
         for (jint i = 0; i < a->nOptions; ++i) {
             const JavaVMOption& o = a->options[i];
@@ -1873,6 +1911,17 @@ JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* args) {
             extra += std::string(i ? "," : "") + (o.extraInfo ? "\"hook\"" : "null");
             if (std::strcmp(o.optionString, "exit") == 0)
                 exit_hook = reinterpret_cast<void(JNICALL*)(jint)>(o.extraInfo);
+            if (std::strcmp(o.optionString, "abort") == 0)
+                abort_hook = reinterpret_cast<void(JNICALL*)()>(o.extraInfo);
+            if (std::strcmp(o.optionString, "vfprintf") == 0)
+                print_hook = reinterpret_cast<jint(JNICALL*)(FILE*, const char*, va_list)>(o.extraInfo);
+            // A heap of a terabyte or more cannot be reserved.
+            if (std::strncmp(o.optionString, "-Xmx", 4) == 0) {
+                char* unit = nullptr;
+                double size = std::strtod(o.optionString + 4, &unit);
+                double scale = *unit == 'g' || *unit == 'G' ? 1024.0 : *unit == 't' || *unit == 'T' ? 1048576.0 : 0;
+                heap_too_large = size * scale >= 1048576.0;
+            }
             // A runtime lists the classes it loads as it goes.
             static const char kClassList[] = "-XX:DumpLoadedClassList=";
             if (std::strncmp(o.optionString, kClassList, sizeof kClassList - 1) == 0) {
@@ -1883,10 +1932,23 @@ JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* args) {
             }
             if (!recognised_option(o.optionString)) {
                 unrecognised += (unrecognised.size() > 1 ? "," : "") + text;
+                if (!bad_option) first_bad = o.optionString;
                 bad_option = true;
             }
         }
         ev.raw("options", options + "]").raw("extra", extra + "]").raw("unrecognized", unrecognised + "]");
+        // As a runtime reports: in its own words, through the print hook.
+        if (bad_option && !a->ignoreUnrecognized && print_hook)
+            hook_print(print_hook, "Unrecognized option: %s\n", first_bad.c_str());
+        if (heap_too_large && !bad_option) {
+            // Creation ends the process itself, through the abort hook.
+            if (print_hook)
+                hook_print(print_hook, "Error occurred during initialization of VM\n%s\n",
+                           "Could not reserve enough space for object heap");
+            ev.num("result", -100).emit();
+            if (abort_hook) abort_hook();
+            ExitProcess(1);
+        }
         if (bad_option && !a->ignoreUnrecognized) result = JNI_ERR;
         EnterCriticalSection(&g_lock);
         if (result == JNI_OK && g_vm_state == VmState::Live) result = JNI_EEXIST;
