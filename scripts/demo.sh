@@ -105,6 +105,46 @@ else:
 PY
 python3 scripts/demo_hand_over.py "$app" "$repo/build/x86/tests/e2e/e2e_runner.exe" || status=1
 
+# A restart on request: the stand-in plays the program's settings screen: it
+# writes -Xmx1536m into the user's options file (the launcher names it in
+# veda.launcher.vmoptions) and exits with "Restart Exit Code" (75); the
+# first process starts the program again, which now reads that file.
+again="$repo/build/demo/RestartApp"
+rm -rf "$again"
+mkdir -p "$again"
+cp -r "$app/HelloApp.exe" "$app/HelloApp.ini" "$app/lib" "$app/jre" "$again/"
+rm -f "$again/jre/bin/client/standin.log"
+printf 'records_as=demo/HelloApp\nexit_runs=1\nexit_code=75\nwrite_vmoptions=-Xmx1536m\n' \
+    > "$again/jre/bin/client/standin.cfg"
+{
+    printf 'exe=%s\n' "$(to_windows "$again/HelloApp.exe")"
+    printf 'cmdline="%s" --heap=1536\n' "$(to_windows "$again/HelloApp.exe")"
+    printf 'cwd=%s\n' "$(to_windows "$again")"
+    printf 'result=%s\n' "$(to_windows "$repo/build/demo/restart.json")"
+    printf 'timeout_ms=60000\n'
+    printf 'env=TEMP=%s\n' "$(to_windows "$temp")"
+    printf 'env=APPDATA=%s\n' "$(to_windows "$repo/build/demo/appdata")"
+} > "$request"
+rm -rf "$repo/build/demo/appdata"
+echo
+echo "== a restart on request: HelloApp.exe --heap=1536 (\"Restart Exit Code=75\")"
+wine build/x86/tests/e2e/e2e_runner.exe "$(to_windows "$request")" >/dev/null 2>&1 </dev/null || true
+python3 - "$repo/build/demo/restart.json" "$again/jre/bin/client/standin.log" <<'PY' || status=1
+import json, sys
+result = json.load(open(sys.argv[1], encoding="utf-8"))
+records = [json.loads(line) for line in open(sys.argv[2], encoding="utf-8")]
+runs = [r for r in records if r.get("event") == "create"]
+for number, run in enumerate(runs, 1):
+    heap = [o for o in run["options"] if o.startswith("-Xmx")]
+    print("-- run %d (process %d): heap options %s" % (number, run["pid"], " ".join(heap)))
+    for r in records:
+        if r.get("pid") == run["pid"] and r.get("event") in ("wrote_options", "exit_hook"):
+            print("   %s" % ("wrote the user's options file: " + r["line"] if r["event"] == "wrote_options"
+                              else "System.exit(%d)" % r["code"]))
+print("-- exit code of the launch: %d" % result["exit_code"])
+sys.exit(0 if len(runs) == 2 and "-Xmx1536m" in runs[1]["options"] and result["exit_code"] == 0 else 1)
+PY
+
 # The same application without a bundled runtime, on a machine without any:
 # the launcher asks the user for a runtime folder.
 bare="$repo/build/demo/NoRuntimeApp"

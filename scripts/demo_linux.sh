@@ -103,6 +103,24 @@ done
 grep -q 'decision="use the archive"' "$demo/cache-trace.txt" || status=1
 
 echo
+echo "== a restart on request: HelloApp --heap=1536 writes the user's options file and exits with 75"
+echo "   (\"Restart Exit Code=75\"); the launcher starts it again, which reads the file anew"
+mkdir -p "$demo/RestartApp/lib"
+cp "$app/HelloApp" "$demo/RestartApp/HelloApp"
+cp "$app/lib/hello.jar" "$demo/RestartApp/lib/hello.jar"
+# Its output on the terminal, so that both runs show.
+grep -v '^Output File=\|^Error File=' "$app/HelloApp.ini" > "$demo/RestartApp/HelloApp.ini"
+rm -rf "$demo/config"
+code=0
+env -u DISPLAY -u WAYLAND_DISPLAY JAVA_HOME="$jdk" XDG_CONFIG_HOME="$demo/config" LC_ALL=C.UTF-8 \
+    "$demo/RestartApp/HelloApp" --heap=1536 > "$demo/restart.txt" || code=$?
+grep -E "^Maximum heap|^User's options file|restarting" "$demo/restart.txt" | sed 's/^/   /'
+echo "-- the user's options file:"
+sed 's/^/   /' "$demo/config/Hello App/1.0/HelloApp.vmoptions"
+echo "-- exit code: $code"
+[ "$code" = 0 ] && [ "$(grep -c '^Maximum heap' "$demo/restart.txt")" = 2 ] || status=1
+
+echo
 echo "== on a desktop (a private Xvfb)"
 python3 scripts/demo_linux_desktop.py "$demo" "$jdk" || status=1
 exit $status

@@ -322,6 +322,11 @@ Config g_cfg;
 std::string g_records_alias;
 // The same for standin/SecondaryInt ("secondary_as=" in the config).
 std::string g_secondary_alias;
+// "write_vmoptions=<line>": before the exit of exit_runs, main writes the
+// line into the file the launcher names in veda.launcher.vmoptions, as a
+// program's settings screen does.
+std::string g_write_vmoptions;
+std::wstring g_user_options_file;
 // Injected failures ("fail=Function:N" in the config): the Nth call of the
 // named function fails as a real runtime does when it runs out of memory
 // (null with OutOfMemoryError pending; DetachCurrentThread returns JNI_ERR).
@@ -447,6 +452,10 @@ void load_config() {
         }
         if (key == "wait_file") {
             g_wait_file = to_wide(utf8_to_utf16(value));
+            continue;
+        }
+        if (key == "write_vmoptions") {
+            g_write_vmoptions = value;
             continue;
         }
         if (key == "records_as") {
@@ -871,6 +880,18 @@ bool write_system_stream(bool err, const std::string& bytes) {
     return true;
 }
 
+void write_user_options() {
+    if (g_write_vmoptions.empty() || g_user_options_file.empty()) return;
+    for (size_t at = g_user_options_file.find(L'\\', 3); at != std::wstring::npos;
+         at = g_user_options_file.find(L'\\', at + 1))
+        CreateDirectoryW(g_user_options_file.substr(0, at).c_str(), nullptr);
+    if (FILE* f = _wfopen(g_user_options_file.c_str(), L"wb")) {
+        std::fprintf(f, "%s\r\n", g_write_vmoptions.c_str());
+        std::fclose(f);
+    }
+    Event("wrote_options").str("line", g_write_vmoptions).emit();
+}
+
 // This run's number among the runs of the dll's folder (1 for the first).
 int count_run() {
     std::wstring path = g_dll_dir + L"\\standin.runs";
@@ -951,7 +972,10 @@ void run_main(EnvRec* e, const ClassInfo* cls, Obj* args) {
         if (e->pending) return;
     }
     wait_for_stop_file();
-    if (g_cfg.exit_runs > 0 && count_run() <= g_cfg.exit_runs) system_exit(g_cfg.exit_code);
+    if (g_cfg.exit_runs > 0 && count_run() <= g_cfg.exit_runs) {
+        write_user_options();
+        system_exit(g_cfg.exit_code);
+    }
     if (!g_wait_file.empty()) {
         // Keeps main running until the test has looked at the screen.
         DWORD limit = g_cfg.sleep_ms > 0 ? static_cast<DWORD>(g_cfg.sleep_ms) : 60000;
@@ -1911,6 +1935,9 @@ JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* args) {
             extra += std::string(i ? "," : "") + (o.extraInfo ? "\"hook\"" : "null");
             if (std::strcmp(o.optionString, "exit") == 0)
                 exit_hook = reinterpret_cast<void(JNICALL*)(jint)>(o.extraInfo);
+            static const char kUserOptions[] = "-Dveda.launcher.vmoptions=";
+            if (std::strncmp(o.optionString, kUserOptions, sizeof kUserOptions - 1) == 0)
+                g_user_options_file = to_wide(ansi_to_utf16(o.optionString + sizeof kUserOptions - 1));
             if (std::strcmp(o.optionString, "abort") == 0)
                 abort_hook = reinterpret_cast<void(JNICALL*)()>(o.extraInfo);
             if (std::strcmp(o.optionString, "vfprintf") == 0)

@@ -2,6 +2,13 @@ package demo;
 
 import java.awt.BorderLayout;
 import java.awt.GraphicsEnvironment;
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.util.ArrayList;
+import java.util.List;
 import javax.swing.JFrame;
 import javax.swing.JScrollPane;
 import javax.swing.JTextArea;
@@ -17,9 +24,18 @@ public final class HelloApp {
     private HelloApp() {
     }
 
-    public static void main(String[] args) {
+    /** "Restart Exit Code" in HelloApp.ini: System.exit with it starts the program again. */
+    static final int RESTART = 75;
+
+    public static void main(String[] args) throws IOException {
         String report = describe(args);
         System.out.println(report);
+        for (String arg : args) {
+            if (arg.startsWith("--heap=") && setHeap(arg.substring("--heap=".length()))) {
+                System.out.println("The user's options file now asks for -Xmx" + arg.substring(7) + "m: restarting.");
+                System.exit(RESTART);
+            }
+        }
         if (GraphicsEnvironment.isHeadless()) {
             return;
         }
@@ -45,6 +61,31 @@ public final class HelloApp {
         return args.length;
     }
 
+    /**
+     * Writes the maximum heap into the user's options file, as a settings
+     * screen would: the launcher names the file in veda.launcher.vmoptions
+     * (it need not exist yet). False when the file says so already.
+     */
+    static boolean setHeap(String megabytes) throws IOException {
+        Path file = Paths.get(System.getProperty("veda.launcher.vmoptions"));
+        String wanted = "-Xmx" + megabytes + "m";
+        List<String> lines = new ArrayList<>();
+        if (Files.exists(file)) {
+            for (String line : Files.readAllLines(file, StandardCharsets.UTF_8)) {
+                if (line.trim().equals(wanted)) {
+                    return false;
+                }
+                if (!line.trim().startsWith("-Xmx")) {
+                    lines.add(line);
+                }
+            }
+        }
+        lines.add(wanted);
+        Files.createDirectories(file.getParent());
+        Files.write(file, lines, StandardCharsets.UTF_8);
+        return true;
+    }
+
     static String describe(String[] args) {
         StringBuilder text = new StringBuilder();
         text.append("Arguments (").append(args.length).append("):\n");
@@ -58,6 +99,7 @@ public final class HelloApp {
         text.append("VEDA_JVM_PATH: ").append(System.getenv("VEDA_JVM_PATH")).append('\n');
         text.append("VEDA_JVM_HOME: ").append(System.getenv("VEDA_JVM_HOME")).append('\n');
         text.append("Greeting: ").append(System.getProperty("hello.greeting", "(none)")).append('\n');
+        text.append("User's options file: ").append(System.getProperty("veda.launcher.vmoptions")).append('\n');
         return text.toString();
     }
 }
