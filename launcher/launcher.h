@@ -33,6 +33,7 @@ struct StartupCacheWork {
     WideString recording;        // the recording run's file
     WideString fresh;            // the cache the creator writes
     List<WideString> creation;   // the creator's command: program, then arguments
+    WideString used;             // the cache this launch gives the runtime
     bool finished = false;
     int32_t programCode = 0;     // the launch's exit code once main has ended
 };

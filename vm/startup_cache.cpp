@@ -1,11 +1,10 @@
 #include "vm/startup_cache.h"
 
-#include "launcher/launcher_settings.h"
-
 #include <string.h>
 
 #include "launcher/environment.h"
 #include "launcher/launcher.h"
+#include "launcher/launcher_settings.h"
 #include "runtime/runtime_layout.h"
 #include "runtime/version.h"
 #include "support/platform.h"
@@ -721,11 +720,42 @@ void applyStartupCache(Launcher& launcher) {
     const WideString libraryDirectory = libraryFolder(launcher.jvmLibraryPath);
     const WideString vmName = fileNameOf(libraryDirectory.left(libraryDirectory.size() ? libraryDirectory.size() - 1 : 0));
     work.creation = startupCacheCreation(decision, java, vmName, files, runtimeOptions, launcher.classPath);
+    if (decision.plan == CachePlan::AotUse || decision.plan == CachePlan::ArchiveUse) work.used = files.cache;
     if (!work.creation.empty()) {
         work.recording = files.recording;
         work.fresh = files.fresh;
         armRecordingGuard(work);
     }
+}
+
+// Whether the runtime shares classes: "sharing" in java.vm.info, as the
+// java command's -version shows it. False only when it says it does not.
+static bool runtimeSharesClasses(JNIEnv* env) {
+    bool sharing = true;
+    jclass system = env->FindClass("java/lang/System");
+    jmethodID get = system ? env->GetStaticMethodID(system, "getProperty", "(Ljava/lang/String;)Ljava/lang/String;")
+                           : nullptr;
+    jstring name = get ? env->NewStringUTF("java.vm.info") : nullptr;
+    jstring value = name ? static_cast<jstring>(env->CallStaticObjectMethod(system, get, name)) : nullptr;
+    const char* text = value && !env->ExceptionCheck() ? env->GetStringUTFChars(value, nullptr) : nullptr;
+    if (text) {
+        sharing = strstr(text, "sharing") != nullptr;
+        env->ReleaseStringUTFChars(value, text);
+    }
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    if (value) env->DeleteLocalRef(value);
+    if (name) env->DeleteLocalRef(name);
+    if (system) env->DeleteLocalRef(system);
+    return sharing;
+}
+
+void checkStartupCacheUse(Launcher& launcher) {
+    StartupCacheWork& work = launcher.startupCacheWork;
+    if (work.used.empty() || !launcher.jniEnv || runtimeSharesClasses(launcher.jniEnv)) return;
+    TRACE_EVENT("startup cache").field("cache", work.used).field("result", "refused by the runtime: dropped; the key waits");
+    platform::deleteFile(inFolder(work.folder, work.key + u".rec"));
+    platform::deleteFile(work.used);
+    markFailed(work.folder, work.key, u"the runtime refused the cache");
 }
 
 // --- A recording that aborts --------------------------------------------------

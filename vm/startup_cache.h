@@ -130,6 +130,12 @@ void applyStartupCache(Launcher& launcher);
 // (and would end the process with exit code 1) leaves the failure mark, and
 // in the teardown the process ends with the program's own code.
 void guardStartupCacheTeardown(Launcher& launcher);
+// Once the virtual machine is created with a cache: a runtime that refused
+// it shares nothing at all (not even its default archive), so every launch
+// would be slower than one without the setting. Such a cache is dropped and
+// the key waits as after a failed creation, so that refusing, recording and
+// creating cannot repeat on every launch.
+void checkStartupCacheUse(Launcher& launcher);
 void startupCacheAborted(Launcher& launcher);
 // When the program has ended, on every exit path (main returned, System.exit,
 // a signal, Stop in the exception dialog): starts the detached creation of

@@ -54,6 +54,7 @@ uint32_t startVmThread(Launcher& launcher) {
 
 uint32_t vmThreadBody(Launcher& launcher) {
     if (!createVm(launcher)) return VmThreadFailed;
+    checkStartupCacheUse(launcher);
     switch (runMainClass(launcher)) {
         case MainResult::Returned: return VmThreadSucceeded;
         case MainResult::Threw: return VmThreadMainThrew;

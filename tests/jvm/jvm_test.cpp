@@ -2,6 +2,8 @@
 // machine's JDK. Each test runs in a process of its own.
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -11,6 +13,7 @@
 #include "launcher/launcher.h"
 #include "test_support.h"
 #include "vm/console_control.h"
+#include "vm/startup_cache.h"
 #include "vm/vm_start.h"
 
 namespace {
@@ -119,6 +122,40 @@ TEST_F(JvmTest, UnrecognisedOptionFailsCreation) {
     EXPECT_EQ(U(platform::host::shownMessages()[0]),
               "JNI exception: failed to create the Java VM\nReason: unknown.\nUnrecognized option: -Xnot-an-option\n");
     EXPECT_EQ(launcher_.javaVM, nullptr);
+}
+
+// A runtime that refused the cache it was given shares nothing at all: the
+// cache is dropped and its key waits as after a failed creation. (Sharing
+// off stands in for a refusal: java.vm.info then lacks "sharing", as it
+// does when a runtime refuses an archive made for other options.)
+TEST_F(JvmTest, ACacheTheRuntimeRefusedIsDroppedAndItsKeyWaits) {
+    for (bool refused : {false, true}) {
+        pid_t child = fork();
+        if (child == 0) {
+            Launcher launcher;
+            launcher.jvmLibraryPath = launcher_.jvmLibraryPath;
+            launcher.vmOptions = launcher_.vmOptions;
+            if (refused) launcher.vmOptions.push_back("-Xshare:off");
+            launcher.mainClass = W("probe/Recorder");
+            std::string folder = output_.hostPath() + (refused ? "/refused" : "/used");
+            mkdir(folder.c_str(), 0700);
+            for (const char* name : {"/00000000000000aa.rec", "/00000000000000aa-1.jsa"})
+                std::ofstream(folder + name) << "x";
+            launcher.startupCacheWork.folder = platform::host::windowsPath(folder);
+            launcher.startupCacheWork.key = W("00000000000000aa");
+            launcher.startupCacheWork.used = platform::host::windowsPath(folder + "/00000000000000aa-1.jsa");
+            if (!loadVmLibrary(launcher) || !createVm(launcher)) _exit(3);
+            checkStartupCacheUse(launcher);
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        std::string folder = output_.hostPath() + (refused ? "/refused" : "/used");
+        EXPECT_EQ(access((folder + "/00000000000000aa.rec").c_str(), F_OK) == 0, !refused);
+        EXPECT_EQ(access((folder + "/00000000000000aa-1.jsa").c_str(), F_OK) == 0, !refused);
+        EXPECT_EQ(readFile(folder + "/00000000000000aa.failed"), refused ? "the runtime refused the cache\n" : "");
+    }
 }
 
 // Records the exit hook's code where the parent can read it: the process
