@@ -27,7 +27,7 @@ void releaseSingleInstance(Launcher& launcher) {
 }
 
 void retireSingleInstance(Launcher& launcher) { releaseSingleInstance(launcher); }
-void abandonSingleInstance(Launcher&) {}
+intptr_t abandonSingleInstance(Launcher&) { return -1; }
 
 bool takePairMark() { return false; }
 

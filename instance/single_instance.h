@@ -32,10 +32,13 @@ void releaseSingleInstance(Launcher& launcher);
 // instead of waiting for answers that never come; then it releases.
 void retireSingleInstance(Launcher& launcher);
 
-// From the runtime's exit, before the launch starts again: the program's
-// threads are stopped for good, so nothing is waited for; later launches
-// find no first instance (the block marked retired, the socket file gone)
-// and set up again. The process ends or is replaced right after.
-void abandonSingleInstance(Launcher& launcher);
+// Before the launch starts again (from the runtime's exit, where the
+// program's threads are stopped for good, so nothing is waited for): later
+// launches find no first instance to hand over to and wait for the new run
+// (Windows: the block says the program restarts; Linux: the socket file is
+// gone while the lock stays held). The process ends or is replaced right
+// after. Returns a descriptor the new start takes over (the held lock where
+// the process executes itself anew), or -1.
+intptr_t abandonSingleInstance(Launcher& launcher);
 
 #endif

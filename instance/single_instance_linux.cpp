@@ -198,6 +198,8 @@ struct Listener {
     FileDescriptor stopWrite;  // closed to stop the listener
     pthread_t thread;
     bool running = false;
+    // The process is about to start again: nothing is restored any more.
+    std::atomic<bool> abandoned{false};
 };
 
 class SocketChannel : public HandOverChannel {
@@ -377,7 +379,7 @@ void* listenerThreadMain(void* parameter) {
             char events[4096];
             while (read(listener.watch.get(), events, sizeof events) > 0) {
             }
-            restoreEndpoint(listener);
+            if (!listener.abandoned) restoreEndpoint(listener);
             continue;
         }
         if (!waits[0].revents) continue;
@@ -445,14 +447,37 @@ int connectToFirstInstance(const NarrowString& path, bool& missing) {
 
 }  // namespace
 
+// The lock the run before this start held, when it is this program's lock
+// file still: taken over as it is (still locked). Closed otherwise.
+static int inheritedLock(Launcher& launcher, const Endpoint* endpoint) {
+    FileDescriptor inherited(launcher.again.heldLock >= 0 ? static_cast<int>(launcher.again.heldLock) : -1);
+    launcher.again.heldLock = -1;
+    struct stat held, named;
+    if (inherited.get() < 0 || !endpoint || fstat(inherited.get(), &held) != 0 ||
+        lstat(endpoint->lockPath.c_str(), &named) != 0 || !sameFile(held, named) || held.st_uid != geteuid() ||
+        fcntl(inherited.get(), F_SETFD, FD_CLOEXEC) != 0)
+        return -1;
+    return inherited.release();
+}
+
 bool setUpSingleInstance(Launcher& launcher) {
-    if (!singleInstanceWanted(launcher)) return true;
+    if (!singleInstanceWanted(launcher)) {
+        inheritedLock(launcher, nullptr);
+        return true;
+    }
     launcher.singleInstance = true;
     WideString module;
     if (!modulePath(launcher, module)) return false;
     Endpoint endpoint;
     FileDescriptor lock;
-    if (findEndpoint(module, launcher.productCode, endpoint)) lock.reset(openLockFile(endpoint.lockPath));
+    bool found = findEndpoint(module, launcher.productCode, endpoint);
+    int inherited = inheritedLock(launcher, found ? &endpoint : nullptr);
+    if (inherited >= 0) {
+        TRACE_EVENT("single instance").field("lock", "taken over from the run before");
+        lock.reset(inherited);
+    } else if (found) {
+        lock.reset(openLockFile(endpoint.lockPath));
+    }
     // Nowhere private to meet: an ordinary instance, as on Windows when the
     // shared block cannot be made.
     if (lock.get() < 0) {
@@ -555,15 +580,20 @@ void releaseSingleInstance(Launcher& launcher) {
     launcher.isPrimaryInstance = false;
 }
 
-void abandonSingleInstance(Launcher& launcher) {
+intptr_t abandonSingleInstance(Launcher& launcher) {
     Listener* listener = static_cast<Listener*>(launcher.instanceListener);
-    if (!listener) return;
-    // The socket file goes first, so that a launch finds no first instance;
-    // the socket and the lock close when the process executes itself anew
-    // (connections in the backlog end untaken and try again).
+    if (!listener) return -1;
+    // The socket file goes, so that no launch reaches this run any more
+    // (connections in the backlog end untaken when the process starts
+    // again, and try again); the lock stays held across the new start, which
+    // takes it over, so that no other launch becomes the first instance
+    // meanwhile.
+    listener->abandoned = true;
     if (listener->bound) unlink(listener->endpoint.socketPath.c_str());
     listener->bound = false;
-    listener->socket.reset();
+    int lock = listener->lock.get();
+    if (lock < 0 || fcntl(lock, F_SETFD, 0) != 0) return -1;
+    return lock;
 }
 
 // Nothing here pair-launches: retiring is releasing.

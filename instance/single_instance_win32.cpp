@@ -657,11 +657,13 @@ void retireSingleInstance(Launcher& launcher) {
     releaseSingleInstance(launcher);
 }
 
-void abandonSingleInstance(Launcher& launcher) {
+intptr_t abandonSingleInstance(Launcher& launcher) {
     // The objects go with the process, which ends right after; until then
-    // the block says retired, so launches set up again.
+    // the block says the program restarts, so launches wait for its end and
+    // set up again.
     if (launcher.isPrimaryInstance && launcher.instanceBlock)
         writeField(launcher.instanceBlock, kListenerThreadIdOffset, kRestartingListener);
+    return -1;
 }
 
 void releaseSingleInstance(Launcher& launcher) {

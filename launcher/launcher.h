@@ -34,6 +34,7 @@ struct StartupCacheWork {
     WideString fresh;            // the cache the creator writes
     List<WideString> creation;   // the creator's command: program, then arguments
     WideString used;             // the cache this launch gives the runtime
+    NarrowString ownLine;        // what marks the runtime's line about the recording
     bool finished = false;
     int32_t programCode = 0;     // the launch's exit code once main has ended
 };
@@ -47,6 +48,7 @@ struct StartAgainMark {
     bool withoutUserOptions = false;
     uint64_t signal = 0;           // Windows: the supervising process's restart event
     List<uint64_t> restartTimes;   // earlier restarts, in monotonic milliseconds
+    int64_t heldLock = -1;         // Linux: the single-instance lock, still held
     WideString file;               // the options file left out
     WideString words;              // the runtime's words about it
 };

@@ -18,6 +18,7 @@ WideString encodeStartAgainMark(const StartAgainMark& mark) {
     WideString text = u"process=" + decimalUnsigned(mark.process);
     if (mark.withoutUserOptions) text += u";users=no";
     if (mark.signal) text += u";signal=" + decimalUnsigned(mark.signal);
+    if (mark.heldLock >= 0) text += u";lock=" + decimalUnsigned(static_cast<uint64_t>(mark.heldLock));
     if (!mark.restartTimes.empty()) {
         text += u";times=";
         for (size_t i = 0; i < mark.restartTimes.size(); ++i)
@@ -67,6 +68,9 @@ bool decodeStartAgainMark(const WideString& text, StartAgainMark& mark) {
             mark.withoutUserOptions = value == u"no";
         } else if (name == u"signal") {
             if (!readNumber(value, mark.signal)) return false;
+        } else if (name == u"lock") {
+            if (!readNumber(value, number) || number > 0x7FFFFFFF) return false;
+            mark.heldLock = static_cast<int64_t>(number);
         } else if (name == u"times") {
             for (const WideString& time : splitAt(value, u',')) {
                 if (!readNumber(time, number)) return false;
@@ -173,9 +177,9 @@ void restartOnRequest(Launcher& launcher, int32_t code) {
     }
     TRACE_EVENT("restart").field("code", static_cast<int64_t>(code)).field("result", "started again");
     // The program's threads are stopped for good: later launches must find
-    // no first instance, not one that never answers.
-    abandonSingleInstance(launcher);
-    platform::startAgain(kStartAgainVariable, encodeStartAgainMark(mark));
+    // no first instance that never answers; the new run becomes it.
+    mark.heldLock = abandonSingleInstance(launcher);
+    platform::startAgain(kStartAgainVariable, encodeStartAgainMark(mark), static_cast<intptr_t>(mark.heldLock));
     TRACE_EVENT("restart").field("result", "could not start again").field("error", static_cast<int64_t>(platform::lastError()));
 }
 
@@ -188,8 +192,13 @@ void startWithoutUserOptions(Launcher& launcher) {
     TRACE_EVENT("options file").field("path", mark.file).field("result", "refused by the runtime; starting without it");
     closeSplash(launcher);
     closeRuntimeSplash(launcher);
-    // Nothing of the program ran: the next start may become the first instance.
-    releaseSingleInstance(launcher);
-    platform::startAgain(kStartAgainVariable, encodeStartAgainMark(mark));
+    // Nothing of the program ran. Where the process executes itself anew the
+    // new start takes over its role; else this process, which waits for the
+    // new start, gives it up.
+    if (platform::kRestartInPlace)
+        mark.heldLock = abandonSingleInstance(launcher);
+    else
+        releaseSingleInstance(launcher);
+    platform::startAgain(kStartAgainVariable, encodeStartAgainMark(mark), static_cast<intptr_t>(mark.heldLock));
     TRACE_EVENT("options file").field("result", "could not start again").field("error", static_cast<int64_t>(platform::lastError()));
 }

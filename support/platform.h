@@ -160,8 +160,9 @@ uint32_t startingProcessId();
 // process executes itself anew (its descriptors but the standard streams
 // closed). Windows: a child with this process's standard streams, waited
 // for; then this process ends with the child's exit code. Returns only when
-// no new start could be made.
-bool startAgain(const WideString& variable, const WideString& value);
+// no new start could be made. kept: a descriptor the new start takes over
+// (Linux), or -1.
+bool startAgain(const WideString& variable, const WideString& value, intptr_t kept);
 // The same as a child that is waited for, giving its exit code (Windows).
 bool runAgainAndWait(const WideString& variable, const WideString& value, int32_t& code);
 // The supervising process's restart signal, which the runs inherit: made
@@ -170,9 +171,10 @@ void* createRestartSignal(uint64_t& value);
 void raiseRestartSignal(uint64_t value);
 bool takeRestartSignal(void* signal);
 // The runtime's printed output, which the runtime hands to the launcher:
-// passed on to the stream it was meant for (a stream of the runtime's C
-// library), and its text added to kept when kept is not null.
-void passRuntimeOutput(void* stream, const char* format, va_list arguments, NarrowString* kept);
+// its text, formatted as the runtime's C library would, and the text passed
+// on to the stream it was meant for (a stream of the runtime's C library).
+NarrowString formatRuntimeText(const char* format, va_list arguments);
+void writeRuntimeText(void* stream, const NarrowString& text);
 
 // A whole file mapped read-only; empty when it could not be opened or mapped.
 class ReadOnlyMapping {

@@ -271,22 +271,20 @@ const bool kRestartInPlace = true;
 uint64_t monotonicMilliseconds() { return 0; }
 void rememberStart() {}
 uint32_t startingProcessId() { return processId(); }
-bool startAgain(const WideString&, const WideString&) { return false; }
+bool startAgain(const WideString&, const WideString&, intptr_t) { return false; }
 bool runAgainAndWait(const WideString&, const WideString&, int32_t&) { return false; }
 void* createRestartSignal(uint64_t&) { return nullptr; }
 void raiseRestartSignal(uint64_t) {}
 bool takeRestartSignal(void*) { return false; }
 
-void passRuntimeOutput(void* stream, const char* format, va_list arguments, NarrowString* kept) {
-    if (kept) {
-        va_list copy;
-        va_copy(copy, arguments);
-        char text[2048];
-        int length = vsnprintf(text, sizeof text, format, copy);
-        va_end(copy);
-        if (length > 0) kept->append(text, std::min(static_cast<size_t>(length), sizeof text - 1));
-    }
-    vfprintf(static_cast<FILE*>(stream), format, arguments);
+NarrowString formatRuntimeText(const char* format, va_list arguments) {
+    char text[4096];
+    int length = vsnprintf(text, sizeof text, format, arguments);
+    return length > 0 ? NarrowString(text, std::min(static_cast<size_t>(length), sizeof text - 1)) : NarrowString();
+}
+
+void writeRuntimeText(void* stream, const NarrowString& text) {
+    fwrite(text.data(), 1, text.size(), static_cast<FILE*>(stream));
 }
 
 bool argumentVector(List<WideString>&) { return false; }

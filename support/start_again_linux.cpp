@@ -50,7 +50,7 @@ void rememberStart() {
 
 uint32_t startingProcessId() { return static_cast<uint32_t>(getpid()); }
 
-bool startAgain(const WideString& variable, const WideString& value) {
+bool startAgain(const WideString& variable, const WideString& value, intptr_t kept) {
     char** arguments = startArguments();
     if (!arguments || !arguments[0]) return false;
     NarrowString mark = toNative(variable) + "=" + toNative(value);
@@ -66,7 +66,7 @@ bool startAgain(const WideString& variable, const WideString& value) {
     if (DIR* folder = opendir("/proc/self/fd")) {
         while (struct dirent* entry = readdir(folder)) {
             int fd = atoi(entry->d_name);
-            if (fd > 2) fcntl(fd, F_SETFD, FD_CLOEXEC);
+            if (fd > 2 && fd != kept) fcntl(fd, F_SETFD, FD_CLOEXEC);
         }
         closedir(folder);
     }
@@ -84,18 +84,25 @@ void* createRestartSignal(uint64_t&) { return nullptr; }
 void raiseRestartSignal(uint64_t) {}
 bool takeRestartSignal(void*) { return false; }
 
-void passRuntimeOutput(void* stream, const char* format, va_list arguments, NarrowString* kept) {
-    if (kept) {
-        va_list copy;
-        va_copy(copy, arguments);
-        char text[2048];
-        int length = vsnprintf(text, sizeof text, format, copy);
-        va_end(copy);
-        if (length > 0) kept->append(text, static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length) : sizeof text - 1);
-    }
+NarrowString formatRuntimeText(const char* format, va_list arguments) {
+    va_list copy;
+    va_copy(copy, arguments);
+    char text[2048];
+    int length = vsnprintf(text, sizeof text, format, copy);
+    va_end(copy);
+    if (length < 0) return NarrowString();
+    if (static_cast<size_t>(length) < sizeof text) return NarrowString(text, static_cast<size_t>(length));
+    // Longer than the buffer (a thread dump's line, say): whole.
+    NarrowString whole(static_cast<size_t>(length) + 1, '\0');
+    vsnprintf(&whole[0], whole.size(), format, arguments);
+    whole.resize(static_cast<size_t>(length));
+    return whole;
+}
+
+void writeRuntimeText(void* stream, const NarrowString& text) {
     // One C library for both: the runtime's stream is the launcher's too.
     FILE* file = static_cast<FILE*>(stream);
-    vfprintf(file, format, arguments);
+    fwrite(text.data(), 1, text.size(), file);
     fflush(file);
 }
 

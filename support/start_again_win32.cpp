@@ -120,7 +120,7 @@ bool runAgainAndWait(const WideString& variable, const WideString& value, int32_
     return true;
 }
 
-bool startAgain(const WideString& variable, const WideString& value) {
+bool startAgain(const WideString& variable, const WideString& value, intptr_t) {
     int32_t code = -1;
     if (!runAgainAndWait(variable, value, code)) return false;
     TRACE_EVENT("exit").field("code", static_cast<int64_t>(code)).field("from", "the launch started again");
@@ -143,12 +143,15 @@ bool takeRestartSignal(void* signal) {
     return true;
 }
 
-void passRuntimeOutput(void* stream, const char* format, va_list arguments, NarrowString* kept) {
+NarrowString formatRuntimeText(const char* format, va_list arguments) {
     char text[2048];
-    int length = _vsnprintf(text, sizeof text - 1, format, arguments);
-    if (length < 0) length = sizeof text - 1;
-    text[length] = 0;
-    if (kept) kept->append(text, static_cast<size_t>(length));
+    int length = _vsnprintf(text, sizeof text, format, arguments);
+    // The C library here says -1 for a text longer than the buffer: cut.
+    if (length < 0) length = sizeof text;
+    return NarrowString(text, static_cast<size_t>(length));
+}
+
+void writeRuntimeText(void* stream, const NarrowString& text) {
     // The stream belongs to the runtime's C library, which is not this
     // program's: that library tells which standard stream it is, and the
     // system's standard handles are the process's, shared by both.
@@ -162,7 +165,8 @@ void passRuntimeOutput(void* stream, const char* format, va_list arguments, Narr
         if (fileNumber && fileNumber(stream) == 1) target = GetStdHandle(STD_OUTPUT_HANDLE);
     }
     DWORD written = 0;
-    if (target && target != INVALID_HANDLE_VALUE) WriteFile(target, text, static_cast<DWORD>(length), &written, nullptr);
+    if (target && target != INVALID_HANDLE_VALUE)
+        WriteFile(target, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 }  // namespace platform

@@ -193,10 +193,9 @@ List<WideString> startupCacheOptions(const CacheDecision& decision, const CacheS
         case CachePlan::AotRecord:
             options.push_back(u"-XX:AOTMode=record");
             options.push_back(u"-XX:AOTConfiguration=" + files.recording);
-            // The recording's closing line is printed past the logging
-            // options, into the program's own output.
-            options.push_back(u"-XX:+UnlockDiagnosticVMOptions");
-            options.push_back(u"-XX:-DisplayVMOutput");
+            // Its closing line ("recorded: <file>") is printed past the
+            // logging options: the launcher leaves that line out of the
+            // program's output, and nothing else of the runtime's.
             break;
         case CachePlan::ArchiveUse: options.push_back(u"-XX:SharedArchiveFile=" + files.cache); break;
         case CachePlan::ClassListRecord: options.push_back(u"-XX:DumpLoadedClassList=" + files.recording); break;
@@ -722,6 +721,7 @@ void applyStartupCache(Launcher& launcher) {
     work.creation = startupCacheCreation(decision, java, vmName, files, runtimeOptions, launcher.classPath);
     if (decision.plan == CachePlan::AotUse || decision.plan == CachePlan::ArchiveUse) work.used = files.cache;
     if (!work.creation.empty()) {
+        if (decision.plan == CachePlan::AotRecord) work.ownLine = platform::toAnsi(u"recorded: " + files.recording);
         work.recording = files.recording;
         work.fresh = files.fresh;
         armRecordingGuard(work);

@@ -291,10 +291,9 @@ static void readOptionsFiles(Launcher& launcher, List<WideString>& options) {
         return;
     }
     // The runtime refused this file's options in the launch before: the
-    // program starts without them, and the user learns why.
+    // program starts without them, and the user learns why once the virtual
+    // machine is up (where it fails without them too, they were not the cause).
     TRACE_EVENT("options file").field("path", launcher.again.file).field("result", "left out: the runtime refused it");
-    reportError(errorBoxOwner(launcher), LaunchError::named(MsgUserOptionsIgnored, launcher.again.file)
-                                             .withDetail(launcher.again.words));
 }
 
 bool buildVmOptions(Launcher& launcher) {

@@ -85,6 +85,9 @@ static void creationEnded(Launcher& launcher) {
     startWithoutUserOptions(launcher);
     reportError(errorBoxOwner(launcher), LaunchError::vmCreation(-1).withDetail(
                                              platform::fromAnsi(launcher.runtimeWords.data(), launcher.runtimeWords.size())));
+    // A creation that failed ends the launch with -1, however it failed.
+    TRACE_EVENT("exit").field("code", static_cast<int64_t>(-1)).field("from", "the runtime ended its creation");
+    platform::exitNow(-1);
 }
 
 static void JNICALL abortHook() {
@@ -98,11 +101,77 @@ static void JNICALL abortHook() {
 // Everything the runtime prints goes where it was meant to go; while the
 // virtual machine is being created its words are kept too, for the message
 // about a creation that fails (a windowed program has nowhere to print).
+// A recording run leaves out the start-up cache's own lines and nothing of
+// the runtime's others: its "recorded: <file>", and once the program has
+// started, what the runtime says about the cache it could not write (with
+// the heading it puts above that). Such a run passes its output on by lines.
+namespace {
+struct RuntimeLines {
+    void* stream = nullptr;
+    NarrowString pending;  // the line so far
+    NarrowString heading;  // "Error occurred ...", until the next line tells whose it is
+};
+RuntimeLines runtimeLines;
+
+bool isCacheLine(const Launcher& launcher, const NarrowString& line) {
+    if (line.find(launcher.startupCacheWork.ownLine) != NarrowString::npos) return true;
+    return !launcher.creatingVm && line.find("AOT cache") != NarrowString::npos;
+}
+
+void passRuntimeLine(const Launcher& launcher, void* stream, const NarrowString& line) {
+    bool cacheLine = isCacheLine(launcher, line);
+    if (!runtimeLines.heading.empty() && !cacheLine) platform::writeRuntimeText(stream, runtimeLines.heading);
+    runtimeLines.heading.clear();
+    if (cacheLine) return;
+    if (!launcher.creatingVm && line.compare(0, 42, "Error occurred during initialization of VM") == 0) {
+        runtimeLines.heading = line;
+        return;
+    }
+    platform::writeRuntimeText(stream, line);
+}
+}  // namespace
+
+// While the virtual machine is created, its words wait: when creation
+// fails they are said once, in the launcher's message; when it succeeds
+// they follow as printed (a bounded amount: then they pass at once).
+struct RuntimeText {
+    void* stream;
+    NarrowString text;
+};
+static List<RuntimeText> runtimeTexts;
+static size_t runtimeTextBytes = 0;
+static const size_t kHeldRuntimeBytes = 65536;
+
 static jint JNICALL vfprintfHook(FILE* stream, const char* format, va_list arguments) {
     Launcher* launcher = currentLauncher();
-    bool keep = launcher && launcher->creatingVm && launcher->runtimeWords.size() < 8192;
-    platform::passRuntimeOutput(stream, format, arguments, keep ? &launcher->runtimeWords : nullptr);
-    return 0;
+    NarrowString text = platform::formatRuntimeText(format, arguments);
+    if (launcher && launcher->creatingVm) {
+        if (launcher->runtimeWords.size() < 8192) launcher->runtimeWords += text;
+        if (runtimeTextBytes + text.size() <= kHeldRuntimeBytes) {
+            runtimeTextBytes += text.size();
+            runtimeTexts.push_back(RuntimeText{stream, text});
+            return static_cast<jint>(text.size());
+        }
+        for (const RuntimeText& held : runtimeTexts) platform::writeRuntimeText(held.stream, held.text);
+        runtimeTexts.clear();
+    }
+    if (!launcher || launcher->startupCacheWork.ownLine.empty()) {
+        platform::writeRuntimeText(stream, text);
+        return static_cast<jint>(text.size());
+    }
+    if (runtimeLines.stream != stream && !runtimeLines.pending.empty()) {
+        platform::writeRuntimeText(runtimeLines.stream, runtimeLines.pending);
+        runtimeLines.pending.clear();
+    }
+    runtimeLines.stream = stream;
+    runtimeLines.pending += text;
+    size_t end;
+    while ((end = runtimeLines.pending.find('\n')) != NarrowString::npos) {
+        NarrowString line = runtimeLines.pending.substr(0, end + 1);
+        runtimeLines.pending.erase(0, end + 1);
+        passRuntimeLine(*launcher, stream, line);
+    }
+    return static_cast<jint>(text.size());
 }
 
 bool createVm(Launcher& launcher) {
@@ -146,7 +215,13 @@ bool createVm(Launcher& launcher) {
                         platform::fromAnsi(launcher.runtimeWords.data(), launcher.runtimeWords.size())));
         return false;
     }
+    // What the runtime printed while it started, now that it is up.
+    for (const RuntimeText& text : runtimeTexts) platform::writeRuntimeText(text.stream, text.text);
+    runtimeTexts.clear();
     launcher.runtimeWords.clear();
+    if (launcher.again.withoutUserOptions)
+        reportError(errorBoxOwner(launcher), LaunchError::named(MsgUserOptionsIgnored, launcher.again.file)
+                                                 .withDetail(launcher.again.words));
     redirectStandardStreams(launcher);
     return true;
 }

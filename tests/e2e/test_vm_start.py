@@ -401,6 +401,17 @@ class OptionsFileTest(LauncherCase):
                 self.assertEqual(self.main_args(r), ["doc"])
 
 
+    def test_the_shipped_options_never_fall_back(self):
+        # The runtime ends the process while it creates the virtual machine:
+        # the launch still says why, in the runtime's words, and ends with -1.
+        app = self.make_app(launcher_settings(jre={"Virtual Machine Parameters": "-Xmx100000g"}))
+        app.write_file("appdata/App/App.vmoptions", b"-Dmine=1\r\n")
+        r = app.run(env={"APPDATA": app.win_path + "\\appdata"})
+        self.assertExit(r, -1)
+        self.assertOneBox(r, CREATE_FAILED % "unknown" + NO_HEAP)
+        self.assertEqual(len(self.records(r, "create")), 1)
+
+
 class RestartTest(LauncherCase):
     """"Restart Exit Code": the first process starts each run and waits for
     it; whatever started the launcher gets the last run's exit code."""

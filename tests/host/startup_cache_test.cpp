@@ -14,7 +14,7 @@ const char* const kTemurin25 = "IMPLEMENTOR=\"Eclipse Adoptium\"\nJAVA_VERSION=\
 const char* const kDebian17 = "IMPLEMENTOR=\"Debian\"\nJAVA_RUNTIME_VERSION=\"17.0.15+6\"\nJAVA_VERSION=\"17.0.15\"\n";
 const char* const kOff = " -Xlog:cds=off -Xlog:cds+dynamic=off";
 const char* const kOff24 = " -Xlog:cds=off -Xlog:cds+dynamic=off -Xlog:aot=off";
-const char* const kRecord = "-XX:AOTMode=record -XX:AOTConfiguration=R -XX:+UnlockDiagnosticVMOptions -XX:-DisplayVMOutput";
+const char* const kRecord = "-XX:AOTMode=record -XX:AOTConfiguration=R";
 
 std::string release(const char* version, const char* more = "") {
     return std::string("JAVA_VERSION=\"") + version + "\"\n" + more;

@@ -477,8 +477,8 @@ TEST_F(VmOptionsTest, OptionsFilesComeAfterTheSettingsTheUsersLast) {
     EXPECT_EQ(launcher.threadStackSize, 2097152u);
     EXPECT_EQ(launcher.userFileOptions, 2u);
 
-    // Started again because the runtime refused the user's file: without it,
-    // and the user is told which file and why.
+    // Started again because the runtime refused the user's file: without it
+    // (the user is told once the virtual machine is up).
     Launcher again;
     again.productName = W("Acme");
     again.again.withoutUserOptions = true;
@@ -489,10 +489,7 @@ TEST_F(VmOptionsTest, OptionsFilesComeAfterTheSettingsTheUsersLast) {
     EXPECT_EQ(again.userFileOptions, 0u);
     EXPECT_EQ(std::string(again.vmOptions[2].c_str()), "-Dshipped=yes");
     EXPECT_EQ(std::string(again.vmOptions[3].c_str()), "-Xss2m");
-    ASSERT_EQ(platform::host::shownMessages().size(), 1u);
-    EXPECT_EQ(U(platform::host::shownMessages()[0]), "The Java VM options in " + userFile +
-                                                       " were left out: the Java runtime refused them.\n"
-                                                       "Unrecognized VM option 'Bogus'\n");
+    EXPECT_TRUE(platform::host::shownMessages().empty());
 }
 
 TEST_F(VmOptionsTest, NothingExtraWhenTheKeysAreAbsent) {

@@ -369,6 +369,19 @@ class StartupCacheTest(StartupCacheCase):
         self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"main\n", b""))
         self.assertEqual([os.path.splitext(n)[1] for n in os.listdir(self.folder())], [".failed"])
 
+    @unittest.skipUnless(RUNTIME25, "no runtime 25 or later under /usr/lib/jvm")
+    def test_a_recording_launch_leaves_out_only_the_caches_own_lines(self):
+        exe = self.app(settings=self.cache_settings(RUNTIME25))
+        r, lines = self.traced(exe, ["stderr:mine"])
+        self.assertIn('decision="record for an ahead-of-time cache"', lines[0])
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"main [stderr:mine]\n", b"mine\n"))
+        # The runtime's own words on a recording launch reach the user.
+        exe = self.app(settings=self.cache_settings(RUNTIME25, parameters="-Xmx100000g"), folder="heap")
+        r, lines = self.traced(exe)
+        self.assertIn('decision="record for an ahead-of-time cache"', lines[0])
+        self.assertEqual(r.returncode, 255)
+        self.assertIn(b"Could not reserve enough space", r.stdout + r.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()
