@@ -235,7 +235,9 @@ class SingleInstanceCase(LinuxCase):
         document = ["log:" + self.log, "document.txt", "answer:5"]
         done = self.run_app(exe, document, env=env, timeout=30)
         self.wait_until_ready([first], self.ready)
-        # Never lost, never a second first instance.
+        # The ending run had run its last Java code before the document's
+        # launch began: a hand-over can only reach the new run. Never lost,
+        # never a second first instance.
         self.maxDiff = None
         self.assertEqual((done.returncode, self.log_lines("main", 2), self.log_lines()),
                          (5, ["main 4 " + " ".join("[%s]" % a for a in first_args)] * 2,
