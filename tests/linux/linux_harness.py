@@ -13,6 +13,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 LAUNCHER = os.environ.get("LINUX_LAUNCHER", os.path.join(REPO, "dist", "linux-x64", "launcher"))
 APP_JAR = os.environ.get("LINUX_APP_JAR", os.path.join(REPO, "build", "linux", "tests", "linux", "probe-app.jar"))
+SLOW_START = os.environ.get("LINUX_SLOW_START", os.path.join(REPO, "build", "linux", "tests", "linux",
+                                                              "liblinux_slow_start.so"))
 JDK17 = os.environ.get("JDK17_HOME", "/usr/lib/jvm/java-17-openjdk-amd64")
 
 

@@ -11,6 +11,20 @@ from linux_harness import APP_JAR, JDK17, LAUNCHER, LinuxCase, clean_environment
 
 NOT_FOUND = ("The Java Runtime Environment (JRE) was not found. Please  download and install a JRE (%s) from:\n"
              "https://adoptium.net/\n")
+LEFT_OUT = "The Java VM options in %s were left out: the Java runtime refused them.\n"
+TOO_MANY = "The program asked to be restarted more than 5 times within a minute: it was not restarted again.\n"
+
+
+def trace_events(path, event):
+    """The trace's lines of one event."""
+    with open(path, encoding="utf-8") as f:
+        return [line for line in f.read().splitlines() if re.search(r" pid=\d+ %s( |$)" % event, line)]
+
+
+def write_lines(path, *lines):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("".join(line + "\n" for line in lines))
 
 
 def elf_header(machine, elf_class=2):
@@ -267,6 +281,132 @@ class RuntimeSearchTest(LinuxCase):
         self.assertEqual(r.returncode, 255)
         self.assertEqual(r.stdout, b"")
         self.assertEqual(r.stderr.decode(), NOT_FOUND % "minimum version 99.0")
+
+
+class OptionsFileTest(LinuxCase):
+    """The options file beside the executable and the user's own."""
+
+    def setUp(self):
+        super().setUp()
+        self.installed("java-17-openjdk-amd64", JDK17)
+        self.config = os.path.join(self.dir, "config")
+        self.trace = os.path.join(self.dir, "trace.log")
+
+    def launch(self, exe, args):
+        if os.path.exists(self.trace):
+            os.remove(self.trace)
+        return self.run_app(exe, args, env=self.env(XDG_CONFIG_HOME=self.config, VEDA_LAUNCHER_TRACE=self.trace))
+
+    def test_the_users_file_comes_last_and_the_program_learns_its_path(self):
+        product = "[Product Information]\nProduct Name=My App\nProduct Code=mine-1"
+        exe = self.app(settings=settings_text(runtime={"Virtual Machine Parameters": "-Xmx100m"}, extra=product))
+        user = os.path.join(self.config, "My App", "mine-1", "MyApp.vmoptions")
+        # Each step adds a file: the last one's -Xmx counts; the path is
+        # known before the file exists.
+        steps = [(None, "heap 100m"), ((exe + ".vmoptions", "-Xmx200m"), "heap 200m"),
+                 ((user, "# more memory", "  -Xmx300m  "), "heap 300m")]
+        for written, heap in steps:
+            with self.subTest(heap=heap):
+                if written:
+                    write_lines(*written)
+                r = self.launch(exe, ["heap", "property:veda.launcher.vmoptions"])
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(r.stdout.decode().splitlines()[1:], [heap, "veda.launcher.vmoptions=" + user])
+        # Without product information: a folder named after the executable.
+        other = self.app(name="Other")
+        r = self.launch(other, ["property:veda.launcher.vmoptions"])
+        self.assertEqual(r.stdout.decode().splitlines()[1:],
+                         ["veda.launcher.vmoptions=" + os.path.join(self.config, "Other", "Other.vmoptions")])
+
+    REFUSED = [("unknown option", ["-XX:+NoSuchOption"], "Unrecognized VM option 'NoSuchOption'"),
+               ("impossible heap", ["-Xmx100000g"], "Could not reserve enough space for"),
+               ("missing agent", ["-agentpath:/nonexistent/libx.so"], "Could not find agent library /nonexistent/"),
+               ("inconsistent pair", ["-Xms2g", "-Xmx1g"], "Initial heap size set to a larger value than the maximum")]
+
+    def test_options_the_runtime_refuses_in_the_users_file_are_left_out_once_with_its_words(self):
+        runtimes = [("17", JDK17)] + ([("25", other_runtime())] if other_runtime() else [])
+        user = os.path.join(self.config, "MyApp", "MyApp.vmoptions")
+        for version, home in runtimes:
+            exe = self.app(folder="app" + version, settings=settings_text(runtime={"JRE Path": home}))
+            for kind, lines, words in self.REFUSED:
+                with self.subTest(runtime=version, kind=kind):
+                    write_lines(user, *lines)
+                    r = self.launch(exe, ["ran"])
+                    err = r.stderr.decode()
+                    self.assertEqual(r.returncode, 0, err)
+                    self.assertTrue(r.stdout.decode().endswith("main [ran]\n"), r.stdout)
+                    self.assertEqual(err.count(LEFT_OUT % user), 1, err)
+                    self.assertEqual(err.split(LEFT_OUT % user, 1)[1].count(words), 1, err)
+                    # Started again once, never in a loop.
+                    self.assertEqual(len(trace_events(self.trace, "start again")), 1)
+
+    def test_options_the_runtime_refuses_in_the_shipped_file_stay_an_error(self):
+        exe = self.app()
+        write_lines(exe + ".vmoptions", "-XX:+NoSuchOption")
+        r = self.launch(exe, ["ran"])
+        err = r.stderr.decode()
+        self.assertEqual((r.returncode, r.stdout), (255, b""), err)
+        self.assertIn("JNI exception: failed to create the Java VM", err)
+        self.assertIn("Unrecognized VM option 'NoSuchOption'", err.split("JNI exception", 1)[1])
+        self.assertEqual(trace_events(self.trace, "start again"), [])
+
+
+class RestartTest(LinuxCase):
+    def setUp(self):
+        super().setUp()
+        self.installed("java-17-openjdk-amd64", JDK17)
+
+    def test_the_new_run_has_the_starts_arguments_folder_and_environment_in_the_same_process(self):
+        start = os.path.join(self.dir, "start")
+        os.makedirs(start)
+        for override in ("no", "yes"):
+            with self.subTest(override_working_dir=override):
+                exe = self.app(folder="app-" + override, settings=settings_text(
+                    application={"Restart Exit Code": "23", "Override WorkingDir": override}))
+                app_dir = os.path.dirname(exe)
+                marker = os.path.join(self.dir, "restarted-" + override)
+                args = ["a b", "", "property:user.dir", "env:VEDA_LAUNCHER_AGAIN", "env:VEDA_APP_HOME", "env:PATH",
+                        "heap", "vmoptions:-Xmx300m", "restartonce:%s:23" % marker]
+                # A relative trace file: each line lands in the working
+                # directory of its moment.
+                env = self.env(XDG_CONFIG_HOME=os.path.join(self.dir, "config-" + override),
+                               VEDA_LAUNCHER_TRACE="trace.log")
+                p = subprocess.Popen([exe] + args, env=env, cwd=start, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                out, err = p.communicate(timeout=60)
+                self.assertEqual(p.returncode, 0, err)
+                main = "main " + " ".join("[%s]" % a for a in args)
+                runs = [run.splitlines() for run in out.decode().split(main + "\n")]
+                self.assertEqual(len(runs), 3, out)
+                first, second = runs[1], runs[2]
+                runtime_bin = os.path.join(self.root, "usr/lib/jvm/java-17-openjdk-amd64/bin")
+                self.assertEqual(first[:4], ["user.dir=" + (start if override == "no" else app_dir),
+                                             "VEDA_LAUNCHER_AGAIN=null", "VEDA_APP_HOME=" + app_dir,
+                                             "PATH=%s:%s" % (env["PATH"], runtime_bin)])
+                self.assertEqual(second, first[:4] + ["heap 300m"])
+                self.assertNotEqual(first[4], "heap 300m")
+                traces = {}
+                for folder in (start, app_dir):
+                    path = os.path.join(folder, "trace.log")
+                    if os.path.exists(path):
+                        with open(path, encoding="utf-8") as f:
+                            traces[folder] = f.read().splitlines()
+                        os.remove(path)
+                pids = {re.search(r" pid=(\d+) ", line).group(1) for lines in traces.values() for line in lines}
+                self.assertEqual(pids, {str(p.pid)})
+                # The new run's first line: written in the start's folder.
+                again = [folder for folder, lines in traces.items() for line in lines if " start again " in line]
+                self.assertEqual(again, [start])
+
+    def test_exit_codes_that_end_the_launch(self):
+        # A program that asks for restarts without end is stopped after 5;
+        # without the key, or with another code, nothing starts again.
+        cases = [({"Restart Exit Code": "23"}, 6, TOO_MANY), ({}, 1, ""), ({"Restart Exit Code": "24"}, 1, "")]
+        for n, (application, runs, err) in enumerate(cases):
+            with self.subTest(application=application):
+                exe = self.app(folder="app%d" % n, settings=settings_text(application=application))
+                r = self.run_app(exe, ["exit:23"], timeout=60)
+                self.assertEqual((r.returncode, r.stderr.decode()), (23, err))
+                self.assertEqual(r.stdout.decode().splitlines(), ["main [exit:23]"] * runs)
 
 
 class ExecutableTest(unittest.TestCase):

@@ -9,7 +9,7 @@ import tempfile
 import time
 import unittest
 
-from linux_harness import JDK17, LinuxCase, settings_text
+from linux_harness import JDK17, SLOW_START, LinuxCase, settings_text
 
 ODD_ARGUMENTS = ["with space", "grüße ✓ 日本"]
 
@@ -214,6 +214,41 @@ class SingleInstanceCase(LinuxCase):
             self.assertNotIn("restored=", f.read())
         open(self.stop + "2", "w").close()
         self.assertEqual(waiting.wait(timeout=30), 0)
+
+    def test_a_document_handed_over_while_the_first_instance_restarts_reaches_the_new_run(self):
+        exe = self.app(settings=settings_text(main="app.SingleInt", application={
+            "Single Instance": "yes", "Restart Exit Code": "23"}))
+        trace = os.path.join(self.dir, "trace.log")
+        env = self.env(JAVA_HOME=JDK17)
+        # The new start held back before and after it: the document's launch
+        # comes while the ending run goes, and the new run is slow to set up.
+        trigger = os.path.join(self.dir, "restart")
+        first_args = self.first_args("restart:%s:23" % trigger)
+        first = self.launch(exe, first_args, dict(env, LD_PRELOAD=SLOW_START, VEDA_LAUNCHER_TRACE=trace))
+        self.wait_until_ready([first], self.ready)
+        os.remove(self.ready)
+        open(trigger, "w").close()
+        deadline = time.monotonic() + 30
+        while not self.read(trace).count('result="started again"'):
+            self.assertLess(time.monotonic(), deadline, "the program did not ask for a restart")
+            time.sleep(0.01)
+        document = ["log:" + self.log, "document.txt", "answer:5"]
+        done = self.run_app(exe, document, env=env, timeout=30)
+        self.wait_until_ready([first], self.ready)
+        # The ending run had run its last Java code before the document's
+        # launch began: a hand-over can only reach the new run. Never lost,
+        # never a second first instance.
+        self.maxDiff = None
+        self.assertEqual((done.returncode, self.log_lines("main", 2), self.log_lines()),
+                         (5, ["main 4 " + " ".join("[%s]" % a for a in first_args)] * 2,
+                          ["secondary 3 " + " ".join("[%s]" % a for a in document)]), done.stderr)
+        self.assertNotIn("restored=", self.read(trace), "the ending run made its socket again")
+        self.stop_first(first)
+
+    @staticmethod
+    def read(path):
+        with open(path if os.path.exists(path) else os.devnull, encoding="utf-8") as f:
+            return f.read()
 
     def connections(self, socket_path):
         """Sockets bound to the path: the listener and the connections it accepted."""

@@ -10,6 +10,8 @@ import java.nio.file.StandardOpenOption;
  * What the single-instance programs share: main records its arguments in the
  * log named by "log:FILE", says it runs by "ready:FILE" and keeps the program
  * alive until "stop:FILE" exists; every hand-over is recorded as one line.
+ * "restart:FILE:CODE" ends the program with CODE once FILE exists, which it
+ * removes, so that the program started again keeps running.
  */
 final class SingleLog {
     private static Path log;
@@ -20,7 +22,9 @@ final class SingleLog {
     static void main(String[] args) throws Exception {
         Path ready = null;
         Path stop = null;
+        String restart = null;
         for (String a : args) {
+            if (a.startsWith("restart:")) restart = a.substring(8);
             if (a.startsWith("log:")) log = Paths.get(a.substring(4));
             if (a.startsWith("ready:")) ready = Paths.get(a.substring(6));
             if (a.startsWith("stop:")) stop = Paths.get(a.substring(5));
@@ -39,6 +43,21 @@ final class SingleLog {
                     }
                 }
             }).start();
+        }
+        if (restart != null) {
+            int split = restart.lastIndexOf(':');
+            final Path trigger = Paths.get(restart.substring(0, split));
+            final int code = Integer.parseInt(restart.substring(split + 1));
+            Thread watcher = new Thread(() -> {
+                try {
+                    while (!Files.deleteIfExists(trigger)) Thread.sleep(10);
+                } catch (Exception e) {
+                    return;
+                }
+                System.exit(code);
+            });
+            watcher.setDaemon(true);
+            watcher.start();
         }
     }
 
