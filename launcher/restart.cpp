@@ -122,6 +122,14 @@ void takeStartAgainMark(Launcher& launcher) {
         .field("without user options", mark.withoutUserOptions);
 }
 
+// An update removed or broke the executable, say: the user learns why the
+// program did not come back.
+static void reportNotStartedAgain(Launcher& launcher) {
+    WideString program;
+    if (!platform::modulePath(program)) program.clear();
+    reportError(errorBoxOwner(launcher), LaunchError::named(MsgNotStartedAgain, program));
+}
+
 static StartAgainMark markForNewStart(const Launcher& launcher) {
     StartAgainMark mark;
     mark.process = platform::processId();
@@ -143,6 +151,7 @@ bool superviseRuns(Launcher& launcher, int32_t& code) {
             TRACE_EVENT("restart").field("result", "could not start a run").field("error", static_cast<int64_t>(platform::lastError()));
             // Before any run, the program runs in this process, without restarts.
             if (first) return false;
+            reportNotStartedAgain(launcher);
             code = -1;
             return true;
         }
@@ -181,6 +190,7 @@ void restartOnRequest(Launcher& launcher, int32_t code) {
     mark.heldLock = abandonSingleInstance(launcher);
     platform::startAgain(kStartAgainVariable, encodeStartAgainMark(mark), static_cast<intptr_t>(mark.heldLock));
     TRACE_EVENT("restart").field("result", "could not start again").field("error", static_cast<int64_t>(platform::lastError()));
+    reportNotStartedAgain(launcher);
 }
 
 void startWithoutUserOptions(Launcher& launcher) {

@@ -38,6 +38,7 @@
 #define MSG_TEXT_232 "The Java VM option %s needs a value after it.\n"
 #define MSG_TEXT_234 "The Java VM options in %s were left out: the Java runtime refused them.\n"
 #define MSG_TEXT_235 "The program asked to be restarted more than 5 times within a minute: it was not restarted again.\n"
+#define MSG_TEXT_236 "The program could not be started again: %s.\n"
 #define MSG_TEXT_233 "The Java VM option %s cannot be given here: the class path belongs in \"Class Path\" and the main class in \"Main Class\".\n"
 
 #endif

@@ -41,6 +41,7 @@ enum MessageId : int {
     MsgOptionOfTheSettings = 233,
     MsgUserOptionsIgnored = 234,
     MsgTooManyRestarts = 235,
+    MsgNotStartedAgain = 236,
 };
 
 // One value to fill into a format: a text or a signed 32-bit number.

@@ -175,6 +175,11 @@ bool takeRestartSignal(void* signal);
 // on to the stream it was meant for (a stream of the runtime's C library).
 NarrowString formatRuntimeText(const char* format, va_list arguments);
 void writeRuntimeText(void* stream, const NarrowString& text);
+// Whether the runtime's stream is its standard output or error (not a
+// file of its own, such as a log).
+bool standardRuntimeStream(void* stream);
+// The runtime's library once loaded (Windows: its C library is found from it).
+void noteRuntimeLibrary(void* library);
 
 // A whole file mapped read-only; empty when it could not be opened or mapped.
 class ReadOnlyMapping {

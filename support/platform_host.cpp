@@ -283,6 +283,13 @@ NarrowString formatRuntimeText(const char* format, va_list arguments) {
     return length > 0 ? NarrowString(text, std::min(static_cast<size_t>(length), sizeof text - 1)) : NarrowString();
 }
 
+void noteRuntimeLibrary(void*) {}
+
+bool standardRuntimeStream(void* stream) {
+    int number = fileno(static_cast<FILE*>(stream));
+    return number == 1 || number == 2;
+}
+
 void writeRuntimeText(void* stream, const NarrowString& text) {
     fwrite(text.data(), 1, text.size(), static_cast<FILE*>(stream));
 }
@@ -579,7 +586,7 @@ WideString messageText(MessageId id) {
         {222, u"" MSG_TEXT_222}, {223, u"" MSG_TEXT_223}, {224, u"" MSG_TEXT_224}, {225, u"" MSG_TEXT_225},
         {226, u"" MSG_TEXT_226}, {227, u"" MSG_TEXT_227}, {228, u"" MSG_TEXT_228}, {229, u"" MSG_TEXT_229},
         {230, u"" MSG_TEXT_230}, {232, u"" MSG_TEXT_232}, {233, u"" MSG_TEXT_233}, {234, u"" MSG_TEXT_234},
-        {235, u"" MSG_TEXT_235},
+        {235, u"" MSG_TEXT_235}, {236, u"" MSG_TEXT_236},
     };
     for (const auto& entry : kTexts)
         if (entry.id == id) return WideString(entry.text);

@@ -774,7 +774,7 @@ WideString messageText(MessageId id) {
         {224, u"" MSG_TEXT_224}, {225, u"" MSG_TEXT_225}, {226, u"" MSG_TEXT_226}, {227, u"" MSG_TEXT_227},
         {228, u"" MSG_TEXT_228}, {229, u"" MSG_TEXT_229}, {230, u"" MSG_TEXT_230},
         {232, u"" MSG_TEXT_232}, {233, u"" MSG_TEXT_233}, {234, u"" MSG_TEXT_234},
-        {235, u"" MSG_TEXT_235},
+        {235, u"" MSG_TEXT_235}, {236, u"" MSG_TEXT_236},
     };
     for (const auto& entry : kTexts)
         if (entry.id == id) return WideString(entry.text);

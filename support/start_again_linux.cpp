@@ -27,6 +27,26 @@ NarrowString startFolderPath;
 // The executable's path: after an update the new file is started, not the
 // replaced one the process still runs.
 NarrowString startProgramPath;
+// The descriptors the process was started with (a starter may hand some
+// on purpose), and its signal mask: a new start gets them as they were.
+List<int> startDescriptors;
+sigset_t startMask;
+bool startMaskKnown = false;
+
+List<int> openDescriptors() {
+    List<int> open;
+    if (DIR* folder = opendir("/proc/self/fd")) {
+        int own = dirfd(folder);
+        while (struct dirent* entry = readdir(folder)) {
+            if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+            int fd = atoi(entry->d_name);
+            if (fd != own) open.push_back(fd);
+        }
+        closedir(folder);
+    }
+    return open;
+}
+
 List<char*>& startEnvironment() { return startEntries; }
 NarrowString& startFolder() { return startFolderPath; }
 NarrowString& startProgram() { return startProgramPath; }
@@ -39,6 +59,8 @@ uint64_t monotonicMilliseconds() {
 }
 
 void rememberStart() {
+    startDescriptors = openDescriptors();
+    startMaskKnown = pthread_sigmask(SIG_SETMASK, nullptr, &startMask) == 0;
     for (char** entry = environ; entry && *entry; ++entry) startEnvironment().push_back(*entry);
     char* folder = getcwd(nullptr, 0);
     if (folder) startFolder() = folder;
@@ -62,19 +84,20 @@ bool startAgain(const WideString& variable, const WideString& value, intptr_t ke
     environment.push_back(nullptr);
 
     // The runtime's and the launcher's descriptors stay behind (a jar held
-    // open, the single-instance lock); the standard streams are the user's.
-    if (DIR* folder = opendir("/proc/self/fd")) {
-        while (struct dirent* entry = readdir(folder)) {
-            int fd = atoi(entry->d_name);
-            if (fd > 2 && fd != kept) fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-        closedir(folder);
+    // open); those the process started with, and the one the new start
+    // takes over, go on.
+    for (int fd : openDescriptors()) {
+        bool atStart = false;
+        for (int given : startDescriptors) atStart = atStart || given == fd;
+        if (fd > 2 && fd != kept && !atStart) fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
     // The runtime's threads block signals the new runtime expects to receive.
-    sigset_t none;
-    sigemptyset(&none);
-    pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    sigset_t mask;
+    if (!startMaskKnown) sigemptyset(&mask);
+    pthread_sigmask(SIG_SETMASK, startMaskKnown ? &startMask : &mask, nullptr);
     if (!startFolder().empty() && chdir(startFolder().c_str()) != 0) return false;
+    // What the runtime wrote through the C library's buffers is not lost.
+    fflush(nullptr);
     execve(startProgram().empty() ? "/proc/self/exe" : startProgram().c_str(), arguments, environment.data());
     return false;
 }
@@ -83,27 +106,5 @@ bool runAgainAndWait(const WideString&, const WideString&, int32_t&) { return fa
 void* createRestartSignal(uint64_t&) { return nullptr; }
 void raiseRestartSignal(uint64_t) {}
 bool takeRestartSignal(void*) { return false; }
-
-NarrowString formatRuntimeText(const char* format, va_list arguments) {
-    va_list copy;
-    va_copy(copy, arguments);
-    char text[2048];
-    int length = vsnprintf(text, sizeof text, format, copy);
-    va_end(copy);
-    if (length < 0) return NarrowString();
-    if (static_cast<size_t>(length) < sizeof text) return NarrowString(text, static_cast<size_t>(length));
-    // Longer than the buffer (a thread dump's line, say): whole.
-    NarrowString whole(static_cast<size_t>(length) + 1, '\0');
-    vsnprintf(&whole[0], whole.size(), format, arguments);
-    whole.resize(static_cast<size_t>(length));
-    return whole;
-}
-
-void writeRuntimeText(void* stream, const NarrowString& text) {
-    // One C library for both: the runtime's stream is the launcher's too.
-    FILE* file = static_cast<FILE*>(stream);
-    fwrite(text.data(), 1, text.size(), file);
-    fflush(file);
-}
 
 }  // namespace platform

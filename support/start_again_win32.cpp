@@ -3,8 +3,6 @@
 // this process waits for; whatever started the launcher waits for this one.
 #include <windows.h>
 
-#include <stdio.h>
-
 #include "support/platform.h"
 #include "support/trace.h"
 #include "support/win32.h"
@@ -141,32 +139,6 @@ bool takeRestartSignal(void* signal) {
     if (WaitForSingleObject(signal, 0) != WAIT_OBJECT_0) return false;
     ResetEvent(signal);
     return true;
-}
-
-NarrowString formatRuntimeText(const char* format, va_list arguments) {
-    char text[2048];
-    int length = _vsnprintf(text, sizeof text, format, arguments);
-    // The C library here says -1 for a text longer than the buffer: cut.
-    if (length < 0) length = sizeof text;
-    return NarrowString(text, static_cast<size_t>(length));
-}
-
-void writeRuntimeText(void* stream, const NarrowString& text) {
-    // The stream belongs to the runtime's C library, which is not this
-    // program's: that library tells which standard stream it is, and the
-    // system's standard handles are the process's, shared by both.
-    HANDLE target = GetStdHandle(STD_ERROR_HANDLE);
-    HMODULE library = nullptr;
-    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           static_cast<LPCWSTR>(stream), &library)) {
-        typedef int(__cdecl * FileNumber)(void*);
-        FileNumber fileNumber =
-            reinterpret_cast<FileNumber>(reinterpret_cast<void*>(GetProcAddress(library, "_fileno")));
-        if (fileNumber && fileNumber(stream) == 1) target = GetStdHandle(STD_OUTPUT_HANDLE);
-    }
-    DWORD written = 0;
-    if (target && target != INVALID_HANDLE_VALUE)
-        WriteFile(target, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 }  // namespace platform

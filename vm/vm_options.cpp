@@ -131,6 +131,12 @@ static const char16_t* const kOptionsWithValue[] = {
     u"--add-opens",   u"--add-exports",         u"--add-reads",   u"--add-modules",           u"--limit-modules",
     u"--module-path", u"--upgrade-module-path", u"--patch-module", u"--enable-native-access",
 };
+// What makes the runtime end the process while it starts, instead of
+// running the program (a help text, an archive's dump): never from an
+// options file, where it would lock the user out.
+static const char16_t* const kEndingOptions[] = {
+    u"-Xshare:dump", u"-Xlog:help", u"-XX:+PrintFlagsRanges",
+};
 // What the launcher itself decides: the class path and the main class.
 static const char16_t* const kSettingsOptions[] = {
     u"-cp", u"-classpath", u"--class-path", u"-jar", u"-m", u"--module",
@@ -143,6 +149,9 @@ static bool namesOption(const WideString& option, const char16_t* name) {
 bool optionTakesNextWord(const WideString& option) {
     if (option == u"-p") return true;
     for (const char16_t* name : kOptionsWithValue)
+        if (option == name) return true;
+    // The launcher's own, which the java command also takes with a value.
+    for (const char16_t* name : kSettingsOptions)
         if (option == name) return true;
     return false;
 }
@@ -163,6 +172,15 @@ static bool takeJavaCommandOptions(const List<WideString>& options, List<WideStr
             }
             TRACE_EVENT("vm option").field("refused", option).field("file", *file)
                 .field("reason", "the class path and the main class are the settings file's");
+            // Its value goes with it: "-cp" then "/x" on the next line.
+            if (optionTakesNextWord(option) && i + 1 < options.size()) ++i;
+            continue;
+        }
+        bool ends = false;
+        for (const char16_t* name : kEndingOptions) ends = ends || (file && option == name);
+        if (ends) {
+            TRACE_EVENT("vm option").field("refused", option).field("file", *file)
+                .field("reason", "the runtime would end instead of running the program");
             continue;
         }
         if (option == u"-server" || option == u"-client") {

@@ -1,6 +1,9 @@
 #include "vm/vm_start.h"
 
+#include <stdlib.h>
 #include <string.h>
+
+#include <atomic>
 
 #include "instance/hand_over.h"
 #include "launcher/environment.h"
@@ -21,6 +24,7 @@ bool loadVmLibrary(Launcher& launcher) {
         reportError(errorBoxOwner(launcher), LaunchError::library(launcher.jvmLibraryPath));
         return false;
     }
+    platform::noteRuntimeLibrary(library);
     launcher.createJavaVM =
         reinterpret_cast<CreateJavaVMFunction>(platform::librarySymbol(library, "JNI_CreateJavaVM"));
     if (!launcher.createJavaVM) {
@@ -90,6 +94,14 @@ static void creationEnded(Launcher& launcher) {
     platform::exitNow(-1);
 }
 
+// The runtime may also end the process while it starts without either
+// hook (a help text it was asked for): where that exit runs the launcher's
+// handlers (one C library for both, Linux), it is a creation that ended.
+static void exitDuringCreation() {
+    Launcher* launcher = currentLauncher();
+    if (launcher && launcher->creatingVm) creationEnded(*launcher);
+}
+
 static void JNICALL abortHook() {
     Launcher* launcher = currentLauncher();
     if (launcher && launcher->creatingVm) creationEnded(*launcher);
@@ -142,10 +154,30 @@ static List<RuntimeText> runtimeTexts;
 static size_t runtimeTextBytes = 0;
 static const size_t kHeldRuntimeBytes = 65536;
 
+// The runtime prints from any of its threads, each output under its own
+// lock only: the hook's state has one of its own.
+class HookLock {
+public:
+    HookLock() {
+        while (flag_.test_and_set(std::memory_order_acquire)) platform::sleepMilliseconds(0);
+    }
+    ~HookLock() { flag_.clear(std::memory_order_release); }
+
+private:
+    static std::atomic_flag flag_;
+};
+std::atomic_flag HookLock::flag_ = ATOMIC_FLAG_INIT;
+
 static jint JNICALL vfprintfHook(FILE* stream, const char* format, va_list arguments) {
     Launcher* launcher = currentLauncher();
     NarrowString text = platform::formatRuntimeText(format, arguments);
+    HookLock lock;
     if (launcher && launcher->creatingVm) {
+        // A file of the runtime's own (its log) gets its lines at once.
+        if (!platform::standardRuntimeStream(stream)) {
+            platform::writeRuntimeText(stream, text);
+            return static_cast<jint>(text.size());
+        }
         if (launcher->runtimeWords.size() < 8192) launcher->runtimeWords += text;
         if (runtimeTextBytes + text.size() <= kHeldRuntimeBytes) {
             runtimeTextBytes += text.size();
@@ -200,6 +232,8 @@ bool createVm(Launcher& launcher) {
     arguments.options = options.data();
     arguments.ignoreUnrecognized = JNI_FALSE;
 
+    static bool exitWatched = false;
+    if (!exitWatched) exitWatched = atexit(exitDuringCreation) == 0;
     launcher.creatingVm = true;
     jint result = launcher.createJavaVM(&launcher.javaVM, reinterpret_cast<void**>(&launcher.jniEnv), &arguments);
     launcher.creatingVm = false;
@@ -215,10 +249,13 @@ bool createVm(Launcher& launcher) {
                         platform::fromAnsi(launcher.runtimeWords.data(), launcher.runtimeWords.size())));
         return false;
     }
-    // What the runtime printed while it started, now that it is up.
-    for (const RuntimeText& text : runtimeTexts) platform::writeRuntimeText(text.stream, text.text);
-    runtimeTexts.clear();
-    launcher.runtimeWords.clear();
+    {
+        // What the runtime printed while it started, now that it is up.
+        HookLock lock;
+        for (const RuntimeText& text : runtimeTexts) platform::writeRuntimeText(text.stream, text.text);
+        runtimeTexts.clear();
+        launcher.runtimeWords.clear();
+    }
     if (launcher.again.withoutUserOptions)
         reportError(errorBoxOwner(launcher), LaunchError::named(MsgUserOptionsIgnored, launcher.again.file)
                                                  .withDetail(launcher.again.words));

@@ -42,6 +42,7 @@ TEXTS = {
          "class in \"Main Class\".\n",
     234: "The Java VM options in %s were left out: the Java runtime refused them.\n",
     235: "The program asked to be restarted more than 5 times within a minute: it was not restarted again.\n",
+    236: "The program could not be started again: %s.\n",
 }
 
 

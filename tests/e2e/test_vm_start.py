@@ -415,6 +415,20 @@ class OptionsFileTest(LauncherCase):
         self.assertNotIn("-Dmine=1", second["options"])
 
 
+class RuntimeOutputTest(LauncherCase):
+    def test_the_runtimes_own_log_file_gets_its_lines(self):
+        # The runtime writes its log through the launcher, with a stream of
+        # its own C library: the lines land in the file, not elsewhere.
+        for arch in ("x86", "x64"):
+            with self.subTest(arch=arch):
+                app = self.make_app(launcher_settings(jre={"Virtual Machine Parameters": "-Xlog:gc:file=gc.log"}),
+                                    arch=arch, name="log-" + arch)
+                r = app.run(cwd=app.case_dir)
+                self.assertExit(r, 0)
+                with open(os.path.join(app.case_dir, "gc.log"), encoding="ascii") as f:
+                    self.assertEqual(f.read(), "[info][gc] Using Serial\n")
+
+
 class RestartTest(LauncherCase):
     """"Restart Exit Code": the first process starts each run and waits for
     it; whatever started the launcher gets the last run's exit code."""

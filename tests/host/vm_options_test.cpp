@@ -211,6 +211,7 @@ TEST(OptionsFileTest, LinesAsWritten) {
         {"UTF-16 with a mark", std::string("\xFF\xFE-\0X\0s\0s\0" "1\0m\0\r\0\n\0#\0x\0", 20), {"-Xss1m"}},
         {"a module option and its value on one line", "--add-opens  java.base/java.lang=ALL-UNNAMED\n-p /a b\n",
          {"--add-opens", "java.base/java.lang=ALL-UNNAMED", "-p", "/a b"}},
+        {"the class path and its value on one line", "-cp /y\n-Dx=1\n", {"-cp", "/y", "-Dx=1"}},
         {"nothing", "", {}},
     };
     for (const Case& c : cases)
@@ -227,8 +228,10 @@ TEST(OptionsFileTest, RulesOfTheParametersApply) {
         {{"--add-opens", "java.base/java.lang=ALL-UNNAMED", "-p", "/fx"},
          {"--add-opens=java.base/java.lang=ALL-UNNAMED", "--module-path=/fx"}},
         {{"-server", "-Xmx1g"}, {"-Xmx1g"}},
-        {{"-cp", "-Da=1", "-jar", "x.jar", "-Djava.class.path=/elsewhere", "--module=m/c", "-Db=2"},
-         {"-Da=1", "x.jar", "-Db=2"}},
+        // Left out with their values, as the java command reads them.
+        {{"-cp", "/y", "-Da=1", "-jar", "x.jar", "-Djava.class.path=/elsewhere", "--module=m/c", "-Db=2"},
+         {"-Da=1", "-Db=2"}},
+        {{"-Xshare:dump", "-Xlog:help", "-Xlog:gc", "-XX:+PrintFlagsRanges"}, {"-Xlog:gc"}},
         {{"-Da=1", "--add-modules"}, {"-Da=1"}},
         {{"-Djava.class.pathx=1"}, {"-Djava.class.pathx=1"}},
     };

@@ -1853,6 +1853,13 @@ long long stack_reserve() {
 }
 #pragma GCC diagnostic pop
 
+void hook_print_to(jint(JNICALL* hook)(FILE*, const char*, va_list), FILE* stream, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    hook(stream, format, arguments);
+    va_end(arguments);
+}
+
 void hook_print(jint(JNICALL* hook)(FILE*, const char*, va_list), const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
@@ -1964,6 +1971,17 @@ JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* args) {
             }
         }
         ev.raw("options", options + "]").raw("extra", extra + "]").raw("unrecognized", unrecognised + "]");
+        // A log file of the runtime's own (-Xlog:...:file=<path>): written
+        // through the print hook with a stream of the runtime's C library.
+        for (jint i = 0; i < a->nOptions && print_hook; ++i) {
+            const char* o = a->options[i].optionString;
+            const char* file = std::strncmp(o, "-Xlog:", 6) == 0 ? std::strstr(o, ":file=") : nullptr;
+            if (!file) continue;
+            if (FILE* log = std::fopen(file + 6, "w")) {
+                hook_print_to(print_hook, log, "[info][gc] Using %s\n", "Serial");
+                std::fclose(log);
+            }
+        }
         // As a runtime reports: in its own words, through the print hook.
         if (bad_option && !a->ignoreUnrecognized && print_hook)
             hook_print(print_hook, "Unrecognized option: %s\n", first_bad.c_str());
