@@ -28,6 +28,8 @@ void releaseSingleInstance(Launcher& launcher) {
 
 void retireSingleInstance(Launcher& launcher) { releaseSingleInstance(launcher); }
 intptr_t abandonSingleInstance(Launcher&) { return -1; }
+void* keepInstanceBlock(Launcher&) { return nullptr; }
+void letGoOfInstanceBlock(void*) {}
 
 bool takePairMark() { return false; }
 

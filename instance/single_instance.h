@@ -41,4 +41,11 @@ void retireSingleInstance(Launcher& launcher);
 // the process executes itself anew), or -1.
 intptr_t abandonSingleInstance(Launcher& launcher);
 
+// Windows: the supervising process keeps the ending run's block (which says
+// the program restarts) alive until the next run has taken it over, so that
+// a launch meanwhile waits for the next run instead of becoming the first
+// instance itself. Null where there is nothing to keep.
+void* keepInstanceBlock(Launcher& launcher);
+void letGoOfInstanceBlock(void* kept);
+
 #endif

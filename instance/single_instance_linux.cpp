@@ -596,5 +596,9 @@ intptr_t abandonSingleInstance(Launcher& launcher) {
     return lock;
 }
 
+// The process executes itself anew and keeps its lock: nothing to keep here.
+void* keepInstanceBlock(Launcher&) { return nullptr; }
+void letGoOfInstanceBlock(void*) {}
+
 // Nothing here pair-launches: retiring is releasing.
 void retireSingleInstance(Launcher& launcher) { releaseSingleInstance(launcher); }

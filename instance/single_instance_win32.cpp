@@ -393,6 +393,14 @@ bool becomeFirstInstance(Launcher& launcher, const WideString& name, UserOnlySec
 
 bool timeLeft(DWORD started) { return GetTickCount() - started < kHandOverPatienceMs; }
 
+// How long launches wait for a restarting program's next run to take its
+// block over; after that one of them takes it (the next run did not come,
+// or runs without single instance).
+const DWORD kRestartPatienceMs = 30000;
+DWORD restartWaitStarted = 0;
+
+bool restartOverdue() { return restartWaitStarted && GetTickCount() - restartWaitStarted >= kRestartPatienceMs; }
+
 bool retired(Launcher& launcher) {
     return readField(launcher.instanceBlock, kListenerThreadIdOffset) == kRetiredListener;
 }
@@ -557,6 +565,14 @@ bool setUpSingleInstance(Launcher& launcher) {
         releaseSingleInstance(launcher);
         return true;
     }
+    // The program restarts: its next run (or, when none comes, a launch
+    // that has waited long enough) takes the block over as first instance.
+    if (!launcher.isPrimaryInstance && readField(launcher.instanceBlock, kListenerThreadIdOffset) == kRestartingListener &&
+        (!launcher.again.restartTimes.empty() || restartOverdue())) {
+        TRACE_EVENT("single instance").field("block", "taken over from the run before");
+        memset(launcher.instanceBlock, 0, kInstanceBlockSize);
+        launcher.isPrimaryInstance = true;
+    }
     if (!launcher.isPrimaryInstance) {
         bool posted = handArgumentsOver(launcher, name, security);
         requestPostedAt = GetTickCount();
@@ -612,8 +628,12 @@ bool waitForFirstInstance(Launcher& launcher, int32_t& result) {
             setUpAgain = true;
         }
         if (!taken && readField(launcher.instanceBlock, kListenerThreadIdOffset) == kRestartingListener) {
-            TRACE_EVENT("hand-over").field("result", "the first instance's program restarts; set up again");
-            WaitForSingleObject(process, kHandOverPatienceMs);
+            TRACE_EVENT("hand-over").field("result", "the first instance's program restarts; waiting for its next run");
+            // The block outlives the run (the supervising process keeps it)
+            // until the next run takes it over: then set up again.
+            if (!restartWaitStarted) restartWaitStarted = GetTickCount();
+            while (readField(launcher.instanceBlock, kListenerThreadIdOffset) == kRestartingListener && !restartOverdue())
+                Sleep(kRetryMs);
             setUpAgain = true;
         }
         DWORD code = 0;
@@ -664,6 +684,17 @@ intptr_t abandonSingleInstance(Launcher& launcher) {
     if (launcher.isPrimaryInstance && launcher.instanceBlock)
         writeField(launcher.instanceBlock, kListenerThreadIdOffset, kRestartingListener);
     return -1;
+}
+
+void* keepInstanceBlock(Launcher& launcher) {
+    WideString module;
+    if (!singleInstanceWanted(launcher) || !modulePath(launcher, module)) return nullptr;
+    WideString name = instanceName(module);
+    return instanceNamesFit(name) ? OpenFileMappingW(FILE_MAP_READ, FALSE, wide(name)) : nullptr;
+}
+
+void letGoOfInstanceBlock(void* kept) {
+    if (kept) CloseHandle(kept);
 }
 
 void releaseSingleInstance(Launcher& launcher) {

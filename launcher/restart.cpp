@@ -138,26 +138,51 @@ static StartAgainMark markForNewStart(const Launcher& launcher) {
     return mark;
 }
 
+// The supervisor's part of a restart: the first instance's role outlives
+// the ending run (Windows: its block, which says the program restarts),
+// until the next run has taken it over.
+struct SupervisedRole {
+    Launcher* launcher;
+    void* kept = nullptr;
+};
+
+static void keepRole(void* context) {
+    SupervisedRole& role = *static_cast<SupervisedRole*>(context);
+    if (!role.kept) role.kept = keepInstanceBlock(*role.launcher);
+}
+
 bool superviseRuns(Launcher& launcher, int32_t& code) {
     uint64_t signalValue = 0;
     void* signal = platform::createRestartSignal(signalValue);
     if (!signal) return false;
     List<uint64_t> times;
+    SupervisedRole role{&launcher};
     for (bool first = true;; first = false) {
         StartAgainMark mark;
         mark.process = platform::processId();
         mark.signal = signalValue;
-        if (!platform::runAgainAndWait(kStartAgainVariable, encodeStartAgainMark(mark), code)) {
+        mark.restartTimes = times;
+        bool restartAsked = false;
+        bool started = platform::superviseRun(kStartAgainVariable, encodeStartAgainMark(mark), signal, keepRole,
+                                              &role, code, restartAsked);
+        // The run before took the role over from what was kept, or ended.
+        if (!restartAsked) {
+            letGoOfInstanceBlock(role.kept);
+            role.kept = nullptr;
+        }
+        if (!started) {
             TRACE_EVENT("restart").field("result", "could not start a run").field("error", static_cast<int64_t>(platform::lastError()));
+            letGoOfInstanceBlock(role.kept);
             // Before any run, the program runs in this process, without restarts.
             if (first) return false;
             reportNotStartedAgain(launcher);
             code = -1;
             return true;
         }
-        if (!platform::takeRestartSignal(signal)) return true;
+        if (!restartAsked) return true;
         if (!restartAllowed(times, platform::monotonicMilliseconds())) {
             TRACE_EVENT("restart").field("code", static_cast<int64_t>(code)).field("result", "refused: too many");
+            letGoOfInstanceBlock(role.kept);
             reportError(errorBoxOwner(launcher), LaunchError::plain(MsgTooManyRestarts));
             return true;
         }

@@ -166,10 +166,15 @@ bool startAgain(const WideString& variable, const WideString& value, intptr_t ke
 // The same as a child that is waited for, giving its exit code (Windows).
 bool runAgainAndWait(const WideString& variable, const WideString& value, int32_t& code);
 // The supervising process's restart signal, which the runs inherit: made
-// (its number in value), raised by a run, taken (and reset) after a run.
+// (its number in value), and raised by a run from its exit, which then
+// waits (bounded) until the supervising process has reset it.
 void* createRestartSignal(uint64_t& value);
 void raiseRestartSignal(uint64_t value);
-bool takeRestartSignal(void* signal);
+// A run started as runAgainAndWait does and waited for; when it raises the
+// restart signal meanwhile, asked(context) runs before the signal is reset,
+// and restartAsked is true (Windows).
+bool superviseRun(const WideString& variable, const WideString& value, void* signal, void (*asked)(void*),
+                  void* context, int32_t& code, bool& restartAsked);
 // The runtime's printed output, which the runtime hands to the launcher:
 // its text, formatted as the runtime's C library would, and the text passed
 // on to the stream it was meant for (a stream of the runtime's C library).

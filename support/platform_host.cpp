@@ -275,7 +275,9 @@ bool startAgain(const WideString&, const WideString&, intptr_t) { return false; 
 bool runAgainAndWait(const WideString&, const WideString&, int32_t&) { return false; }
 void* createRestartSignal(uint64_t&) { return nullptr; }
 void raiseRestartSignal(uint64_t) {}
-bool takeRestartSignal(void*) { return false; }
+bool superviseRun(const WideString&, const WideString&, void*, void (*)(void*), void*, int32_t&, bool&) {
+    return false;
+}
 
 NarrowString formatRuntimeText(const char* format, va_list arguments) {
     char text[4096];

@@ -66,7 +66,10 @@ uint32_t startingProcessId() {
     return static_cast<uint32_t>(information.parentProcessId);
 }
 
-bool runAgainAndWait(const WideString& variable, const WideString& value, int32_t& code) {
+namespace {
+// Starts this executable again with variable=value in the start's
+// environment, working directory and standard streams.
+bool startChild(const WideString& variable, const WideString& value, PROCESS_INFORMATION& process) {
     WideString module;
     if (!modulePath(module)) return false;
     WideString prefix = variable + u"=";
@@ -102,19 +105,51 @@ bool runAgainAndWait(const WideString& variable, const WideString& value, int32_
         startup.hStdOutput = startStreams[1];
         startup.hStdError = startStreams[2];
     }
-    PROCESS_INFORMATION process;
     // Inherited handles: the streams and the supervising process's restart signal.
     if (!CreateProcessW(wide(module), writable.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
                         environment.data(), startFolder().empty() ? nullptr : wide(startFolder()), &startup,
                         &process))
         return false;
+    // Ctrl+C reaches the run too; this process only waits for it.
+    onConsoleControl(waitingForRun);
+    return true;
+}
+
+int32_t exitCodeOf(HANDLE process) {
+    DWORD exitCode = static_cast<DWORD>(-1);
+    GetExitCodeProcess(process, &exitCode);
+    return static_cast<int32_t>(exitCode);
+}
+}  // namespace
+
+bool runAgainAndWait(const WideString& variable, const WideString& value, int32_t& code) {
+    PROCESS_INFORMATION process;
+    if (!startChild(variable, value, process)) return false;
     OwnedHandle thread(process.hThread);
     OwnedHandle child(process.hProcess);
-    onConsoleControl(waitingForRun);
     WaitForSingleObject(child.get(), INFINITE);
-    DWORD exitCode = static_cast<DWORD>(-1);
-    GetExitCodeProcess(child.get(), &exitCode);
-    code = static_cast<int32_t>(exitCode);
+    code = exitCodeOf(child.get());
+    return true;
+}
+
+bool superviseRun(const WideString& variable, const WideString& value, void* signal, void (*asked)(void*),
+                  void* context, int32_t& code, bool& restartAsked) {
+    restartAsked = false;
+    PROCESS_INFORMATION process;
+    if (!startChild(variable, value, process)) return false;
+    OwnedHandle thread(process.hThread);
+    OwnedHandle child(process.hProcess);
+    HANDLE waits[2] = {child.get(), static_cast<HANDLE>(signal)};
+    for (;;) {
+        DWORD waited = WaitForMultipleObjects(restartAsked ? 1 : 2, waits, FALSE, INFINITE);
+        if (waited != WAIT_OBJECT_0 + 1) break;
+        // The run asks from its exit and waits for the reset: what must
+        // outlive it is taken first.
+        asked(context);
+        restartAsked = true;
+        ResetEvent(static_cast<HANDLE>(signal));
+    }
+    code = exitCodeOf(child.get());
     return true;
 }
 
@@ -133,12 +168,14 @@ void* createRestartSignal(uint64_t& value) {
     return event;
 }
 
-void raiseRestartSignal(uint64_t value) { SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value))); }
-
-bool takeRestartSignal(void* signal) {
-    if (WaitForSingleObject(signal, 0) != WAIT_OBJECT_0) return false;
-    ResetEvent(signal);
-    return true;
+void raiseRestartSignal(uint64_t value) {
+    HANDLE signal = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+    if (!SetEvent(signal)) return;
+    // Until the supervising process has taken what must outlive this run
+    // (it resets the signal then), bounded: a supervisor that is gone
+    // holds up nothing.
+    DWORD started = GetTickCount();
+    while (WaitForSingleObject(signal, 0) == WAIT_OBJECT_0 && GetTickCount() - started < 5000) Sleep(5);
 }
 
 }  // namespace platform

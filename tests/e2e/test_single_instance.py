@@ -250,19 +250,25 @@ class HandOverFaultTest(SingleInstanceCase):
         self.assertExit(first.wait(), 0)
 
 
-class RestartHandOverTest(SingleInstanceCase):
+class RestartHandOverTest(HandOverFaultTest.__base__):
+    traced = HandOverFaultTest.traced
+
     def test_a_document_handed_over_while_the_program_restarts_reaches_the_new_run(self):
         # The first instance's program asks for a restart; a launch made
         # while it ends neither runs the program itself nor loses its list.
+        # The ending run lingers after its exit hook, so the launch comes
+        # while the program has no run that could take its list.
         app = self.make_app(single_settings(app=[("Restart Exit Code", "23")]),
                             cfg={"main_waits_ms": MAIN_WAITS_MS, "exit_runs": 1, "exit_code": 23,
-                                 "consume_stop": 1, "secondary_result": 7})
+                                 "consume_stop": 1, "secondary_result": 7, "exit_sleep_ms": 1500})
         self.addCleanup(self.stop, app)
         first = self.start_first(app, ["first"])
         self.stop(app)
-        self.wait_for(app, "exit_hook")
-        late = app.start(["late doc"], timeout=90)
+        self.wait_for(app, "exit_lingers")
+        trace, env = self.traced(app)
+        late = app.start(["late doc"], timeout=90, env=env)
         self.assertExit(late.wait(), 7)
+        self.assertTrue([l for l in trace_lines(trace) if "waiting for its next run" in l], trace_lines(trace))
         mains = self.events(app, "main")
         self.assertEqual([m["args"] for m in mains], [["first"], ["first"]])
         (secondary,) = self.events(app, "secondary_main")

@@ -314,6 +314,9 @@ struct Config {
     int exit_runs = 0;
     // The stop file is removed when main sees it, so the next run waits anew.
     int consume_stop = 0;
+    // After the exit hook has returned, the process lingers this long before
+    // it ends (a runtime's exit takes its time).
+    int exit_sleep_ms = 0;
 };
 
 Config g_cfg;
@@ -412,6 +415,7 @@ void load_config() {
         {"load_dependency", &g_cfg.load_dependency},
         {"exit_runs", &g_cfg.exit_runs},
         {"consume_stop", &g_cfg.consume_stop},
+        {"exit_sleep_ms", &g_cfg.exit_sleep_ms},
     };
     size_t pos = 0;
     while (pos < text.size()) {
@@ -914,6 +918,10 @@ int count_run() {
     if (g_exit_hook) {
         Event("exit_hook").num("code", code).num("thread", tid()).emit();
         g_exit_hook(code);
+        if (g_cfg.exit_sleep_ms > 0) {
+            Event("exit_lingers").emit();
+            Sleep(static_cast<DWORD>(g_cfg.exit_sleep_ms));
+        }
     }
     Event("exit").num("code", code).num("thread", tid()).boolean("splash", own_splash_visible()).emit();
     ExitProcess(static_cast<UINT>(code));
