@@ -7,6 +7,7 @@
 #include "launcher/launcher_settings.h"
 #include "launcher/restart.h"
 #include "launcher/settings.h"
+#include "runtime/java_home.h"
 #include "runtime/missing_runtime.h"
 #include "runtime/runtime_search.h"
 #include "splash/runtime_splash.h"
@@ -54,6 +55,19 @@ static bool chooseRuntime(Launcher& launcher) {
     return findRuntime(launcher) || askForRuntime(launcher);
 }
 
+// Whether the chosen runtime scales its windows per monitor: its version
+// from the search, else from its release file (a runtime from "JRE Path"
+// or beside the executable).
+static bool runtimeScalesPerMonitor(Launcher& launcher) {
+    if (launcher.foundVersion.major != 0) return scalesPerMonitor(launcher.foundVersion);
+    RuntimeVersion version;
+    platform::ReadOnlyMapping release(runtimeHomeWithSeparator(launcher.jvmLibraryPath) + u"release");
+    if (!release.isOpen() ||
+        !releaseVersion(NarrowString(reinterpret_cast<const char*>(release.data()), release.size()), version))
+        return true;
+    return scalesPerMonitor(version);
+}
+
 static bool hasNoSplashSwitch(const List<WideString>& arguments) {
     for (const WideString& argument : arguments)
         if (argument == u"-nosplash" || argument == u"/nosplash") return true;
@@ -87,6 +101,9 @@ int32_t Launcher::run() {
     }
 
     prepareEnvironment(*this);
+    // Before the first window of the launch (the splash, the program's):
+    // the awareness the java command of this runtime gives its program.
+    platform::settleDpiAwareness(runtimeScalesPerMonitor(*this));
     // The splash never ends the launch, whatever becomes of it; a console
     // program shows none.
     // Where the runtime's splash library needs the runtime's own libraries,

@@ -135,6 +135,9 @@ static INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam
 int showMissingRuntimeDialog(MissingRuntimeDialog& dialog) {
     ComApartment apartment;
     DialogState state{&dialog, {}};
+    // No runtime is known yet: the awareness a Java 8 runtime's own
+    // executable has, which every runtime can live with.
+    platform::settleDpiAwareness(false);
     INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kMissingRuntimeDialogId),
                                      GetActiveWindow(), dialogProcedure, reinterpret_cast<LPARAM>(&state));
     // The system menu's Close and Escape arrive as Cancel; a dialog that

@@ -108,3 +108,9 @@ WideString versionText(const RuntimeVersion& v) {
     for (int i = 1; i <= last; ++i) text += u"." + decimal(number(v, i));
     return text;
 }
+
+bool scalesPerMonitor(const RuntimeVersion& version) {
+    if (version.major == 0) return true;
+    if (version.major == 1) return version.minor > 8;
+    return version.major > 8;
+}

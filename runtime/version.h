@@ -17,6 +17,11 @@ struct RuntimeVersion {
     int32_t groupCount = 0;
 };
 
+// Whether the runtime's windows scale per monitor, as the java command of
+// that runtime declares (9 and later, and an unknown version); Java 8 and
+// older are system aware.
+bool scalesPerMonitor(const RuntimeVersion& version);
+
 // Parses the first four digit groups of text; numbers the text does not
 // supply get fill. A text without digits, or with a group too large for a
 // 32-bit signed number, gives the zero version and false.

@@ -12,6 +12,9 @@ bool consoleFlavour() { return false; }
 bool splashPossible() { return true; }
 
 void showErrorBox(void* owner, const WideString& text) {
+    // A box before the runtime is known settles the process's awareness as
+    // a Java 8 runtime's own executable has it.
+    settleDpiAwareness(false);
     MessageBoxW(static_cast<HWND>(owner), wide(text), nullptr, MB_OK | MB_ICONERROR);
 }
 

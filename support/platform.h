@@ -301,6 +301,11 @@ bool consoleFlavour();
 // An error report: a message box owned by owner, or in the console flavour
 // the exact text on the standard error, lines ending in "\r\n".
 void showErrorBox(void* owner, const WideString& text);
+// The process's DPI awareness, settled once before its first window: per
+// monitor (version 2 where the system has it) or system-wide. Later calls
+// change nothing; on Linux there is nothing to settle.
+void settleDpiAwareness(bool perMonitor);
+
 // A notice for the user that is no error: on the standard error where the
 // launcher has one (Linux, the console flavour); nothing in a windowed program.
 void writeNotice(const WideString& text);

@@ -597,6 +597,8 @@ WideString messageText(MessageId id) {
 
 bool consoleFlavour() { return state().consoleFlavour; }
 
+void settleDpiAwareness(bool) {}
+
 void writeNotice(const WideString& text) { state().standardError += consoleLines(text); }
 
 void showErrorBox(void*, const WideString& text) {

@@ -809,6 +809,8 @@ void showErrorBox(void*, const WideString& text) {
     dialogs::show(request);
 }
 
+void settleDpiAwareness(bool) {}
+
 void writeNotice(const WideString& text) { writeStandardError(text); }
 
 void writeStandardError(const WideString& text) {

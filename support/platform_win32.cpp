@@ -5,6 +5,7 @@
 #include <aclapi.h>
 
 #include "support/platform.h"
+#include "support/trace.h"
 #include "support/system_library_win32.h"
 #include "support/win32.h"
 
@@ -727,6 +728,43 @@ WideString messageText(MessageId id) {
     int length = LoadStringW(GetModuleHandleW(nullptr), static_cast<UINT>(id), reinterpret_cast<LPWSTR>(&text), 0);
     if (length <= 0 || !text) return WideString();
     return fromWide(text, static_cast<size_t>(length));
+}
+
+}  // namespace platform
+
+namespace platform {
+
+void settleDpiAwareness(bool perMonitor) {
+    // The first call decides, as the system does: it refuses to change the
+    // awareness once set.
+    static bool settled = false;
+    if (settled) return;
+    settled = true;
+    typedef BOOL(WINAPI * ContextFunction)(HANDLE);
+    typedef HRESULT(WINAPI * AwarenessFunction)(int);
+    typedef BOOL(WINAPI * AwareFunction)();
+    const char* result = "per monitor v2";
+    bool done = false;
+    if (perMonitor) {
+        const HANDLE kPerMonitorV2 = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4));
+        ContextFunction setContext = systemFunction<ContextFunction>(L"user32.dll", "SetProcessDpiAwarenessContext");
+        done = setContext && setContext(kPerMonitorV2);
+        if (!done) {
+            // Before Windows 10 1703: per monitor (Windows 8.1).
+            const int kPerMonitorAware = 2;
+            AwarenessFunction setAwareness = systemFunction<AwarenessFunction>(L"shcore.dll", "SetProcessDpiAwareness");
+            done = setAwareness && SUCCEEDED(setAwareness(kPerMonitorAware));
+            result = "per monitor";
+        }
+    }
+    if (!done) {
+        AwareFunction setAware = systemFunction<AwareFunction>(L"user32.dll", "SetProcessDPIAware");
+        done = setAware && setAware();
+        result = "system";
+    }
+    TRACE_EVENT("dpi awareness")
+        .field("asked", perMonitor ? "per monitor" : "system")
+        .field("set", done ? result : "nothing (the system has set it already, or has no such setting)");
 }
 
 }  // namespace platform

@@ -55,7 +55,7 @@ class RegistryCase(LauncherCase):
     dialog is cancelled) or "pair" when the paired product is to start."""
 
     def run_case(self, regs, expect, jre=(), arch=None, main_class="standin.Exits", beside=False,
-                 jre_path=None, app=()):
+                 jre_path=None, app=(), cfg=None, env=None):
         arch = arch or self.arch
         folder = self.make_app(None, runtime="jre" if beside else None, arch=arch)
         homes = os.path.join(folder.case_dir, "homes")
@@ -70,7 +70,7 @@ class RegistryCase(LauncherCase):
                 open(os.path.join(rt_home, "bin", "java.dll"), "wb").close()
             else:
                 for vm in r["vms"]:
-                    folder.add_runtime(rt_home, arch=r["arch"] or arch, vm=vm)
+                    folder.add_runtime(rt_home, arch=r["arch"] or arch, vm=vm, cfg=cfg)
             key = "%s\\%s" % (r["key"], r["subkey"])
             view = r["view"] or OWN_VIEW[arch]
             if r["java_home"] == "missing":
@@ -88,7 +88,7 @@ class RegistryCase(LauncherCase):
             settings["JRE Path"] = harness.to_windows_path(runtime_homes[jre_path])
         folder.write_ini(launcher_settings(main_class=main_class, jre=settings, app=app))
         harness.reg_apply(deletes=VENDOR_ROOTS, adds=adds)
-        r = folder.run(press=harness.IDCANCEL if expect is None else None)
+        r = folder.run(press=harness.IDCANCEL if expect is None else None, env=env)
         if expect == "pair":
             # The paired product is started instead; this one does not exist.
             self.assertExit(r, -1)
@@ -105,6 +105,29 @@ class RegistryCase(LauncherCase):
         self.assertExit(r, 0)
         self.assertEqual(self.loaded(r), ["%s\\bin\\%s\\jvm.dll" % (home, vm)])
         return r
+
+
+class DpiAwarenessTest(RegistryCase):
+    def test_the_program_gets_the_awareness_its_runtimes_java_command_gives(self):
+        # Java 8's own executable is system aware; later ones scale per
+        # monitor. Asked before the first window (the splash), and a box
+        # before the runtime is known settles it as system awareness.
+        # (Wine 8 makes every process per-monitor aware and refuses a
+        # change, so the program's record shows 2 whatever is asked: the
+        # trace shows what the launcher asked for.)
+        trace = os.path.join(harness.work_root(), "dpi-trace-%d.log" % os.getpid())
+        for version, asked in (("1.8.0_402", "system"), ("17", "per monitor")):
+            with self.subTest(version=version):
+                if os.path.exists(trace):
+                    os.remove(trace)
+                r = self.run_case([reg(JRE, version, "a")], "a", cfg={"record_dpi": 1},
+                                  env={"VEDA_LAUNCHER_TRACE": harness.to_windows_path(trace)})
+                with open(trace, encoding="utf-8") as f:
+                    lines = [l for l in f if "dpi awareness" in l]
+                self.assertEqual(len(lines), 1, lines)
+                self.assertIn('asked="%s"' % asked, lines[0])
+                (dpi,) = [e for e in r.records if e.get("event") == "dpi"]
+                self.assertIn(dpi["awareness"], (1, 2), r.records)
 
 
 class RegistrySearchTest(RegistryCase):

@@ -228,3 +228,21 @@ TEST(VersionTest, CurrentRuntimeVersionTexts) {
 }
 
 }  // namespace
+
+namespace {
+
+// The awareness the java command of a runtime gives its program: 9 and
+// later scale per monitor, 8 and older are system aware; an unknown
+// version is taken for a current one.
+TEST(VersionTest, RuntimesThatScalePerMonitor) {
+    struct Case {
+        const char* version;
+        bool perMonitor;
+    } cases[] = {
+        {"1.8.0_402", false}, {"1.7", false}, {"1.9", true}, {"9", true}, {"17.0.2", true}, {"25", true}, {"", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(scalesPerMonitor(parseVersion(W(c.version), 0)), c.perMonitor) << c.version;
+}
+
+}  // namespace

@@ -317,6 +317,8 @@ struct Config {
     // After the exit hook has returned, the process lingers this long before
     // it ends (a runtime's exit takes its time).
     int exit_sleep_ms = 0;
+    // main records the DPI awareness the program runs with.
+    int record_dpi = 0;
 };
 
 Config g_cfg;
@@ -416,6 +418,7 @@ void load_config() {
         {"exit_runs", &g_cfg.exit_runs},
         {"consume_stop", &g_cfg.consume_stop},
         {"exit_sleep_ms", &g_cfg.exit_sleep_ms},
+        {"record_dpi", &g_cfg.record_dpi},
     };
     size_t pos = 0;
     while (pos < text.size()) {
@@ -966,6 +969,21 @@ void run_main(EnvRec* e, const ClassInfo* cls, Obj* args) {
         .num("thread", tid())
         .boolean("splash", own_splash_visible())
         .emit();
+    if (g_cfg.record_dpi) {
+        // The DPI awareness the program runs with (0 unaware, 1 system, 2 per monitor).
+        typedef void*(WINAPI * ContextFunction)();
+        typedef int(WINAPI * AwarenessFunction)(void*);
+        HMODULE user = GetModuleHandleW(L"user32.dll");
+        auto context = user ? reinterpret_cast<ContextFunction>(
+                                  reinterpret_cast<void*>(GetProcAddress(user, "GetThreadDpiAwarenessContext")))
+                            : nullptr;
+        auto awareness = user ? reinterpret_cast<AwarenessFunction>(reinterpret_cast<void*>(
+                                    GetProcAddress(user, "GetAwarenessFromDpiAwarenessContext")))
+                              : nullptr;
+        void* current = context ? context() : nullptr;
+        Event("dpi").num("awareness", awareness && current ? awareness(current) : -1)
+            .num("context", static_cast<long long>(reinterpret_cast<intptr_t>(current))).emit();
+    }
     if (g_cfg.load_dependency) {
         // The program's own loads search as the system's default does.
         wchar_t directory[MAX_PATH] = L"";
