@@ -186,18 +186,20 @@ class JavaCommandParityTest(LinuxCase):
         report, close = os.path.join(self.dir, "shown"), os.path.join(self.dir, "close")
         p = subprocess.Popen([exe, report, close], env=self.env(DISPLAY=display.name), cwd="/",
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        windows = ""
         try:
-            deadline = time.monotonic() + 60
+            deadline = time.monotonic() + 30
             while not os.path.exists(report) and p.poll() is None and time.monotonic() < deadline:
                 time.sleep(0.02)
-            windows = ""
             while os.path.exists(report) and not windows and time.monotonic() < deadline:
                 windows = display.xdotool("search", "--name", "^fx probe$")
                 time.sleep(0.02)
         finally:
             open(close, "w").close()
-            _, err = p.communicate(timeout=60)
-        self.assertTrue(os.path.exists(report), "the window was not shown: %s" % err.decode())
+            if not os.path.exists(report):
+                p.kill()  # a launch that failed waits for its error box to be closed
+            out, err = p.communicate(timeout=60)
+        self.assertTrue(os.path.exists(report), "the window was not shown: %s%s" % (out.decode(), err.decode()))
         self.assertTrue(windows, "no window \"fx probe\" on the display")
         with open(report, encoding="utf-8") as f:
             self.assertEqual(f.read(), "shown /\n")
