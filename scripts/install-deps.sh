@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev
   openjdk-17-jdk-headless openjdk-17-jre
   libgtk-3-0 xdotool
+  libopenjfx-java libopenjfx-jni
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   wine wine64 wine32:i386 xvfb xauth x11-utils
   wixl msitools lintian desktop-file-utils binutils osslsigncode openssl

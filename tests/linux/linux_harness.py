@@ -16,6 +16,9 @@ APP_JAR = os.environ.get("LINUX_APP_JAR", os.path.join(REPO, "build", "linux", "
 SLOW_START = os.environ.get("LINUX_SLOW_START", os.path.join(REPO, "build", "linux", "tests", "linux",
                                                               "liblinux_slow_start.so"))
 JDK17 = os.environ.get("JDK17_HOME", "/usr/lib/jvm/java-17-openjdk-amd64")
+# The JavaFX program and the system's JavaFX jars it needs; empty where the build found none.
+FX_APP_JAR = os.environ.get("LINUX_FX_APP_JAR", "")
+FX_JARS = [jar for jar in os.environ.get("LINUX_FX_JARS", "").split(":") if jar]
 
 
 def other_runtime():

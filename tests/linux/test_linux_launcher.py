@@ -2,12 +2,15 @@
 (Debian's OpenJDK 17), real files, signals and exit codes."""
 import os
 import re
+import shutil
 import signal
 import subprocess
 import time
 import unittest
 
-from linux_harness import APP_JAR, JDK17, LAUNCHER, LinuxCase, clean_environment, other_runtime, settings_text
+import screen
+from linux_harness import (APP_JAR, FX_APP_JAR, FX_JARS, JDK17, LAUNCHER, LinuxCase, clean_environment, other_runtime,
+                           settings_text)
 
 NOT_FOUND = ("The Java Runtime Environment (JRE) was not found. Please  download and install a JRE (%s) from:\n"
              "https://adoptium.net/\n")
@@ -166,6 +169,41 @@ class JavaCommandParityTest(LinuxCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stdout.decode().splitlines()[1:],
                          ["home=" + os.path.join(os.path.dirname(exe), "lib"), "opens java.lang true"])
+
+    def test_a_javafx_program_with_its_modules_in_the_applications_folder_started_from_another_folder(self):
+        # Debian's runtime finds the JavaFX natives on its default library path.
+        if not FX_APP_JAR or not os.path.isfile(FX_APP_JAR):
+            self.skipTest("no JavaFX jars were found when the tests were built (Debian: libopenjfx-java)")
+        exe = self.app(jar=False, settings=settings_text(main="fx.FxProbe", class_path="\\lib\\fx-probe.jar", runtime={
+            "Virtual Machine Parameters": "--module-path=%VEDA_APP_HOME%/lib/fx --add-modules javafx.controls"}))
+        lib = os.path.join(os.path.dirname(exe), "lib")
+        shutil.copy2(FX_APP_JAR, os.path.join(lib, "fx-probe.jar"))
+        os.makedirs(os.path.join(lib, "fx"))
+        for jar in FX_JARS:
+            shutil.copy(jar, os.path.join(lib, "fx"))
+        display = screen.Display()
+        self.addCleanup(display.close)
+        report, close = os.path.join(self.dir, "shown"), os.path.join(self.dir, "close")
+        p = subprocess.Popen([exe, report, close], env=self.env(DISPLAY=display.name), cwd="/",
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        windows = ""
+        try:
+            deadline = time.monotonic() + 30
+            while not os.path.exists(report) and p.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.02)
+            while os.path.exists(report) and not windows and time.monotonic() < deadline:
+                windows = display.xdotool("search", "--name", "^fx probe$")
+                time.sleep(0.02)
+        finally:
+            open(close, "w").close()
+            if not os.path.exists(report):
+                p.kill()  # a launch that failed waits for its error box to be closed
+            out, err = p.communicate(timeout=60)
+        self.assertTrue(os.path.exists(report), "the window was not shown: %s%s" % (out.decode(), err.decode()))
+        self.assertTrue(windows, "no window \"fx probe\" on the display")
+        with open(report, encoding="utf-8") as f:
+            self.assertEqual(f.read(), "shown /\n")
+        self.assertEqual(p.returncode, 0, err)
 
     def test_tools_find_the_program_by_its_main_class(self):
         exe = self.app()
