@@ -43,7 +43,6 @@ struct StartupCacheWork {
 // environment (launcher/restart.h): a restart of the program, or a launch
 // without the user's options file, which the runtime refused.
 struct StartAgainMark {
-    bool present = false;
     uint32_t process = 0;          // the process that started it again
     bool withoutUserOptions = false;
     uint64_t signal = 0;           // Windows: the supervising process's restart event

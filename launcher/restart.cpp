@@ -80,7 +80,6 @@ bool decodeStartAgainMark(const WideString& text, StartAgainMark& mark) {
             return false;
         }
     }
-    mark.present = haveProcess;
     return haveProcess;
 }
 

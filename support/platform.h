@@ -163,14 +163,12 @@ uint32_t startingProcessId();
 // no new start could be made. kept: a descriptor the new start takes over
 // (Linux), or -1.
 bool startAgain(const WideString& variable, const WideString& value, intptr_t kept);
-// The same as a child that is waited for, giving its exit code (Windows).
-bool runAgainAndWait(const WideString& variable, const WideString& value, int32_t& code);
 // The supervising process's restart signal, which the runs inherit: made
 // (its number in value), and raised by a run from its exit, which then
 // waits (bounded) until the supervising process has reset it.
 void* createRestartSignal(uint64_t& value);
 void raiseRestartSignal(uint64_t value);
-// A run started as runAgainAndWait does and waited for; when it raises the
+// A run started as startAgain starts it (Windows) and waited for; when it raises the
 // restart signal meanwhile, asked(context) runs before the signal is reset,
 // and restartAsked is true (Windows).
 bool superviseRun(const WideString& variable, const WideString& value, void* signal, void (*asked)(void*),

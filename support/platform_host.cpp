@@ -272,7 +272,6 @@ uint64_t monotonicMilliseconds() { return 0; }
 void rememberStart() {}
 uint32_t startingProcessId() { return processId(); }
 bool startAgain(const WideString&, const WideString&, intptr_t) { return false; }
-bool runAgainAndWait(const WideString&, const WideString&, int32_t&) { return false; }
 void* createRestartSignal(uint64_t&) { return nullptr; }
 void raiseRestartSignal(uint64_t) {}
 bool superviseRun(const WideString&, const WideString&, void*, void (*)(void*), void*, int32_t&, bool&) {

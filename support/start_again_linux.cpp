@@ -102,7 +102,6 @@ bool startAgain(const WideString& variable, const WideString& value, intptr_t ke
     return false;
 }
 
-bool runAgainAndWait(const WideString&, const WideString&, int32_t&) { return false; }
 void* createRestartSignal(uint64_t&) { return nullptr; }
 void raiseRestartSignal(uint64_t) {}
 bool superviseRun(const WideString&, const WideString&, void*, void (*)(void*), void*, int32_t&, bool&) {

@@ -120,7 +120,6 @@ int32_t exitCodeOf(HANDLE process) {
     GetExitCodeProcess(process, &exitCode);
     return static_cast<int32_t>(exitCode);
 }
-}  // namespace
 
 bool runAgainAndWait(const WideString& variable, const WideString& value, int32_t& code) {
     PROCESS_INFORMATION process;
@@ -131,6 +130,7 @@ bool runAgainAndWait(const WideString& variable, const WideString& value, int32_
     code = exitCodeOf(child.get());
     return true;
 }
+}  // namespace
 
 bool superviseRun(const WideString& variable, const WideString& value, void* signal, void (*asked)(void*),
                   void* context, int32_t& code, bool& restartAsked) {

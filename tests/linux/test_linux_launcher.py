@@ -335,27 +335,6 @@ class OptionsFileTest(LinuxCase):
             os.remove(self.trace)
         return self.run_app(exe, args, env=self.env(XDG_CONFIG_HOME=self.config, VEDA_LAUNCHER_TRACE=self.trace))
 
-    def test_the_users_file_comes_last_and_the_program_learns_its_path(self):
-        product = "[Product Information]\nProduct Name=My App\nProduct Code=mine-1"
-        exe = self.app(settings=settings_text(runtime={"Virtual Machine Parameters": "-Xmx100m"}, extra=product))
-        user = os.path.join(self.config, "My App", "mine-1", "MyApp.vmoptions")
-        # Each step adds a file: the last one's -Xmx counts; the path is
-        # known before the file exists.
-        steps = [(None, "heap 100m"), ((exe + ".vmoptions", "-Xmx200m"), "heap 200m"),
-                 ((user, "# more memory", "  -Xmx300m  "), "heap 300m")]
-        for written, heap in steps:
-            with self.subTest(heap=heap):
-                if written:
-                    write_lines(*written)
-                r = self.launch(exe, ["heap", "property:veda.launcher.vmoptions"])
-                self.assertEqual(r.returncode, 0, r.stderr)
-                self.assertEqual(r.stdout.decode().splitlines()[1:], [heap, "veda.launcher.vmoptions=" + user])
-        # Without product information: a folder named after the executable.
-        other = self.app(name="Other")
-        r = self.launch(other, ["property:veda.launcher.vmoptions"])
-        self.assertEqual(r.stdout.decode().splitlines()[1:],
-                         ["veda.launcher.vmoptions=" + os.path.join(self.config, "Other", "Other.vmoptions")])
-
     REFUSED = [("unknown option", ["-XX:+NoSuchOption"], "Unrecognized VM option 'NoSuchOption'"),
                ("impossible heap", ["-Xmx100000g"], "Could not reserve enough space for"),
                ("missing agent", ["-agentpath:/nonexistent/libx.so"], "Could not find agent library /nonexistent/"),
