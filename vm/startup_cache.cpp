@@ -1,5 +1,6 @@
 #include "vm/startup_cache.h"
 
+#include <jvmti.h>
 #include <string.h>
 
 #include "launcher/environment.h"
@@ -642,6 +643,7 @@ static bool creationUnderWay(const WideString& folder, const WideString& key) {
 }
 
 static void armRecordingGuard(StartupCacheWork& work);
+static void watchProgramExit(Launcher& launcher);
 
 static const char* planName(CachePlan plan) {
     switch (plan) {
@@ -751,6 +753,7 @@ static bool runtimeSharesClasses(JNIEnv* env) {
 
 void checkStartupCacheUse(Launcher& launcher) {
     StartupCacheWork& work = launcher.startupCacheWork;
+    watchProgramExit(launcher);
     if (work.used.empty() || !launcher.jniEnv || runtimeSharesClasses(launcher.jniEnv)) return;
     TRACE_EVENT("startup cache").field("cache", work.used).field("result", "refused by the runtime: dropped; the key waits");
     platform::deleteFile(inFolder(work.folder, work.key + u".rec"));
@@ -763,10 +766,10 @@ void checkStartupCacheUse(Launcher& launcher) {
 // file size limit, classes it cannot archive) aborts: its abort hook runs,
 // then it ends the process with exit code 1, past the exit hook. Armed from
 // the launch of a recording run until the exit hook or the teardown's
-// return says the recording is whole; in the teardown after main the
-// program's own code is known and is kept.
+// return says the recording is whole; once main has returned, or the
+// program has called System.exit, its own code is known and is kept.
 namespace {
-enum class Guard { Off, Armed, Teardown };
+enum class Guard { Off, Armed, CodeKnown };
 Guard g_guard = Guard::Off;
 StartupCacheWork* g_guarded = nullptr;
 }  // namespace
@@ -777,13 +780,75 @@ static void armRecordingGuard(StartupCacheWork& work) {
 }
 
 void guardStartupCacheTeardown(Launcher& launcher) {
-    if (g_guard == Guard::Armed && g_guarded == &launcher.startupCacheWork) g_guard = Guard::Teardown;
+    if (g_guard == Guard::Armed && g_guarded == &launcher.startupCacheWork) g_guard = Guard::CodeKnown;
+}
+
+// System.exit(n) and Runtime.halt(n) reach the runtime through
+// java.lang.Shutdown.halt0, before it writes the recording: the code is
+// taken on its way. The runtime's tool interface lets a native method's
+// binding be redirected (registering the method again would print a
+// warning on every such launch); halt0 is bound when it is first called,
+// which is when the program ends.
+namespace {
+typedef void(JNICALL* HaltFunction)(JNIEnv*, jclass, jint);
+HaltFunction g_halt = nullptr;
+}  // namespace
+
+static void JNICALL haltWithCode(JNIEnv* env, jclass type, jint code) {
+    if (g_guard != Guard::Off && g_guarded) {
+        g_guarded->programCode = code;
+        g_guard = Guard::CodeKnown;
+    }
+    g_halt(env, type, code);
+}
+
+static bool isHalt(jvmtiEnv* jvmti, jmethodID method) {
+    char* name = nullptr;
+    if (jvmti->GetMethodName(method, &name, nullptr, nullptr) != JVMTI_ERROR_NONE || !name) return false;
+    bool halt = strcmp(name, "halt0") == 0;
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(name));
+    jclass type = nullptr;
+    char* signature = nullptr;
+    if (!halt || jvmti->GetMethodDeclaringClass(method, &type) != JVMTI_ERROR_NONE ||
+        jvmti->GetClassSignature(type, &signature, nullptr) != JVMTI_ERROR_NONE || !signature)
+        return false;
+    halt = strcmp(signature, "Ljava/lang/Shutdown;") == 0;
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    return halt;
+}
+
+static void JNICALL nativeMethodBound(jvmtiEnv* jvmti, JNIEnv*, jthread, jmethodID method, void* address,
+                                      void** newAddress) {
+    if (g_halt || !address || !newAddress || !isHalt(jvmti, method)) return;
+    g_halt = reinterpret_cast<HaltFunction>(address);
+    *newAddress = reinterpret_cast<void*>(&haltWithCode);
+}
+
+static void watchProgramExit(Launcher& launcher) {
+    if (g_guard != Guard::Armed || g_guarded != &launcher.startupCacheWork || !launcher.javaVM) return;
+    jvmtiEnv* jvmti = nullptr;
+    if (launcher.javaVM->GetEnv(reinterpret_cast<void**>(&jvmti), JVMTI_VERSION_1_2) != JNI_OK || !jvmti) {
+        TRACE_EVENT("startup cache").field("exit code", "not watched: the runtime has no tool interface");
+        return;
+    }
+    jvmtiCapabilities wanted;
+    memset(&wanted, 0, sizeof wanted);
+    wanted.can_generate_native_method_bind_events = 1;
+    jvmtiEventCallbacks callbacks;
+    memset(&callbacks, 0, sizeof callbacks);
+    callbacks.NativeMethodBind = &nativeMethodBound;
+    if (jvmti->AddCapabilities(&wanted) != JVMTI_ERROR_NONE ||
+        jvmti->SetEventCallbacks(&callbacks, static_cast<jint>(sizeof callbacks)) != JVMTI_ERROR_NONE ||
+        jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_NATIVE_METHOD_BIND, nullptr) != JVMTI_ERROR_NONE) {
+        TRACE_EVENT("startup cache").field("exit code", "not watched: the tool interface refused");
+        jvmti->DisposeEnvironment();
+    }
 }
 
 void startupCacheAborted(Launcher& launcher) {
     StartupCacheWork& work = launcher.startupCacheWork;
     if (g_guard == Guard::Off || g_guarded != &work) return;
-    const bool teardown = g_guard == Guard::Teardown;
+    const bool codeKnown = g_guard == Guard::CodeKnown;
     g_guard = Guard::Off;
     work.finished = true;
     markFailed(work.folder, work.key, u"the runtime aborted while recording");
@@ -791,8 +856,8 @@ void startupCacheAborted(Launcher& launcher) {
     TRACE_EVENT("startup cache")
         .field("create", "skipped")
         .field("reason", "the runtime aborted while recording")
-        .field("exit code", static_cast<int64_t>(teardown ? work.programCode : 1));
-    if (teardown) platform::exitNow(work.programCode);
+        .field("exit code", static_cast<int64_t>(codeKnown ? work.programCode : 1));
+    if (codeKnown) platform::exitNow(work.programCode);
 }
 
 // The creator's job file: the folder, the key, the recording, the new

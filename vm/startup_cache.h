@@ -128,13 +128,15 @@ void applyStartupCache(Launcher& launcher);
 // Before the virtual machine's teardown after main, and from the runtime's
 // abort hook: a runtime that aborts because it cannot write its recording
 // (and would end the process with exit code 1) leaves the failure mark, and
-// in the teardown the process ends with the program's own code.
+// once the program's code is known (main returned, System.exit) the process
+// ends with it.
 void guardStartupCacheTeardown(Launcher& launcher);
 // Once the virtual machine is created with a cache: a runtime that refused
 // it shares nothing at all (not even its default archive), so every launch
 // would be slower than one without the setting. Such a cache is dropped and
 // the key waits as after a failed creation, so that refusing, recording and
-// creating cannot repeat on every launch.
+// creating cannot repeat on every launch. On a recording run it also
+// watches for the code System.exit passes, which the abort then keeps.
 void checkStartupCacheUse(Launcher& launcher);
 void startupCacheAborted(Launcher& launcher);
 // When the program has ended, on every exit path (main returned, System.exit,

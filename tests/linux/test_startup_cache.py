@@ -153,10 +153,11 @@ class StartupCacheTest(StartupCacheCase):
                     self.assertIn('reason="a valid', f.read())
 
     def test_every_exit_path_writes_the_archive(self):
-        for how in ("exit", "signal"):
-            with self.subTest(how=how):
+        # System.exit on 25 passes through the launcher's watch for its code.
+        for how, home in [("exit", home) for _, home in self.runtimes()] + [("signal", JDK17)]:
+            with self.subTest(how=how, runtime=home):
                 self.setUp()
-                exe = self.app(settings=self.cache_settings(JDK17))
+                exe = self.app(settings=self.cache_settings(home))
                 ready = os.path.join(self.dir, "ready")
                 if how == "exit":
                     # The java command's own options would end the creation.
@@ -367,6 +368,12 @@ class StartupCacheTest(StartupCacheCase):
         limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (2 << 20, 2 << 20))
         r = self.run_app(exe, env=self.cache_env(), preexec_fn=limit)
         self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"main\n", b""))
+        self.assertEqual([os.path.splitext(n)[1] for n in os.listdir(self.folder())], [".failed"])
+        # The same through System.exit, where the runtime aborts before it
+        # ends with the program's code.
+        shutil.rmtree(self.folder())
+        r = self.run_app(exe, ["exit:5"], env=self.cache_env(), preexec_fn=limit)
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (5, b"main [exit:5]\n", b""))
         self.assertEqual([os.path.splitext(n)[1] for n in os.listdir(self.folder())], [".failed"])
 
     @unittest.skipUnless(RUNTIME25, "no runtime 25 or later under /usr/lib/jvm")
