@@ -15,7 +15,8 @@
 #
 # The paired mode: the launcher with a valid cache and java, alternated in
 # pairs (the first of a pair alternates), the Swing program's first window;
-# the ratio per pair, its median and how many pairs the launcher won.
+# the ratio per pair, its median and how many pairs the launcher won; then
+# the same for a recording launch (from an empty cache) against java.
 #
 # Needs the linux preset built (cmake --preset linux && cmake --build --preset linux).
 set -uo pipefail

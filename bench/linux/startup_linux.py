@@ -146,28 +146,43 @@ def compare(work, home, program, runs, env, label):
 
 
 def paired(work, home, program, pairs, env, label):
-    """The launcher with a valid cache against java, in pairs (which one goes
-    first alternates): each pair's ratio, their median, and how many pairs
-    the launcher won. One run says something on a busy machine."""
+    """The launcher against java, in pairs (which one goes first alternates):
+    with a valid cache, and a recording launch (from an empty cache, its
+    creation waited for outside the timings); each pair's ratio, their median
+    and how many pairs the launcher won. One run says something on a busy
+    machine."""
     jar = os.path.join(PROGRAMS, program + ".jar")
-    cached = App(work, os.path.basename(home) + "-" + program + "-paired", home, jar, program, True)
+    tag = os.path.basename(home) + "-" + program
+    cached = App(work, tag + "-paired", home, jar, program, True)
+    recording = App(work, tag + "-paired-recording", home, jar, program, True)
     java = [os.path.join(home, "bin", "java"), "-cp", jar, program]
     timed([cached.exe], cached.env(env))
     cached.settled()
     timed([cached.exe], cached.env(env))  # warms the file caches
     what = "shown" if program != "Trivial" else "main"
-    ratios = []
-    for i in range(pairs):
-        first, second = ([cached.exe], cached.env(env)), (java, env)
-        if i % 2:
-            first, second = second, first
-        a, b = timed(*first)[what], timed(*second)[what]
-        ratios.append(a / b if i % 2 == 0 else b / a)
-    faster = sum(1 for r in ratios if r < 1)
-    print("\nruntime %s, %s, %s: launcher with the cache / java, %d pairs" % (os.path.realpath(home), label,
-                                                                        "first window" if what == "shown" else "start to main", pairs))
-    print("  median ratio %.3f (%.3f-%.3f); the launcher faster in %d of %d pairs"
-          % (statistics.median(ratios), min(ratios), max(ratios), faster, pairs))
+
+    def record():
+        shutil.rmtree(recording.cache, ignore_errors=True)
+        t = timed([recording.exe], recording.env(env))
+        recording.settled()
+        return t
+
+    print("\nruntime %s, %s, %s against java, %d pairs" % (os.path.realpath(home), label,
+                                                      "first window" if what == "shown" else "start to main", pairs))
+    for title, launch in (("launcher with the cache", lambda: timed([cached.exe], cached.env(env))),
+                          ("recording launch", record)):
+        ratios = []
+        for i in range(pairs):
+            if i % 2:
+                b = timed(java, env)[what]
+                a = launch()[what]
+            else:
+                a = launch()[what]
+                b = timed(java, env)[what]
+            ratios.append(a / b)
+        faster = sum(1 for r in ratios if r < 1)
+        print("  %-24s median ratio %.3f (%.3f-%.3f); the launcher faster in %d of %d pairs"
+              % (title, statistics.median(ratios), min(ratios), max(ratios), faster, pairs))
 
 
 def main():
